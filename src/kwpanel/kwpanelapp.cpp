@@ -1,0 +1,3 @@
+#include "kwpanel/kwpanelapp.h"
+
+int KwRunApplication(int, char**) { return 0; }

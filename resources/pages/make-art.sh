@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Draws the installer pages' own pictures with ImageMagick:
+#   tarnwick-emblem.png  583x575  emblem of the online version page
+#   logo1.png .. logo3.png 1067x600  pictures shown in turn on the install page
+# The output is deterministic (no time chunks), so re-running the script
+# leaves the committed files unchanged unless the drawing changes.
+set -euo pipefail
+cd "$(dirname "$0")"
+font=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
+thin=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+png_opts=(-depth 8 -define png:exclude-chunks=date,time,tIME +set date:create +set date:modify -strip)
+
+# Emblem: a round tarn under two peaks, on a transparent ground.
+convert -size 583x575 xc:none \
+  -fill '#1b2a3a' -draw 'circle 291,287 291,22' \
+  \( -size 500x500 radial-gradient:'#3f8fd8'-'#0f2238' \) -geometry +41+37 \
+  \( -size 583x575 xc:black -fill white -draw 'circle 291,287 291,37' \) \
+  -compose over -composite \
+  -fill none -stroke '#596df6' -strokewidth 10 -draw 'circle 291,287 291,27' \
+  -stroke none \
+  -fill '#d8e6f2' -draw 'polygon 120,360 240,150 360,360' \
+  -fill '#a9c1d6' -draw 'polygon 230,360 340,190 470,360' \
+  -fill '#ffffff' -draw 'polygon 205,212 240,150 275,212 256,200 240,222 224,200' \
+  -fill '#f2f7fb' -draw 'polygon 312,234 340,190 368,234 352,226 340,240 328,226' \
+  -fill '#2a6fb3' -draw 'ellipse 291,400 175,44 0,360' \
+  -fill '#5aa3e6' -draw 'ellipse 291,396 120,22 0,360' \
+  -fill '#ffffff' -draw 'rectangle 200,392 260,396' -draw 'rectangle 300,404 380,407' \
+  "${png_opts[@]}" tarnwick-emblem.png
+
+# Logo pictures: one landscape each, with the product name and a line of text.
+logo() {
+  local out=$1 top=$2 bottom=$3 far=$4 near=$5 sun=$6 caption=$7
+  convert -size 1067x600 gradient:"$top"-"$bottom" \
+    -fill "$sun" -draw 'circle 800,170 800,110' \
+    -fill "$far" -draw 'polygon 0,430 160,250 300,380 460,210 640,400 820,260 1067,420 1067,600 0,600' \
+    -fill "$near" -draw 'polygon 0,500 220,360 420,470 600,380 800,480 1067,360 1067,600 0,600' \
+    -fill '#0d1b2a' -draw 'rectangle 0,540 1067,600' \
+    -font "$font" -pointsize 64 -fill white -annotate +70+120 'Tarnwick' \
+    -font "$thin" -pointsize 28 -fill '#e6eef5' -annotate +74+170 "$caption" \
+    "${png_opts[@]}" "$out"
+}
+logo logo1.png '#2a5d8f' '#9cc6e8' '#4e6b85' '#2d4357' '#ffd27a' 'Your tools, ready in minutes'
+logo logo2.png '#4a2a6f' '#f29b6b' '#6b4a6e' '#3a2a48' '#ffe3a3' 'One installer, every update'
+logo logo3.png '#0f3b3a' '#7fc8b5' '#3f6f66' '#22403b' '#f5f5d0' 'Made to stay out of your way'

@@ -1,0 +1,83 @@
+// CKWDownloadUtilFor: the installer's single point of contact with the
+// install server, and the keeper of one installation's list of volumes.
+//
+// It asks for the current version with its volumes, for a download URL per
+// volume, reads byte ranges of a volume into memory, and alternatively builds
+// the same list from volume files on disk or from a package embedded in a
+// file.  Each thread that talks to the server owns its own utility; the
+// utility owns its volume list and the HTTP clients it makes per request.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tool/http/kwpackageentry.h"
+
+class CKWDownloadUtilFor {
+ public:
+  typedef void (*ProgressFn)(void* context, int32_t count);
+  typedef int64_t (*ClockFn)();  // Seconds since 1970.
+
+  // Largest JSON answer read; a longer body is dropped as if none had come.
+  static constexpr int64_t kJsonBodyLimit = 4 * 1024 * 1024;
+
+  // Takes the base URL from the server configuration (kwserverconfig.h).
+  CKWDownloadUtilFor(void* progressContext = nullptr, ProgressFn progress = nullptr);
+  virtual ~CKWDownloadUtilFor();
+  CKWDownloadUtilFor(const CKWDownloadUtilFor&) = delete;
+  CKWDownloadUtilFor& operator=(const CKWDownloadUtilFor&) = delete;
+
+  // Asks the server for the current version and its volumes.  Copies the
+  // version into `version` (at most versionSize - 1 bytes) and appends a copy
+  // of every entry to `entries`.  0, or -1 request failed / not JSON, -2 no
+  // "data", -3 "code" missing or not 0, -5 no body.
+  int GetVersion(char* version, size_t versionSize, std::vector<PackageEntry>& entries);
+
+  // Fills entry.name (from its key) and entry.url.  0, or a negative DoGet
+  // result unchanged, -1 not JSON, -2 "code" missing or not 0, -3 no "data",
+  // -4 no body.
+  int GetDownloadUrl(PackageEntry& entry);
+
+  // Reads `length` bytes at `offset` of `url` into `dest`.  Returns `length`
+  // on success; a negative DoGet result unchanged; -2 when the answer is not
+  // exactly that range (wrong byte count, a status other than 206, or a
+  // Content-Range that does not start at `offset`).  On success `*total`
+  // receives the size after the "/" of the Content-Range when there is one;
+  // it is never touched otherwise.  `dest` is untouched on failure.
+  int32_t ReadRange(const char* url, int64_t offset, int32_t length, char* dest, int64_t* total);
+
+  // Scans the open file from its current position for the 24 marker bytes
+  // (eight 0x01, eight 0x02, eight 0x03) and reads the 8-byte version name
+  // behind them into `version` (NUL-terminated, so versionSize >= 9 keeps it
+  // whole).  The list becomes one entry with url "mem"; embeddedOffset() then
+  // holds the bytes consumed, where the volume begins.  0, or -1 at end of
+  // file without the marker.
+  int FindEmbeddedPackage(char* version, size_t versionSize, FILE* file);
+
+  // Lists "%s_%03d.tmp" volumes from the base before the last "_" of
+  // `firstVolume`, numbered from 000 until the first missing or empty file;
+  // `version` := the base's last path component.  0 when at least one was
+  // found, else -1.
+  int FindLocalVolumes(char* version, size_t versionSize, const char* firstVolume);
+
+  const std::vector<std::unique_ptr<PackageEntry>>& volumes() const { return m_volumes; }
+  int64_t embeddedOffset() const { return m_embeddedOffset; }
+  const std::string& baseUrl() const { return m_baseUrl; }
+
+  // For tests: the base URL of this utility and the clock its timestamps use.
+  void SetBaseUrl(const char* url);
+  void SetClock(ClockFn clock) { m_clock = clock; }
+
+ private:
+  std::string Timestamp() const;
+
+  void* m_progressContext;
+  ProgressFn m_progress;
+  std::vector<std::unique_ptr<PackageEntry>> m_volumes;
+  int64_t m_embeddedOffset = 0;
+  std::string m_baseUrl;
+  ClockFn m_clock = nullptr;
+};

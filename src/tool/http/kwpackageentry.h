@@ -1,0 +1,16 @@
+// PackageEntry: one package volume, as the install server lists it or as it
+// is found on disk.  A plain value: copies are independent.
+#pragma once
+
+#include <cstdint>
+
+struct PackageEntry {
+  char key[80] = {};         // The server's identifier, sent back for the download URL.
+  char name[80] = {};        // Part of key after its last "/" or "\"; the local file name.
+  int32_t fileServerId = 0;  // The server's storage identifier, sent back with the key.
+  int64_t length = 0;        // Volume size in bytes.
+  int64_t lastModified = 0;  // As delivered by the server; not used further.
+  char checksum[80] = {};    // The volume checksum (16 hexadecimal digits).
+  char url[512] = {};        // Download URL; "mem" for a package embedded in a file.
+  char localPath[512] = {};  // The volume's file on disk.
+};

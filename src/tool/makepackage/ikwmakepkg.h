@@ -1,0 +1,140 @@
+// IKWMakePkg: packs a folder tree into numbered volumes "%s/%s_%03d.kwk" and
+// writes their list.json.
+//
+// The owner (the make-package window or dialog, kwpack, tests) builds one
+// maker per run, sets the folders, the package name, the callback and the
+// completion target, then calls Start(), which runs Run() on a thread of the
+// maker's own.  The owner may cancel by clearing the running flag (or any
+// code may set g_makeStopFlag) and then waits for Done(); it may destroy the
+// maker only when Done() is true (the destructor also cancels and waits).
+//
+// The walk is depth-first with each folder's entries sorted by name, so a tree
+// gives the same bytes on every run and machine.  Names beginning with "." are
+// skipped.  A symbolic link to a folder is never followed; other non-regular
+// files (pipes, devices) are skipped; a stored name over 511 bytes is refused.
+//
+// Chunks are compressed on `threads` threads and written in stream order, so
+// the volumes are byte-identical for any thread count.  Memory stays at about
+// two chunk buffers (3.2 MB in, 4.2 MB out) per compression thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tool/makepackage/kwpkgformat.h"
+#include "tool/makepackage/kwpkglist.h"
+
+class KwChunkPipeline;
+
+// Receives the completion command (120) when the walk has ended.  The window
+// implements it by posting the command to itself; it is called on the maker's
+// thread, before list.json is written, exactly once per run.
+class IKWMakeCompletion {
+ public:
+  virtual ~IKWMakeCompletion() = default;
+  virtual void OnMakeCommand(int32_t command) = 0;
+};
+
+class IKWMakePkg {
+ public:
+  enum : int32_t { kCommandDone = 120 };
+  enum : int32_t { kCodeStart = 0, kCodeFileBegin = 1, kCodeFileDone = 2, kCodeEnd = 3 };
+
+  // `threads` <= 0 means one per core; `volumeThreshold` is the chunk payload
+  // after which a volume is closed (tests lower it to exercise splits).
+  explicit IKWMakePkg(int threads = 0, int64_t volumeThreshold = kwpkg::kVolumeThreshold);
+  virtual ~IKWMakePkg();
+  IKWMakePkg(const IKWMakePkg&) = delete;
+  IKWMakePkg& operator=(const IKWMakePkg&) = delete;
+
+  // Set-up; only while no run is under way.
+  void SetSourceFolder(const char* folder) { m_sourceFolder = folder ? folder : ""; }
+  void SetOutputFolder(const char* folder) { m_outputFolder = folder ? folder : ""; }
+  void SetPackageName(const char* name) { m_packageName = name ? name : ""; }
+  void SetCallback(KwPkgCallback callback, void* context) {
+    m_callback = callback;
+    m_context = context;
+  }
+  void SetCompletion(IKWMakeCompletion* owner) { m_owner = owner; }
+
+  // Resets the per-run state, sets running and clears done together, and
+  // starts the maker's thread.  Returns 0, or -1 when a run is under way.
+  int32_t Start();
+  // Cancel: clears running; the walk and the chunk loop stop after the current
+  // chunk, the open file still gets its end record, and the partial package
+  // is closed and listed.  WaitDone polls every 10 ms.
+  void Cancel() { m_running = 0; }
+  void WaitDone();
+  bool Done() const { return m_done.load() != 0; }
+  bool Running() const { return m_running.load() != 0; }
+
+  // The thread procedure; tests and kwpack may call it directly after setting
+  // running (SetRunning) instead of Start().
+  void Run();
+  void SetRunning() {
+    m_done = 0;
+    m_running = 1;
+  }
+
+  // Walks folder `source` whose stored prefix is `relative` ("" at the root).
+  // Returns 0, or 1 when the walk was cancelled.
+  int32_t startcopyfrom(const std::string& source, const std::string& relative);
+  // Packs one file.  Returns 0, or -1 when no volume could be opened, the
+  // source cannot be opened or read, or the name is refused.
+  int32_t makeonefile(const std::string& sourcePath, const std::string& storedName);
+  // Completes the list entry of the volume just closed (size and checksum).
+  void AddToList();
+
+  // Results, valid once Done().
+  const std::vector<KwVolumeEntry>& Volumes() const { return m_volumes; }
+  int64_t Total() const { return m_total; }
+  int32_t FilesPacked() const { return m_filesPacked; }
+  int32_t FilesFailed() const { return m_filesFailed; }
+  // 0 when every file was packed and everything was written; -1 when the run
+  // was cancelled, a file failed, or writing a volume or the list failed.
+  // ErrorText() holds the first reason.
+  int32_t Result() const { return m_result; }
+  const std::string& ErrorText() const { return m_errorText; }
+  bool ListWritten() const { return m_listWritten; }
+
+ private:
+  friend class KwChunkPipeline;
+  bool ShouldGo() const;
+  int32_t OpenVolume(bool logPath);
+  void CloseVolume();
+  // Writes one record into the open volume, splitting after a data record that
+  // reaches the threshold.  Called in stream order; returns false on failure.
+  bool WriteRecord(int32_t type, const uint8_t* payload, int32_t length);
+  void NoteError(const std::string& why);
+  void Report(int32_t code, const char* text);
+
+  std::vector<KwVolumeEntry> m_volumes;  // Completed entries.
+  std::string m_openPath;                // Path of the open volume.
+  IKWMakeCompletion* m_owner = nullptr;
+  int m_volumeFd = -1;
+  int32_t m_nextVolume = 0;
+  int64_t m_volumePayload = 0;
+  std::atomic<int32_t> m_running{0};
+  std::atomic<int32_t> m_done{1};
+  std::string m_outputFolder;
+  std::string m_packageName;
+  std::string m_sourceFolder;
+  int64_t m_total = 0;
+  void* m_context = nullptr;
+  KwPkgCallback m_callback = nullptr;
+
+  int m_threads;
+  int64_t m_threshold;
+  std::unique_ptr<KwChunkPipeline> m_pipeline;
+  std::thread m_thread;
+  bool m_writeFailed = false;
+  bool m_listWritten = false;
+  int32_t m_filesPacked = 0;
+  int32_t m_filesFailed = 0;
+  int32_t m_result = 0;
+  std::string m_errorText;
+};

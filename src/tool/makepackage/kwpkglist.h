@@ -1,0 +1,38 @@
+// The file list list.json: one entry per volume with its name, length and
+// checksum, written byte for byte as the installer and the server expect
+// (CR LF line ends, the length as a JSON string, names not escaped).
+// Shared by the maker, the make-package window's "LIST JSON" button, kwpack
+// and the reference server.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct KwVolumeEntry {
+  std::string path;      // Full path of the volume file.
+  std::string name;      // File name only, for example P_000.kwk.
+  std::string checksum;  // 16 upper-case hex digits; empty when unreadable.
+  int64_t size = 0;      // Bytes.
+};
+
+// The exact text of list.json for `entries`, in order.
+std::string KwBuildListJson(const std::vector<KwVolumeEntry>& entries);
+
+// Creates (truncating) "%s/list.json" in `folder` and writes the list.
+// Returns 0, or -1 when the file cannot be created or fully written.
+int32_t KwWriteListJson(const std::string& folder, const std::vector<KwVolumeEntry>& entries);
+
+// Fills an entry for the volume file at `path`: size, checksum and the part of
+// the path after its last "/" or "\".  Returns false when it cannot be read.
+bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry);
+
+// Collects the volumes "%s/%s_%03d.<extension>" of `package` in `folder` for
+// k = 0, 1, ... up to 999, stopping at the first one that is missing or empty.
+std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::string& package,
+                                         const char* extension);
+
+// The "LIST JSON" action of the make-package window: lists the ".tmp" volumes
+// of `package` in `folder` and writes list.json there.  Returns the number of
+// entries written (0 for none), or -1 when list.json cannot be written.
+int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package);

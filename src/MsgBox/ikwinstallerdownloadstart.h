@@ -1,0 +1,106 @@
+// The install engine: downloads the package volumes, verifies them, streams
+// them through the unpacker into the install folder, registers the product
+// and cleans up.
+//
+// The install page CKWinstaller owns one engine per visit and draws what
+// Progress() returns; the engine talks back only through the owner interface
+// (kwengineowner.h).  Everything here is free of windows so the same engine
+// runs in the command-line installer and in tests.
+//
+// Threads: StartRun starts one run thread, one writer thread and four
+// download workers.  They end when the run ends; Stop() and the destructor
+// end every one of them and join them before returning, so no thread ever
+// outlives the engine.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class IKWInstallEngineOwner;
+class IKWEngineDisk;
+struct KwResumeEntry;
+
+// Results of StartRun; each failure comes with the language key the page
+// shows in a message box captioned "prompt".
+enum KwStartRunResult : int {
+  kKwStartOk = 0,
+  kKwStartNotAgreed = -1,    // "pleasecheck"
+  kKwStartNoPath = -2,       // "pleaseinputtopath"
+  kKwStartInvalidPath = -3,  // "invalidpath2"
+  kKwStartNotEnough = -4,    // "notenough"
+  kKwStartBusy = -5,         // a run is still active; no message key
+};
+
+// The designed free-space requirement: 42 GiB.
+inline constexpr int64_t kKwDefaultRequiredSpace = 45097156608LL;
+
+// A copy of what the page draws, taken under the engine's lock.
+struct KwEngineProgress {
+  int64_t totalBytes = 0;  // sum of the volume lengths of the current phase; 0 while unknown
+  int64_t doneBytes = 0;   // bytes downloaded (or unpacked) so far in the phase
+  int64_t speed = 0;       // download speed in bytes per second; 0 while paused
+  int64_t diskTotal = 0;   // drive of the chosen folder, from the last MeasureDisk
+  int64_t diskFree = 0;
+  bool runActive = false;    // a run is wanted
+  bool runFinished = false;  // the run thread has ended
+  int volumeCount = 0;       // volumes of the current phase
+  int volumeIndex = 0;       // the volume being worked on (0-based)
+  std::string statusLine;    // last file name the unpacker reported
+  std::string failure;       // why the last run failed, for logs and the command line
+};
+
+class CKWInstallEngine {
+ public:
+  // `owner` may be null (no repaints, no commands); `disk` null means the
+  // platform's measure.  Neither is owned.
+  explicit CKWInstallEngine(IKWInstallEngineOwner* owner, IKWEngineDisk* disk = nullptr);
+  ~CKWInstallEngine();
+  CKWInstallEngine(const CKWInstallEngine&) = delete;
+  CKWInstallEngine& operator=(const CKWInstallEngine&) = delete;
+
+  // Set-up; call only while no run is active.
+  void SetOwner(IKWInstallEngineOwner* owner);
+  // Empty: the install server; "^": the package appended to the installer's
+  // own file; anything else: the path of the first local volume.
+  void SetPackageSource(const char* source);
+  // The online page's resume table (kKwResumeEntries entries) or null; read
+  // only during runs, so it must outlive them.
+  void SetResumeTable(const KwResumeEntry* table);
+  // Free bytes a run in run mode 0 needs (default: the ini value, else 42 GiB).
+  void SetRequiredSpace(int64_t bytes);
+  int64_t RequiredSpace() const;
+  // The run mode the engine follows (default g_runMode).
+  void SetRunMode(int32_t runMode);
+  // The installer file that may carry an appended package (default g_exePath).
+  void SetInstallerFile(const char* path);
+
+  // The page's disk measure of the chosen folder; fills diskTotal and
+  // diskFree of Progress().  Returns false when the drive could not be
+  // measured.
+  bool MeasureDisk(const char* folder);
+
+  // Validates and starts a run.  `agreed` is the agreement box (ignored while
+  // g_installStage is 1 or 2), `pathText` the path box text.  On a failure
+  // *messageKey (when given) receives the language key to show; nothing is
+  // changed.  On success the run's threads are running.
+  int StartRun(bool agreed, const char* pathText, const char** messageKey);
+
+  // Ends the run (if any), ends and joins every thread.  Posts nothing.
+  void Stop();
+
+  // Blocks until the run thread has ended (the run ended by itself or was
+  // stopped), then joins every thread.  For the command line and tests.
+  void WaitUntilFinished();
+
+  KwEngineProgress Progress() const;
+  bool RunActive() const;
+  bool RunFinished() const;
+  // Result of the last finished run: 0 installed, negative failed, 1 while
+  // running or never run.
+  int LastResult() const;
+
+ private:
+  class Impl;
+  std::unique_ptr<Impl> impl_;
+};

@@ -1,0 +1,86 @@
+#include "MsgBox/kwpagelayout.h"
+
+#include <algorithm>
+
+KwSize KwMainDialogSize(int runMode) {
+  if (runMode == 2) return {800, 520};
+  return {1200, 700};
+}
+
+void KwCentredOrigin(int screenW, int screenH, int w, int h, int* left, int* top) {
+  // C++ integer division truncates toward zero, as the placement requires
+  // for screens smaller than the window.
+  *left = (screenW - w) / 2;
+  *top = (screenH - h) / 2;
+}
+
+bool KwInMakePackageCorner(int x, int y) {
+  return x >= 0 && y >= 0 && x < 48 && y < 48;
+}
+
+KwOnlineLayout KwLayoutOnlinePage(int L, int T, int W, int /*H*/) {
+  const int X = (W - L) / 2;
+  KwOnlineLayout out;
+  out.emblem = {X - 120, 130, 240, 240};
+  out.language = {L + W - 116, T + 32, 100, 24};
+  out.versionLabel = {X - 300, 430, 200, 35};
+  out.versionList = {X - 100, 430, 200, 35};
+  out.openButton = {X + 200, 430, 100, 35};
+  out.installLink = {X - 300, 490, 200, 24};
+  return out;
+}
+
+KwInstallLayout KwLayoutInstallPage(int L, int T, int W, int H) {
+  KwInstallLayout out;
+  const int B = T + H;
+  const int R = L + W;
+  // The logo keeps the 1067:600 aspect of the pictures.
+  const int h0 = static_cast<int>(0.8 * (H - 72));
+  const int logoH = static_cast<int>(0.8 * h0);
+  const int logoW = static_cast<int>(0.8 * static_cast<int>(h0 * 1.7783333333333333));
+  out.logo = {L + (W - logoW) / 2, T + (H - logoH - 72) / 2 - 8, logoW, logoH};
+
+  const int row1 = B - 102;
+  out.agreeBox = {L + 100, row1, 24, 24};
+  out.agreeText = {L + 132, row1, 98, 24};
+  out.privacyLink = {L + 230, row1, 170, 24};
+  out.cancelButton = {R - 316, row1, 100, 24};
+  out.startButton = {R - 200, row1, 100, 24};
+
+  const int row2 = B - 168;
+  out.folderLabel = {L + 104, row2, 120, 24};
+  out.pathBox = {L + 240, row2, W - 456, 24};
+  out.browseButton = {R - 200, row2, 100, 24};
+  out.diskLine = {L + 240, B - 140, W - 456, 14};
+  // The language list of the beside-package installer sits where the
+  // online page keeps its own, at the top right.
+  out.languageList = {L + W - 116, T + 32, 100, 24};
+  return out;
+}
+
+KwRect KwProgressTextRect(int L, int W) {
+  // Anchored to the right edge so a wider or narrower window keeps the text
+  // beside the end of the progress bar.
+  const int R = L + W;
+  return {R - 232, 505, 116, 16};
+}
+
+KwRect KwSpeedTextRect(int L) {
+  return {L + 218, 559, 400 - 218, 583 - 559};
+}
+
+KwRect KwStatusLineRect(int L, int T, int W, int H) {
+  const int B = T + H;
+  const int R = L + W;
+  return {100, B - 64, std::max(0, R - 200 - 100), 24};
+}
+
+KwProgressBar KwLayoutProgressBar(int L, int W, bool hasFolderLabel, double doneFraction) {
+  const int x0 = hasFolderLabel ? 218 : L + 104;
+  const int right = L + W - 218;
+  KwProgressBar bar;
+  bar.track = {x0, 513, std::max(0, right - x0), 4};
+  const double f = std::clamp(doneFraction, 0.0, 1.0);
+  bar.done = {x0, 513, static_cast<int>(bar.track.w * f), 4};
+  return bar;
+}

@@ -1,0 +1,62 @@
+#include "MsgBox/kwpagerules.h"
+
+KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
+  KwInstallPageControls c;
+  const bool downloading = s.installStage == 1;
+  const bool installing = s.installStage == 2;
+  const bool idle = !downloading && !installing;
+
+  c.folderRowVisible = idle;
+  c.startVisible = !installing;
+  if (downloading) {
+    c.startKey = s.pauseState == 2 ? "continuedownload" : "pause";
+  } else {
+    c.startKey = "download";
+  }
+  c.cancelVisible = !installing;
+  c.agreementVisible = idle && !s.runActive;
+  c.progressVisible = s.runActive;
+  c.progressBarVisible = s.runActive && s.installStage > 0;
+  c.speedVisible = s.runActive && downloading;
+  c.speedReadsZero = c.speedVisible && s.pauseState == 2;
+  return c;
+}
+
+KwStartButtonAction KwStartButtonClicked(int32_t installStage) {
+  return installStage == 0 ? KwStartButtonAction::StartRun : KwStartButtonAction::TogglePause;
+}
+
+int32_t KwToggledPause(int32_t pauseState) {
+  return pauseState == 2 ? 0 : 2;
+}
+
+bool KwExitNeedsQuestion(int32_t runMode, int32_t installStage) {
+  if (runMode == 2) return true;
+  if (runMode == 0) return installStage == 1;
+  return false;
+}
+
+KwMainAction KwRouteMainCommand(int command, const KwMainRouteState& s) {
+  switch (command) {
+    case kCmdInstallFailed:
+      return s.runMode == 5 ? KwMainAction::Close : KwMainAction::EndEngine;
+    case kCmdInstallDone:
+      return s.runMode == 5 ? KwMainAction::OfferStartProduct : KwMainAction::EndEngineAndRefresh;
+    case kCmdFirstPageQuit:
+      return KwMainAction::PostQuit;
+    case kCmdQuit:
+      return KwMainAction::Close;
+    case kCmdCaption:
+      return KwMainAction::ReloadCaption;
+    case kCmdExitRequest:
+      return KwExitNeedsQuestion(s.runMode, s.installStage) ? KwMainAction::AskExit
+                                                            : KwMainAction::Close;
+    case kCmdStartOnline:
+      return KwMainAction::ShowInstallOnline;
+    case kCmdStartLocal:
+      return s.hasTargetDir ? KwMainAction::ShowInstallLocal : KwMainAction::ChooseLocalPackage;
+    default:
+      // The minimise request 10002 among others: this dialog has no use for it.
+      return KwMainAction::Ignore;
+  }
+}

@@ -21,12 +21,12 @@ bool KwInMakePackageCorner(int x, int y) {
 KwOnlineLayout KwLayoutOnlinePage(int L, int T, int W, int /*H*/) {
   const int X = (W - L) / 2;
   KwOnlineLayout out;
-  out.emblem = {X - 120, 130, 240, 240};
-  out.language = {L + W - 116, T + 32, 100, 24};
-  out.versionLabel = {X - 300, 430, 200, 35};
-  out.versionList = {X - 100, 430, 200, 35};
-  out.openButton = {X + 200, 430, 100, 35};
-  out.installLink = {X - 300, 490, 200, 24};
+  out.emblem = KwRectXYWH(X - 120, 130, 240, 240);
+  out.language = KwRectXYWH(L + W - 116, T + 32, 100, 24);
+  out.versionLabel = KwRectXYWH(X - 300, 430, 200, 35);
+  out.versionList = KwRectXYWH(X - 100, 430, 200, 35);
+  out.openButton = KwRectXYWH(X + 200, 430, 100, 35);
+  out.installLink = KwRectXYWH(X - 300, 490, 200, 24);
   return out;
 }
 
@@ -38,23 +38,23 @@ KwInstallLayout KwLayoutInstallPage(int L, int T, int W, int H) {
   const int h0 = static_cast<int>(0.8 * (H - 72));
   const int logoH = static_cast<int>(0.8 * h0);
   const int logoW = static_cast<int>(0.8 * static_cast<int>(h0 * 1.7783333333333333));
-  out.logo = {L + (W - logoW) / 2, T + (H - logoH - 72) / 2 - 8, logoW, logoH};
+  out.logo = KwRectXYWH(L + (W - logoW) / 2, T + (H - logoH - 72) / 2 - 8, logoW, logoH);
 
   const int row1 = B - 102;
-  out.agreeBox = {L + 100, row1, 24, 24};
-  out.agreeText = {L + 132, row1, 98, 24};
-  out.privacyLink = {L + 230, row1, 170, 24};
-  out.cancelButton = {R - 316, row1, 100, 24};
-  out.startButton = {R - 200, row1, 100, 24};
+  out.agreeBox = KwRectXYWH(L + 100, row1, 24, 24);
+  out.agreeText = KwRectXYWH(L + 132, row1, 98, 24);
+  out.privacyLink = KwRectXYWH(L + 230, row1, 170, 24);
+  out.cancelButton = KwRectXYWH(R - 316, row1, 100, 24);
+  out.startButton = KwRectXYWH(R - 200, row1, 100, 24);
 
   const int row2 = B - 168;
-  out.folderLabel = {L + 104, row2, 120, 24};
-  out.pathBox = {L + 240, row2, W - 456, 24};
-  out.browseButton = {R - 200, row2, 100, 24};
-  out.diskLine = {L + 240, B - 140, W - 456, 14};
+  out.folderLabel = KwRectXYWH(L + 104, row2, 120, 24);
+  out.pathBox = KwRectXYWH(L + 240, row2, W - 456, 24);
+  out.browseButton = KwRectXYWH(R - 200, row2, 100, 24);
+  out.diskLine = KwRectXYWH(L + 240, B - 140, W - 456, 14);
   // The language list of the beside-package installer sits where the
   // online page keeps its own, at the top right.
-  out.languageList = {L + W - 116, T + 32, 100, 24};
+  out.languageList = KwRectXYWH(L + W - 116, T + 32, 100, 24);
   return out;
 }
 
@@ -62,25 +62,25 @@ KwRect KwProgressTextRect(int L, int W) {
   // Anchored to the right edge so a wider or narrower window keeps the text
   // beside the end of the progress bar.
   const int R = L + W;
-  return {R - 232, 505, 116, 16};
+  return KwRectXYWH(R - 232, 505, 116, 16);
 }
 
 KwRect KwSpeedTextRect(int L) {
-  return {L + 218, 559, 400 - 218, 583 - 559};
+  return KwRectXYWH(L + 218, 559, 400 - 218, 583 - 559);
 }
 
 KwRect KwStatusLineRect(int L, int T, int W, int H) {
   const int B = T + H;
   const int R = L + W;
-  return {100, B - 64, std::max(0, R - 200 - 100), 24};
+  return KwRectXYWH(100, B - 64, std::max(0, R - 200 - 100), 24);
 }
 
 KwProgressBar KwLayoutProgressBar(int L, int W, bool hasFolderLabel, double doneFraction) {
   const int x0 = hasFolderLabel ? 218 : L + 104;
   const int right = L + W - 218;
   KwProgressBar bar;
-  bar.track = {x0, 513, std::max(0, right - x0), 4};
+  bar.track = KwRectXYWH(x0, 513, std::max(0, right - x0), 4);
   const double f = std::clamp(doneFraction, 0.0, 1.0);
-  bar.done = {x0, 513, static_cast<int>(bar.track.w * f), 4};
+  bar.done = KwRectXYWH(x0, 513, static_cast<int>(bar.track.Width() * f), 4);
   return bar;
 }

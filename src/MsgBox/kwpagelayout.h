@@ -5,15 +5,7 @@
 // display; the page classes copy the rectangles into their cells.
 #pragma once
 
-#include <cstdint>
-
-struct KwRect {
-  int x = 0;
-  int y = 0;
-  int w = 0;
-  int h = 0;
-  bool Contains(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
-};
+#include "baseview/kwrect.h"
 
 struct KwSize {
   int w = 0;

@@ -167,49 +167,49 @@ TEST(PageLayout, MainWindowPlacement) {
 TEST(PageLayout, InstallPageAtDesignedSize) {
   const KwInstallLayout l = KwLayoutInstallPage(0, 0, 1200, 652);
   // h0 = int(0.8 * 580) = 464; height int(0.8*464) = 371; width int(0.8*int(464*1.77833)) = 660.
-  EXPECT_EQ(l.logo.h, 371);
-  EXPECT_EQ(l.logo.w, 660);
-  EXPECT_EQ(l.logo.x, 270);
-  EXPECT_EQ(l.logo.y, (652 - 371 - 72) / 2 - 8);
-  EXPECT_EQ(l.startButton.x, 1000);
-  EXPECT_EQ(l.cancelButton.x, 884);
-  EXPECT_EQ(l.startButton.y, 550);
-  EXPECT_EQ(l.pathBox.w, 1200 - 456);
-  EXPECT_EQ(l.diskLine.y, 512);
+  EXPECT_EQ(l.logo.Height(), 371);
+  EXPECT_EQ(l.logo.Width(), 660);
+  EXPECT_EQ(l.logo.left, 270);
+  EXPECT_EQ(l.logo.top, (652 - 371 - 72) / 2 - 8);
+  EXPECT_EQ(l.startButton.left, 1000);
+  EXPECT_EQ(l.cancelButton.left, 884);
+  EXPECT_EQ(l.startButton.top, 550);
+  EXPECT_EQ(l.pathBox.Width(), 1200 - 456);
+  EXPECT_EQ(l.diskLine.top, 512);
   // Controls of one row never overlap each other.
-  EXPECT_LE(l.agreeBox.x + l.agreeBox.w, l.agreeText.x);
-  EXPECT_LE(l.agreeText.x + l.agreeText.w, l.privacyLink.x);
-  EXPECT_LE(l.cancelButton.x + l.cancelButton.w, l.startButton.x);
-  EXPECT_LE(l.folderLabel.x + l.folderLabel.w, l.pathBox.x);
-  EXPECT_LE(l.pathBox.x + l.pathBox.w, l.browseButton.x);
+  EXPECT_LE(l.agreeBox.left + l.agreeBox.Width(), l.agreeText.left);
+  EXPECT_LE(l.agreeText.left + l.agreeText.Width(), l.privacyLink.left);
+  EXPECT_LE(l.cancelButton.left + l.cancelButton.Width(), l.startButton.left);
+  EXPECT_LE(l.folderLabel.left + l.folderLabel.Width(), l.pathBox.left);
+  EXPECT_LE(l.pathBox.left + l.pathBox.Width(), l.browseButton.left);
   const KwRect progress = KwProgressTextRect(0, 1200);
-  EXPECT_EQ(progress.x, 968);
-  EXPECT_EQ(progress.x + progress.w, 1084);
+  EXPECT_EQ(progress.left, 968);
+  EXPECT_EQ(progress.left + progress.Width(), 1084);
 }
 
 TEST(PageLayout, ProgressBarStaysInsideItsTrack) {
   KwProgressBar bar = KwLayoutProgressBar(0, 1200, true, 0.5);
-  EXPECT_EQ(bar.track.x, 218);
-  EXPECT_EQ(bar.track.w, 1200 - 436);
-  EXPECT_EQ(bar.done.w, (1200 - 436) / 2);
+  EXPECT_EQ(bar.track.left, 218);
+  EXPECT_EQ(bar.track.Width(), 1200 - 436);
+  EXPECT_EQ(bar.done.Width(), (1200 - 436) / 2);
   bar = KwLayoutProgressBar(0, 1200, false, 1.0);
-  EXPECT_EQ(bar.track.x, 104);
-  EXPECT_EQ(bar.done.x + bar.done.w, bar.track.x + bar.track.w);
+  EXPECT_EQ(bar.track.left, 104);
+  EXPECT_EQ(bar.done.left + bar.done.Width(), bar.track.left + bar.track.Width());
   bar = KwLayoutProgressBar(0, 1200, true, 7.0);
-  EXPECT_EQ(bar.done.w, bar.track.w);
+  EXPECT_EQ(bar.done.Width(), bar.track.Width());
   bar = KwLayoutProgressBar(0, 300, true, 0.5);  // narrower than the margins
-  EXPECT_EQ(bar.track.w, 0);
-  EXPECT_EQ(bar.done.w, 0);
+  EXPECT_EQ(bar.track.Width(), 0);
+  EXPECT_EQ(bar.done.Width(), 0);
 }
 
 TEST(PageLayout, OnlinePageCentresOnHalfWidth) {
   const KwOnlineLayout l = KwLayoutOnlinePage(0, 0, 1200, 652);
-  EXPECT_EQ(l.emblem.x, 480);
-  EXPECT_EQ(l.versionLabel.x, 300);
-  EXPECT_EQ(l.versionList.x, 500);
-  EXPECT_EQ(l.openButton.x, 800);
-  EXPECT_EQ(l.installLink.y, 490);
-  EXPECT_EQ(l.language.x, 1084);
+  EXPECT_EQ(l.emblem.left, 480);
+  EXPECT_EQ(l.versionLabel.left, 300);
+  EXPECT_EQ(l.versionList.left, 500);
+  EXPECT_EQ(l.openButton.left, 800);
+  EXPECT_EQ(l.installLink.top, 490);
+  EXPECT_EQ(l.language.left, 1084);
 }
 
 TEST(PageVersions, OnlyTheExactVersionFolderCounts) {

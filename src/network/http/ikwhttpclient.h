@@ -12,6 +12,8 @@
 // the optional extra CA file (KwHttpSetExtraCaFile).
 #pragma once
 
+#include <curl/curl.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +27,9 @@ class CKWHttpWithCurl {
  public:
   typedef void (*ProgressFn)(void* context, int32_t count);
   typedef void (*BodySinkFn)(void* context, const char* data, int32_t count);
+  // Asked about once a second and on every piece received; true ends the
+  // transfer at once (a stopping install run need not wait for a segment).
+  typedef bool (*AbortFn)(void* context);
 
   static constexpr int32_t kHeaderCapacity = 320000;
   static constexpr int32_t kContentRangeSize = 1000;
@@ -39,6 +44,7 @@ class CKWHttpWithCurl {
   void ClearRange();
   void SetProgress(ProgressFn progress, void* context);  // Told of every body piece.
   void SetBodySink(BodySinkFn sink, void* context);      // Takes the body instead of the buffer.
+  void SetAbortCheck(AbortFn abort, void* context);
   // Most body bytes kept; a longer body aborts the transfer and the body is
   // dropped (GetResult gives null).  0 means no limit.
   void SetBodyLimit(int64_t maxBytes) { m_bodyLimit = maxBytes; }
@@ -72,6 +78,7 @@ class CKWHttpWithCurl {
  private:
   static size_t writebody(char* data, size_t size, size_t count, void* client);
   static size_t writeheader(char* data, size_t size, size_t count, void* client);
+  static int xferinfo(void* client, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
   void* m_sinkContext = nullptr;
   ProgressFn m_progress = nullptr;
@@ -86,6 +93,8 @@ class CKWHttpWithCurl {
   char* m_resultCopy = nullptr;
   std::vector<char> m_body;
 
+  AbortFn m_abort = nullptr;
+  void* m_abortContext = nullptr;
   int64_t m_bodyLimit = 0;
   int64_t m_bodySeen = 0;
   bool m_bodyOverLimit = false;

@@ -20,6 +20,7 @@ class CKWDownloadUtilFor {
  public:
   typedef void (*ProgressFn)(void* context, int32_t count);
   typedef int64_t (*ClockFn)();  // Seconds since 1970.
+  typedef bool (*AbortFn)(void* context);
 
   // Largest JSON answer read; a longer body is dropped as if none had come.
   static constexpr int64_t kJsonBodyLimit = 4 * 1024 * 1024;
@@ -70,6 +71,12 @@ class CKWDownloadUtilFor {
   // For tests: the base URL of this utility and the clock its timestamps use.
   void SetBaseUrl(const char* url);
   void SetClock(ClockFn clock) { m_clock = clock; }
+  // Handed to every HTTP client this utility makes: true ends a transfer at
+  // once (it then fails as a broken transfer would).
+  void SetAbortCheck(AbortFn abort, void* context) {
+    m_abort = abort;
+    m_abortContext = context;
+  }
 
  private:
   std::string Timestamp() const;
@@ -80,4 +87,6 @@ class CKWDownloadUtilFor {
   int64_t m_embeddedOffset = 0;
   std::string m_baseUrl;
   ClockFn m_clock = nullptr;
+  AbortFn m_abort = nullptr;
+  void* m_abortContext = nullptr;
 };

@@ -1,0 +1,284 @@
+// CKWDownloadUtilFor; see kwdownloadutil.h.
+#include "tool/http/kwdownloadutil.h"
+
+#include <json/reader.h>
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "baseutil/ikwlog.h"
+#include "network/http/ikwhttpclient.h"
+#include "tool/http/kwhttpdatacheck.h"
+#include "tool/http/kwjsonaccess.h"
+#include "tool/http/kwserverconfig.h"
+
+namespace {
+
+const char* const kFunc = "CKWDownloadUtilFor::GetVersion";
+
+template <size_t N>
+void CopyField(char (&field)[N], const std::string& text) {
+  std::snprintf(field, N, "%s", text.c_str());
+}
+
+void CopyOut(char* out, size_t size, const char* text) {
+  if (out == nullptr || size == 0) return;
+  std::snprintf(out, size, "%s", text);
+}
+
+// Parses a whole body as one JSON document; false when it is not one.
+bool ParseJson(const char* body, Json::Value* root) {
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  std::string errors;
+  return reader->parse(body, body + std::strlen(body), root, &errors);
+}
+
+// Text after the last "/" or "\".
+std::string LastComponent(const std::string& path) {
+  size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// The value of the last "Content-Range:" header line (the final answer's,
+// when a redirect came first), without leading blanks; empty when none.
+std::string ContentRangeOf(const char* header) {
+  static const char kName[] = "content-range:";
+  const size_t nameLength = sizeof(kName) - 1;
+  std::string found;
+  for (const char* line = header; *line != '\0';) {
+    const char* end = line + std::strcspn(line, "\r\n");
+    if (static_cast<size_t>(end - line) >= nameLength &&
+        strncasecmp(line, kName, nameLength) == 0) {
+      const char* value = line + nameLength;
+      while (value < end && (*value == ' ' || *value == '\t')) ++value;
+      found.assign(value, static_cast<size_t>(std::min<ptrdiff_t>(end - value, 999)));
+    }
+    line = end;
+    while (*line == '\r' || *line == '\n') ++line;
+  }
+  return found;
+}
+
+// True when a Content-Range value describes bytes starting at `offset`.
+bool RangeStartsAt(const std::string& value, int64_t offset) {
+  if (strncasecmp(value.c_str(), "bytes", 5) != 0) return false;
+  const char* p = value.c_str() + 5;
+  while (*p == ' ') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  char* end = nullptr;
+  long long start = std::strtoll(p, &end, 10);
+  return end != p && *end == '-' && start == offset;
+}
+
+}  // namespace
+
+CKWDownloadUtilFor::CKWDownloadUtilFor(void* progressContext, ProgressFn progress)
+    : m_progressContext(progressContext), m_progress(progress), m_baseUrl(KwServerBaseUrl()) {}
+
+CKWDownloadUtilFor::~CKWDownloadUtilFor() = default;
+
+void CKWDownloadUtilFor::SetBaseUrl(const char* url) {
+  m_baseUrl = url ? url : "";
+  while (!m_baseUrl.empty() && m_baseUrl.back() == '/') m_baseUrl.pop_back();
+}
+
+std::string CKWDownloadUtilFor::Timestamp() const {
+  char text[32];
+  long long now =
+      m_clock ? static_cast<long long>(m_clock()) : static_cast<long long>(time(nullptr));
+  std::snprintf(text, sizeof(text), "%lld", now);
+  return text;
+}
+
+int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
+                                   std::vector<PackageEntry>& entries) {
+  m_volumes.clear();
+  KW_LOG(4, kFunc, "======");
+  std::string timestamp = Timestamp();
+  CKwHttpDataCheck check;
+  check.SetParam("timestamp", timestamp.c_str());
+  std::string url = m_baseUrl + "/app/install/info?timestamp=" + KwUrlEncodeValue(timestamp) +
+                    "&sign=" + check.GetSign();
+
+  CKWHttpWithCurl client;
+  client.SetBodyLimit(kJsonBodyLimit);
+  client.SetAbortCheck(m_abort, m_abortContext);
+  int32_t r = client.DoGet(url.c_str());
+  KW_LOG(4, kFunc, "======[%s] r:%d", url.c_str(), r);
+  if (r < 0) return -1;
+  const char* body = client.GetResult();
+  if (body == nullptr) return -5;
+  KW_LOG(4, kFunc, "======[%s]", body);
+
+  Json::Value root;
+  if (!ParseJson(body, &root) || !root.isObject()) {
+    KW_LOG(4, kFunc, "======");
+    return -1;
+  }
+  int64_t code = -1;
+  if (!KwJsonInt(root, "code", &code) || code != 0) return -3;
+  std::string text;
+  KwJsonText(root, "msg", &text);
+  if (!root.isMember("data")) return -2;
+  const Json::Value& data = root["data"];
+  KwJsonText(data, "buildtime", &text);
+  std::string versionText;
+  KwJsonText(data, "version", &versionText);
+  CopyOut(version, versionSize, versionText.c_str());
+
+  const Json::Value& packages = data.isObject() ? data["packages"] : Json::Value::nullSingleton();
+  if (packages.isArray()) {
+    for (const Json::Value& element : packages) {
+      auto entry = std::make_unique<PackageEntry>();
+      int64_t number = 0;
+      if (KwJsonInt(element, "fileServerId", &number))
+        entry->fileServerId = static_cast<int32_t>(number);
+      if (KwJsonText(element, "length", &text))
+        entry->length = std::strtoll(text.c_str(), nullptr, 10);
+      if (KwJsonText(element, "lastModified", &text)) {
+        entry->lastModified = std::strtoll(text.c_str(), nullptr, 10);
+      }
+      if (KwJsonText(element, "key", &text)) CopyField(entry->key, text);
+      if (KwJsonText(element, "checksum", &text)) CopyField(entry->checksum, text);
+      entries.push_back(*entry);
+      m_volumes.push_back(std::move(entry));
+    }
+  }
+  return 0;
+}
+
+int CKWDownloadUtilFor::GetDownloadUrl(PackageEntry& entry) {
+  CopyField(entry.name, LastComponent(entry.key));
+  std::string timestamp = Timestamp();
+  char serverId[16];
+  std::snprintf(serverId, sizeof(serverId), "%d", entry.fileServerId);
+  CKwHttpDataCheck check;
+  check.SetParam("timestamp", timestamp.c_str());
+  check.SetParam("key", entry.key);
+  check.SetParam("fileServerId", serverId);
+  // The signature covers the values themselves; only their spelling in the
+  // URL is escaped, and the server signs what it decodes.
+  std::string url = m_baseUrl + "/app/file/download-url?key=" + KwUrlEncodeValue(entry.key) +
+                    "&fileServerId=" + serverId + "&timestamp=" + KwUrlEncodeValue(timestamp) +
+                    "&sign=" + check.GetSign();
+
+  CKWHttpWithCurl client;
+  client.SetBodyLimit(kJsonBodyLimit);
+  client.SetAbortCheck(m_abort, m_abortContext);
+  int32_t r = client.DoGet(url.c_str());
+  KW_LOG(4, kFunc, "======[%s] r:%d", url.c_str(), r);
+  if (r < 0) return r;
+  const char* body = client.GetResult();
+  if (body == nullptr) return -4;
+  Json::Value root;
+  if (!ParseJson(body, &root) || !root.isObject()) return -1;
+  int64_t code = -1;
+  if (!KwJsonInt(root, "code", &code) || code != 0) return -2;
+  if (!root.isMember("data")) return -3;
+  std::string address;
+  KwJsonText(root, "data", &address);
+  if (address.size() >= sizeof(entry.url)) {
+    // A cut address would fetch something else; better no address at all.
+    KW_LOG(4, kFunc, "download address of %zu bytes is too long", address.size());
+    return -3;
+  }
+  CopyField(entry.url, address);
+  return 0;
+}
+
+int32_t CKWDownloadUtilFor::ReadRange(const char* url, int64_t offset, int32_t length, char* dest,
+                                      int64_t* total) {
+  if (url == nullptr || offset < 0 || length <= 0 || dest == nullptr) return -2;
+  CKWHttpWithCurl client;
+  client.SetProgress(m_progress, m_progressContext);
+  client.SetAbortCheck(m_abort, m_abortContext);
+  client.SetRange(offset, length);
+  // More than the range cannot be the range; stop reading instead of
+  // buffering a whole volume that a server sent in place of the range.
+  client.SetBodyLimit(length);
+  int32_t r = client.DoGet(url);
+  if (r < 0) return r;
+  int32_t n = client.resultLength();
+  std::string range = ContentRangeOf(client.headerText());
+  std::snprintf(client.m_contentRange, sizeof(client.m_contentRange), "%s", range.c_str());
+  if (n != length) {
+    KW_LOG(4, kFunc, "range %lld+%d of %s: %d bytes arrived", static_cast<long long>(offset),
+           length, url, n);
+    return -2;
+  }
+  // Only a partial answer for exactly the bytes asked for is data; a whole
+  // file, another range or an error page of the right size is not.
+  if (client.statusCode() != 206 || !RangeStartsAt(range, offset)) {
+    KW_LOG(4, kFunc, "range %lld+%d of %s: status %ld, Content-Range [%s]",
+           static_cast<long long>(offset), length, url, client.statusCode(), range.c_str());
+    return -2;
+  }
+  size_t slash = range.find('/');
+  if (slash != std::string::npos && total != nullptr) {
+    const char* number = range.c_str() + slash + 1;
+    if (std::isdigit(static_cast<unsigned char>(*number)))
+      *total = std::strtoll(number, nullptr, 10);
+  }
+  std::memcpy(dest, client.body(), static_cast<size_t>(n));
+  return n;
+}
+
+int CKWDownloadUtilFor::FindEmbeddedPackage(char* version, size_t versionSize, FILE* file) {
+  m_volumes.clear();
+  auto entry = std::make_unique<PackageEntry>();
+  CopyField(entry->url, "mem");
+  m_volumes.push_back(std::move(entry));
+  if (file == nullptr) return -1;
+
+  long start = std::ftell(file);
+  // The last 24 bytes read, oldest first once full; compared whole at every
+  // byte so partial marker runs before the real one cannot hide it.
+  unsigned char window[24];
+  int64_t consumed = 0;
+  int c;
+  while ((c = std::fgetc(file)) != EOF) {
+    ++consumed;
+    std::memmove(window, window + 1, 23);
+    window[23] = static_cast<unsigned char>(c);
+    if (consumed < 24 || c != 0x03) continue;
+    bool marker = true;
+    for (int i = 0; i < 24 && marker; ++i) marker = window[i] == (i / 8) + 1;
+    if (!marker) continue;
+    char name[8];
+    size_t got = std::fread(name, 1, sizeof(name), file);
+    if (got != sizeof(name)) return -1;  // A marker with no package behind it.
+    consumed += 8;
+    char text[9] = {};
+    std::memcpy(text, name, 8);
+    CopyOut(version, versionSize, text);
+    m_embeddedOffset = (start > 0 ? start : 0) + consumed;
+    return 0;
+  }
+  return -1;
+}
+
+int CKWDownloadUtilFor::FindLocalVolumes(char* version, size_t versionSize,
+                                         const char* firstVolume) {
+  m_volumes.clear();
+  if (firstVolume == nullptr) return -1;
+  std::string base = firstVolume;
+  size_t cut = base.rfind('_');
+  if (cut != std::string::npos) base.resize(cut);
+  CopyOut(version, versionSize, LastComponent(base).c_str());
+  for (int k = 0; k < 1024; ++k) {
+    char path[1200];
+    std::snprintf(path, sizeof(path), "%s_%03d.tmp", base.c_str(), k);
+    struct stat st;
+    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) break;
+    auto entry = std::make_unique<PackageEntry>();
+    CopyField(entry->localPath, path);
+    CopyField(entry->name, LastComponent(path));
+    entry->length = st.st_size;
+    m_volumes.push_back(std::move(entry));
+  }
+  return m_volumes.empty() ? -1 : 0;
+}

@@ -1,0 +1,84 @@
+#include "platform/kwatomicfile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+int32_t KwReadWholeFile(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -errno;
+  char chunk[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof(chunk));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      return -err;
+    }
+    if (n == 0) break;
+    bytes->append(chunk, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return 0;
+}
+
+int32_t KwReplaceFileAtomic(const std::string& path, const std::string& bytes, uint32_t mode) {
+  static std::atomic<unsigned> counter{0};
+  char suffix[64];
+  std::snprintf(suffix, sizeof(suffix), ".tmp-%ld-%u", static_cast<long>(::getpid()),
+                counter.fetch_add(1));
+  std::string temp = path + suffix;
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return -errno;
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  int err = 0;
+  while (left > 0) {
+    ssize_t n = ::write(fd, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      break;
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    ::unlink(temp.c_str());
+    return -err;
+  }
+  return 0;
+}
+
+KwFileLock::KwFileLock(const std::string& lockPath) {
+  fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    status_ = -errno;
+    return;
+  }
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno != EINTR) {
+      status_ = -errno;
+      ::close(fd_);
+      fd_ = -1;
+      return;
+    }
+  }
+}
+
+KwFileLock::~KwFileLock() {
+  if (fd_ >= 0) ::close(fd_);  // Closing releases the lock.
+}

@@ -1,0 +1,30 @@
+#include "MsgBox/kwpagelaunch.h"
+
+#include "baseutil/ikwlog.h"
+#include "platform/kwinifile.h"
+#include "platform/kwprocess.h"
+
+std::string KwProductIniPath(const std::string& versionFolder) {
+  return versionFolder + "/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini";
+}
+
+int KwStartInstalledVersion(const std::string& installPath, const std::string& version,
+                            bool chinese) {
+  const std::string folder = installPath + "/" + version;
+  const std::string ini = KwProductIniPath(folder);
+  const std::string driver = folder + "/ikwdriver/ikwactionapp.exe";
+  int result = 0;
+  if (KwWritePrivateProfileString("LANGUAGE", "CODEPAGE", chinese ? "936" : "0", ini.c_str()) ==
+          0 ||
+      KwWritePrivateProfileString("ACTIONDRIVER", "EXE", driver.c_str(), ini.c_str()) == 0) {
+    KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot write %s", ini.c_str());
+    result = -1;
+  }
+  const std::string program = folder + "/Windows/Tarnwick.exe";
+  const int started = KwStartDetached(program.c_str(), nullptr, (folder + "/Windows").c_str());
+  if (started != 0) {
+    KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot start %s: %d", program.c_str(), started);
+    return started;
+  }
+  return result;
+}

@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tool/makepackage/kwpkgformat.h"
@@ -111,6 +112,9 @@ class IKWMakePkg {
   bool WriteRecord(int32_t type, const uint8_t* payload, int32_t length);
   void NoteError(const std::string& why);
   void Report(int32_t code, const char* text);
+  // True for a file this run created as a volume: when the output folder lies
+  // inside the source tree the package must not swallow itself.
+  bool IsProducedVolume(uint64_t dev, uint64_t ino) const;
 
   std::vector<KwVolumeEntry> m_volumes;  // Completed entries.
   std::string m_openPath;                // Path of the open volume.
@@ -137,4 +141,5 @@ class IKWMakePkg {
   int32_t m_filesFailed = 0;
   int32_t m_result = 0;
   std::string m_errorText;
+  std::vector<std::pair<uint64_t, uint64_t>> m_producedVolumes;  // (device, inode).
 };

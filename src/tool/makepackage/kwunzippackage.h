@@ -62,7 +62,7 @@ class CKWUnzipPackage {
   // Bytes of an incomplete record held for the next push; 0 at a boundary.
   int32_t Pending() const { return m_fill; }
   // True while a file is open (between a begin and an end record).
-  bool InsideFile() const { return m_fd >= 0; }
+  bool InsideFile() const { return m_inFile; }
 
   // Files ended in error so far: refused names, files that could not be
   // created, bad chunks, and files whose written size differs from their
@@ -101,6 +101,7 @@ class CKWUnzipPackage {
   void* m_context = nullptr;
 
   int64_t m_streamOffset = 0;
+  bool m_inFile = false;   // Between a begin and an end record.
   bool m_fileBad = false;  // The current file already went wrong.
   bool m_targetReady = false;
   std::string m_currentName;

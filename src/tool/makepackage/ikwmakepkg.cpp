@@ -1,0 +1,332 @@
+#include "tool/makepackage/ikwmakepkg.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "main/kwglobals.h"
+#include "tool/makepackage/kwchunkpipeline.h"
+#include "tool/makepackage/kwpkglog.h"
+
+using namespace kwpkg;
+
+namespace {
+const char kAddToList[] = "IKWMakePkg::AddToList";
+const char kWalk[] = "IKWMakePkg::startcopyfrom";
+const char kMakeOne[] = "IKWMakePkg::makeonefile";
+
+bool WriteAllV(int fd, struct iovec* iov, int count) {
+  while (count > 0) {
+    const ssize_t w = ::writev(fd, iov, count);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    size_t done = static_cast<size_t>(w);
+    while (count > 0 && done >= iov->iov_len) {
+      done -= iov->iov_len;
+      ++iov;
+      --count;
+    }
+    if (count > 0) {
+      iov->iov_base = static_cast<uint8_t*>(iov->iov_base) + done;
+      iov->iov_len -= done;
+    }
+  }
+  return true;
+}
+
+// Reads until `want` bytes arrived or the file ended, so chunk boundaries do
+// not depend on how the system splits reads.  Returns the count, -1 on error.
+int64_t ReadFull(int fd, uint8_t* buf, int64_t want) {
+  int64_t got = 0;
+  while (got < want) {
+    const ssize_t r = ::read(fd, buf + got, static_cast<size_t>(want - got));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    got += r;
+  }
+  return got;
+}
+}  // namespace
+
+IKWMakePkg::IKWMakePkg(int threads, int64_t volumeThreshold)
+    : m_threads(threads > 0 ? threads
+                            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()))),
+      m_threshold(volumeThreshold > 0 ? volumeThreshold : kVolumeThreshold) {}
+
+IKWMakePkg::~IKWMakePkg() {
+  if (!Done()) {
+    Cancel();
+    WaitDone();
+  }
+  if (m_thread.joinable()) m_thread.join();
+  CloseVolume();
+}
+
+int32_t IKWMakePkg::Start() {
+  if (!Done()) return -1;
+  if (m_thread.joinable()) m_thread.join();
+  m_volumeFd = -1;
+  m_nextVolume = 0;
+  m_volumePayload = 0;
+  SetRunning();
+  m_thread = std::thread([this] { Run(); });
+  return 0;
+}
+
+void IKWMakePkg::WaitDone() {
+  while (!Done()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+bool IKWMakePkg::ShouldGo() const {
+  return m_running.load() != 0 && g_makeStopFlag.load() == 0 && !m_writeFailed;
+}
+
+void IKWMakePkg::NoteError(const std::string& why) {
+  if (m_errorText.empty()) m_errorText = why;
+}
+
+void IKWMakePkg::Report(int32_t code, const char* text) {
+  if (m_callback != nullptr) m_callback(m_context, code, text, m_total);
+}
+
+void IKWMakePkg::Run() {
+  m_volumes.clear();
+  m_total = 0;
+  m_filesPacked = m_filesFailed = 0;
+  m_writeFailed = m_listWritten = false;
+  m_errorText.clear();
+  m_producedVolumes.clear();
+  m_pipeline.reset(new KwChunkPipeline(this, m_threads));
+  Report(kCodeStart, "start");
+  struct stat st;
+  if (::stat(m_sourceFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    NoteError("cannot read the source folder " + m_sourceFolder);
+  const int32_t walk = startcopyfrom(m_sourceFolder, "");
+  if (!m_pipeline->Flush()) m_writeFailed = true;
+  Report(kCodeEnd, "end");
+  if (m_volumeFd >= 0) {
+    CloseVolume();
+    AddToList();
+  }
+  m_pipeline.reset();
+  if (m_owner != nullptr) m_owner->OnMakeCommand(kCommandDone);
+  m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
+  if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
+  if (walk != 0) NoteError("cancelled");
+  if (m_filesFailed > 0) NoteError(std::to_string(m_filesFailed) + " file(s) failed");
+  m_result = m_errorText.empty() ? 0 : -1;
+  m_done = 1;
+}
+
+int32_t IKWMakePkg::startcopyfrom(const std::string& source, const std::string& relative) {
+  DIR* dir = ::opendir(source.c_str());
+  if (dir == nullptr) return 0;
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(dir)) {
+    if (e->d_name[0] == '.') continue;  // Also skips "." and "..".
+    names.emplace_back(e->d_name);
+  }
+  ::closedir(dir);
+  // Sorted by bytes, so the same tree packs to the same volumes everywhere.
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    if (!ShouldGo()) break;
+    const std::string path = source + "/" + name;
+    const std::string stored = relative + "/" + name;
+    struct stat lst;
+    if (::lstat(path.c_str(), &lst) != 0) continue;  // Vanished since the listing.
+    struct stat st = lst;
+    bool broken = false;
+    if (S_ISLNK(lst.st_mode)) {
+      if (::stat(path.c_str(), &st) != 0) {
+        broken = true;  // Packing it fails and is reported like any unreadable file.
+      } else if (S_ISDIR(st.st_mode)) {
+        // Following it could walk forever or pack a tree outside the source.
+        KW_PKG_LOG(kWalk, "skip link to folder:%s", path.c_str());
+        continue;
+      }
+    }
+    if (S_ISDIR(st.st_mode)) {
+      const int32_t rc = startcopyfrom(path, stored);
+      if (rc != 0) {
+        KW_PKG_LOG(kWalk, "%s error:%d", name.c_str(), rc);
+        return rc;
+      }
+      continue;
+    }
+    if (!S_ISREG(st.st_mode) && !broken) {
+      // Pipes, sockets and devices have no content to pack; reading a pipe
+      // could block the run for ever.
+      KW_PKG_LOG(kWalk, "skip special file:%s", path.c_str());
+      continue;
+    }
+    if (!broken && IsProducedVolume(st.st_dev, st.st_ino)) {
+      KW_PKG_LOG(kWalk, "skip own volume:%s", path.c_str());
+      continue;
+    }
+    Report(kCodeFileBegin, stored.c_str());
+    const int32_t rc = makeonefile(path, stored);
+    Report(kCodeFileDone, stored.c_str());
+    if (rc != 0) {
+      ++m_filesFailed;
+      KW_PKG_LOG(kWalk, "%s error:%d", name.c_str(), rc);
+    } else {
+      ++m_filesPacked;
+    }
+  }
+  if (ShouldGo()) return 0;
+  KW_PKG_LOG(kWalk, "error: %s/*.*", source.c_str());
+  return 1;
+}
+
+bool IKWMakePkg::IsProducedVolume(uint64_t dev, uint64_t ino) const {
+  for (const auto& v : m_producedVolumes)
+    if (v.first == dev && v.second == ino) return true;
+  return false;
+}
+
+int32_t IKWMakePkg::OpenVolume(bool logPath) {
+  if (static_cast<int>(m_volumes.size()) >= kMaxVolumes) {
+    // The list and the format allow no more; going on would lose files.
+    NoteError("the package needs more than 256 volumes");
+    m_writeFailed = true;
+    return -1;
+  }
+  const std::string path = VolumePath(m_outputFolder, m_packageName, m_nextVolume);
+  if (logPath) KW_PKG_LOG(kMakeOne, "[%s]", path.c_str());
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    NoteError("cannot create " + path + ": " + std::strerror(errno));
+    return -1;
+  }
+  uint8_t header[kVolumeHeaderSize];
+  EncodeVolumeHeader(header, static_cast<uint32_t>(m_nextVolume));
+  struct iovec iov = {header, sizeof(header)};
+  if (!WriteAllV(fd, &iov, 1)) {
+    NoteError("cannot write " + path);
+    ::close(fd);
+    return -1;
+  }
+  // Numbers advance only for volumes that exist, so the names have no gaps.
+  ++m_nextVolume;
+  struct stat st;
+  if (::fstat(fd, &st) == 0) m_producedVolumes.emplace_back(st.st_dev, st.st_ino);
+  m_volumeFd = fd;
+  m_openPath = path;
+  m_volumePayload = 0;
+  return 0;
+}
+
+void IKWMakePkg::CloseVolume() {
+  if (m_volumeFd < 0) return;
+  if (::close(m_volumeFd) != 0) {
+    NoteError("cannot close " + m_openPath);
+    m_writeFailed = true;
+  }
+  m_volumeFd = -1;
+}
+
+bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t length) {
+  if (m_volumeFd < 0) return false;
+  uint8_t head[kRecordHeaderSize];
+  PutU32(head, static_cast<uint32_t>(type));
+  PutU32(head + 4, static_cast<uint32_t>(length));
+  struct iovec iov[2] = {{head, sizeof(head)}, {const_cast<uint8_t*>(payload), size_t(length)}};
+  if (!WriteAllV(m_volumeFd, iov, 2)) {
+    NoteError("cannot write " + m_openPath + ": " + std::strerror(errno));
+    m_writeFailed = true;
+    return false;
+  }
+  if (type != kRecordData) return true;
+  m_volumePayload += length;
+  if (m_volumePayload >= m_threshold) {
+    m_volumePayload = 0;
+    CloseVolume();
+    AddToList();
+    if (m_writeFailed || OpenVolume(false) != 0) {
+      m_writeFailed = true;
+      return false;
+    }
+  }
+  return true;
+}
+
+void IKWMakePkg::AddToList() {
+  KwVolumeEntry e;
+  if (!KwDescribeVolume(m_openPath, &e)) {
+    NoteError("cannot read back " + m_openPath);
+    m_writeFailed = true;
+  }
+  KW_PKG_LOG(kAddToList, "[%s] [%lld] [%s]", e.name.c_str(), static_cast<long long>(e.size),
+             e.checksum.c_str());
+  m_volumes.push_back(e);
+}
+
+int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string& storedName) {
+  FileDescriptor d;
+  if (!MakeDescriptor(&d, storedName.c_str(), 0, 0)) {
+    // Cutting it would store the content under another name.
+    KW_PKG_LOG(kMakeOne, "error: name longer than %d bytes:%s", kMaxNameLength, storedName.c_str());
+    NoteError("name longer than 511 bytes: " + storedName);
+    return -1;
+  }
+  if (m_volumeFd < 0 && (m_writeFailed || OpenVolume(true) != 0)) return -1;
+  if (!m_pipeline) m_pipeline.reset(new KwChunkPipeline(this, m_threads));
+  const int src = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (src < 0 || ::fstat(src, &st) != 0) {
+    KW_PKG_LOG(kMakeOne, "error: cannot open %s", sourcePath.c_str());
+    if (src >= 0) ::close(src);
+    return -1;
+  }
+  d.size = st.st_size;
+  d.mtimeMs = FileTimeToPkgMs(UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
+  m_total += d.size;
+  ::posix_fadvise(src, 0, 0, POSIX_FADV_SEQUENTIAL);
+  uint8_t desc[kDescriptorSize];
+  EncodeDescriptor(desc, d);
+  m_pipeline->AddRecord(kRecordBegin, desc, kDescriptorSize);
+  KW_PKG_LOG(kMakeOne, "BEGIN:%s", storedName.c_str());
+  KW_PKG_LOG(kMakeOne, "begin:%lld/%lld", 0LL, static_cast<long long>(d.size));
+  int64_t read = 0;
+  int32_t rc = 0;
+  // Never more than the size in the descriptor: a file that grows while it
+  // is packed must not make the stream disagree with its own descriptor.
+  while (read < d.size && ShouldGo()) {
+    uint8_t* buf = m_pipeline->AcquireInput();
+    const int64_t want = std::min<int64_t>(kChunkSize, d.size - read);
+    const int64_t n = ReadFull(src, buf, want);
+    if (n > 0) {
+      m_pipeline->SubmitChunk(static_cast<int32_t>(n));
+      read += n;
+    } else {
+      m_pipeline->ReleaseInput();
+    }
+    if (n < want) {
+      KW_PKG_LOG(kMakeOne, "error: %s ended early or could not be read", sourcePath.c_str());
+      NoteError("cannot read all of " + sourcePath);
+      rc = -1;
+      break;
+    }
+  }
+  if (read < d.size && rc == 0) rc = -1;  // Stopped by cancel.
+  m_pipeline->AddRecord(kRecordEnd, desc, kDescriptorSize);
+  ::close(src);
+  KW_PKG_LOG(kMakeOne, "end:%lld/%lld", static_cast<long long>(read),
+             static_cast<long long>(d.size));
+  KW_PKG_LOG(kMakeOne, "END:%s", storedName.c_str());
+  if (m_pipeline->Failed()) return -1;
+  return rc;
+}

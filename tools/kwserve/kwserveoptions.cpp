@@ -1,0 +1,135 @@
+// Command-line parsing of kwserve; see kwserveoptions.h.
+#include "kwserveoptions.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool ToInt(const char* text, int64_t low, int64_t high, int64_t* out) {
+  char* end = nullptr;
+  errno = 0;
+  long long value = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
+  *out = value;
+  return true;
+}
+
+bool ToShare(const char* text, double* out) {
+  char* end = nullptr;
+  double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || !(value >= 0.0 && value <= 1.0)) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+std::string KwServeUsage() {
+  return "usage: kwserve --root PACKAGE_DIR --port PORT [--host ADDRESS] [options]\n"
+         "\n"
+         "Serves the install server API over a package folder written by the package\n"
+         "maker (volumes NAME_000.kwk, NAME_001.kwk, ... and list.json).  The volumes are\n"
+         "published as VERSION_000.tmp, VERSION_001.tmp, ...  Prints \"listening on URL\"\n"
+         "when ready, one log line per request on standard error, and stops on SIGINT or\n"
+         "SIGTERM.\n"
+         "\n"
+         "  --root DIR            package folder (required)\n"
+         "  --port PORT           port to listen on; 0 picks a free one (required)\n"
+         "  --host ADDRESS        address to listen on (default 127.0.0.1)\n"
+         "  --version NAME        published version (default: the package name)\n"
+         "  --buildtime TEXT      build time reported with the version (default 0)\n"
+         "  --file-server-id N    storage identifier of every volume (default 1)\n"
+         "  --max-skew SECONDS    largest accepted timestamp difference (default 300)\n"
+         "  --answer-code N       \"code\" of successful answers (default 0)\n"
+         "  --code-as-text        send \"code\" as a JSON text\n"
+         "  --threads N           connections served at once (default 32)\n"
+         "\n"
+         "Fault injection (decided per request from the seed and the request's number):\n"
+         "  --seed N              seed of the fault decisions (default 1)\n"
+         "  --fail-rate P         share of requests answered with status 500\n"
+         "  --drop-rate P         share of volume reads whose connection closes mid-body\n"
+         "  --short-rate P        share of volume reads answered one byte short\n"
+         "  --corrupt-rate P      share of volume reads with one byte inverted\n"
+         "  --max-faults N        inject at most N faults in all\n"
+         "  --delay-ms N          delay every answer by N milliseconds\n"
+         "  --rate-limit BYTES    volume bytes per second per connection\n"
+         "  --url-ttl SECONDS     download addresses expire after this long (403 after)\n"
+         "  --help                this text\n";
+}
+
+int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* error) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return 1;
+    if (std::strcmp(arg, "--code-as-text") == 0) {
+      o->codeAsText = true;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      *error = std::string("missing value after ") + arg;
+      return -1;
+    }
+    const char* value = argv[++i];
+    int64_t number = 0;
+    bool ok = true;
+    if (std::strcmp(arg, "--root") == 0) {
+      o->root = value;
+    } else if (std::strcmp(arg, "--host") == 0) {
+      o->host = value;
+    } else if (std::strcmp(arg, "--version") == 0) {
+      o->version = value;
+    } else if (std::strcmp(arg, "--buildtime") == 0) {
+      o->buildtime = value;
+    } else if (std::strcmp(arg, "--port") == 0) {
+      ok = ToInt(value, 0, 65535, &number);
+      o->port = static_cast<int>(number);
+    } else if (std::strcmp(arg, "--file-server-id") == 0) {
+      ok = ToInt(value, INT32_MIN, INT32_MAX, &number);
+      o->fileServerId = static_cast<int32_t>(number);
+    } else if (std::strcmp(arg, "--max-skew") == 0) {
+      ok = ToInt(value, 0, INT64_MAX, &o->maxSkew);
+    } else if (std::strcmp(arg, "--answer-code") == 0) {
+      ok = ToInt(value, INT32_MIN, INT32_MAX, &o->answerCode);
+    } else if (std::strcmp(arg, "--threads") == 0) {
+      ok = ToInt(value, 1, 1024, &number);
+      o->threads = static_cast<int>(number);
+    } else if (std::strcmp(arg, "--seed") == 0) {
+      ok = ToInt(value, 0, INT64_MAX, &number);
+      o->seed = static_cast<uint64_t>(number);
+    } else if (std::strcmp(arg, "--fail-rate") == 0) {
+      ok = ToShare(value, &o->failRate);
+    } else if (std::strcmp(arg, "--drop-rate") == 0) {
+      ok = ToShare(value, &o->dropRate);
+    } else if (std::strcmp(arg, "--short-rate") == 0) {
+      ok = ToShare(value, &o->shortRate);
+    } else if (std::strcmp(arg, "--corrupt-rate") == 0) {
+      ok = ToShare(value, &o->corruptRate);
+    } else if (std::strcmp(arg, "--max-faults") == 0) {
+      ok = ToInt(value, -1, INT64_MAX, &o->maxFaults);
+    } else if (std::strcmp(arg, "--delay-ms") == 0) {
+      ok = ToInt(value, 0, 3600000, &o->delayMs);
+    } else if (std::strcmp(arg, "--rate-limit") == 0) {
+      ok = ToInt(value, 0, INT64_MAX, &o->rateLimit);
+    } else if (std::strcmp(arg, "--url-ttl") == 0) {
+      ok = ToInt(value, 0, INT64_MAX, &o->urlTtl);
+    } else {
+      *error = std::string("unknown option ") + arg;
+      return -1;
+    }
+    if (!ok) {
+      *error = std::string("bad value for ") + arg + ": " + value;
+      return -1;
+    }
+  }
+  if (o->root.empty()) {
+    *error = "--root is required";
+    return -1;
+  }
+  if (o->port < 0) {
+    *error = "--port is required";
+    return -1;
+  }
+  return 0;
+}

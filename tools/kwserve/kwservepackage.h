@@ -1,0 +1,28 @@
+// The package a kwserve instance publishes: the volumes of one package
+// folder with their lengths and checksums, under their published names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct KwServedVolume {
+  std::string diskPath;       // The maker's file, "%s_%03d.kwk".
+  std::string publishedName;  // "%s_%03d.tmp" with the version as prefix.
+  std::string key;            // "packages/" + publishedName; its last component is the name.
+  int64_t length = 0;         // As listed.
+  int64_t lastModified = 0;   // Milliseconds since 1970.
+  std::string checksum;       // As listed.
+};
+
+struct KwServedPackage {
+  std::string packageName;  // The maker's package name (prefix of the .kwk files).
+  std::string version;
+  std::vector<KwServedVolume> volumes;
+};
+
+// Reads list.json of `root` (or, without one, finds the "%s_%03d.kwk" files
+// and sums them).  `version` empty publishes under the package name.
+// Returns false with a message in `error` when there is nothing to serve.
+bool KwLoadServedPackage(const std::string& root, const std::string& version,
+                         KwServedPackage* package, std::string* error);

@@ -1,6 +1,6 @@
 // The language table's current code page as the toolkit font sees it.
 // Kept in its own unit so the font does not depend on how the language
 // table is reached.
-int KwLanguageCodePage() {
-  return 936;
-}
+#include "language/ikwlang.h"
+
+int KwLanguageCodePage() { return IKWLang::Instance()->CodePage(); }

@@ -1,0 +1,95 @@
+#include "MsgBox/kwenginefinish.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "MsgBox/kwshortcut.h"
+#include "baseutil/ikwlog.h"
+#include "platform/kwregistry.h"
+
+bool KwIsDownloadedVolumeName(const char* name) {
+  if (name == nullptr || name[0] == '\0' || name[0] == '.') return false;
+  const char* dot = std::strrchr(name, '.');
+  if (dot == nullptr) return false;
+  return std::strlen(dot + 1) == 3 && strcasecmp(dot + 1, "tmp") == 0;
+}
+
+int KwDeleteDownloadedVolumes(const char* folder) {
+  DIR* dir = opendir(folder);
+  if (dir == nullptr) return 0;
+  int deleted = 0;
+  while (struct dirent* e = readdir(dir)) {
+    if (!KwIsDownloadedVolumeName(e->d_name)) continue;
+    std::string path = std::string(folder) + "/" + e->d_name;
+    struct stat st;
+    // lstat: a link named like a volume is not a downloaded volume either.
+    if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (unlink(path.c_str()) == 0) ++deleted;
+  }
+  closedir(dir);
+  return deleted;
+}
+
+int32_t KwWriteInstallPath(const char* path) {
+  KwRegKey key;
+  int32_t r = KwRegKey::Create(KwHive::CurrentUser, kKwProductKey, kKwRegRead | kKwRegWrite, &key);
+  if (r == kKwRegOk) r = key.SetString(kKwInstallPathValue, path);
+  if (r != kKwRegOk) {
+    KW_LOG(4, "CKWinstaller::StartRun", "InstallPath not written: %d", static_cast<int>(r));
+  }
+  return r;
+}
+
+int32_t KwWriteUninstallEntry(const char* installPath, const char* versionText,
+                              const char* destination) {
+  KwRegKey key;
+  int32_t r =
+      KwRegKey::Create(KwHive::LocalMachine, kKwUninstallKey, kKwRegRead | kKwRegWrite, &key);
+  if (r != kKwRegOk) {
+    KW_LOG(4, "SetUninstallRegistry", "Failed to open registry key.");
+    return r;
+  }
+  std::string uninstall = std::string(installPath) + "/uninstall.exe";
+  std::string icon = std::string(destination) + "/Windows/Tarnwick.exe";
+  int32_t results[] = {
+      key.SetString("DisplayName", "Tarnwick"), key.SetString("UninstallString", uninstall.c_str()),
+      key.SetString("DisplayVersion", versionText), key.SetString("DisplayIcon", icon.c_str())};
+  for (int32_t v : results) {
+    if (v != kKwRegOk) {
+      KW_LOG(4, "SetUninstallRegistry", "value not written: %d", static_cast<int>(v));
+      return v;
+    }
+  }
+  return kKwRegOk;
+}
+
+int KwRunFinishingSteps(const KwFinishInput& in) {
+  int failed = 0;
+  if (in.makeShortcut) {
+    std::string target = in.destination + "/Windows/Tarnwick.exe";
+    CreateDesktopShortcut(target.c_str(), kKwProductShortcutName, 0);
+  }
+  if (KwWriteUninstallEntry(in.installPath.c_str(), in.versionText.c_str(),
+                            in.destination.c_str()) != kKwRegOk) {
+    ++failed;
+  }
+  std::string marker = in.installPath + "/" + kKwUnzipMarker;
+  if (unlink(marker.c_str()) != 0 && errno != ENOENT) ++failed;
+  if (in.removeDownloads) KwDeleteDownloadedVolumes(in.installPath.c_str());
+
+  // The uninstaller travels inside the package; it belongs beside the version
+  // folders so that removing a version folder does not remove it.
+  std::string from = in.destination + "/ikwdriver/uninstall.exe";
+  std::string to = in.installPath + "/uninstall.exe";
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    KW_LOG(4, "CKWinstaller::runinstall", "uninstaller not moved: %s (%d)", from.c_str(), errno);
+    ++failed;
+  }
+  return failed;
+}

@@ -1,0 +1,53 @@
+// Where the install phase reads the package volumes from: local volume files,
+// the package appended to the installer's own file, or the install server.
+// Each source lists and sizes its volumes once, then reads any byte range of
+// any volume.  One source belongs to the run thread that made it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tool/http/kwpackageentry.h"
+
+struct KwResumeEntry;
+
+struct KwSourceVolume {
+  std::string name;          // file name, compared with the resume table
+  std::string path;          // local file, when there is one
+  PackageEntry entry;        // server volumes: key, id and the last download address
+  int64_t length = 0;        // whole volume, header included
+  int64_t startOffset = 24;  // first byte handed to the unpacker
+  bool skip = false;         // already installed: counted done, not read
+};
+
+class KwVolumeSource {
+ public:
+  virtual ~KwVolumeSource() = default;
+  // Lists and sizes the volumes.  0, or negative with a reason in `why`.
+  // `version` receives the version name the volumes carry.
+  virtual int Prepare(std::string* version, std::string* why) = 0;
+  // Reads `length` bytes at `offset` of volume `index`; the count or negative.
+  virtual int32_t Read(size_t index, int64_t offset, int32_t length, char* dest) = 0;
+  const std::vector<KwSourceVolume>& volumes() const { return volumes_; }
+
+ protected:
+  std::vector<KwSourceVolume> volumes_;
+};
+
+// Local volume files named like `firstVolume` ("P_000.tmp", numbered on).
+std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume);
+// The package appended to `installerFile` behind its marker.
+std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile);
+// The install server; reads are retried with fresh addresses while `active`
+// holds.  `progress` and `context` see every received byte (the speed
+// measure).  `resume` (may be null) is the online page's resume table.
+std::unique_ptr<KwVolumeSource> KwMakeServerSource(const std::atomic<bool>* active,
+                                                   void (*progress)(void*, int32_t), void* context,
+                                                   const KwResumeEntry* resume);
+
+// A version or volume name that may be joined to a folder: not empty, not
+// "." or "..", no separator and no control byte.
+bool KwIsSafePathPart(const char* name);

@@ -1,0 +1,118 @@
+// CKWBaseView: a view whose rows are made of drawn cells, where a click on
+// a cell posts the cell's ID as a command to the view itself.
+//
+// The view owns its rows (CKWOneLineForm) and through them every cell.
+// Pages add and clear rows, and change cells, while holding the line-list
+// lock (AppendLine and ClearLines take it themselves); worker threads may
+// do so too and then call RequestRepaint.  Everything else runs on the
+// user-interface thread.  Locks are taken paint, row, line list.
+#pragma once
+
+#include <memory>
+#include <vector>
+
+#include "baseview/basectrl/CKwVertListGrid.h"
+#include "baseview/basectrl/kwcellpress.h"
+#include "baseview/basectrl/kwonelineform.h"
+
+// Command that rebuilds a view's row table and repaints it before it goes
+// on to OnCommandId like any other number.
+inline constexpr int kKwCmdRebuildRows = 10981;
+
+class CKWBaseView : public CKwVertListGrid {
+  Q_OBJECT
+
+ public:
+  explicit CKWBaseView(QWidget* parent = nullptr);
+  ~CKWBaseView() override;
+
+  // Rows.  The view takes ownership; AppendLine returns the row.
+  CKWOneLineForm* AppendLine(std::unique_ptr<CKWOneLineForm> line);
+  // Destroys every row and cell (and the cells' edit controls: call on the
+  // user-interface thread when edit controls exist).
+  void ClearLines();
+  int LineCount();
+  CKWOneLineForm* GetLine(int row);
+  // The first cell with this ID, searching rows in order; null when none.
+  CKWBaseViewObject* FindCell(int id);
+  KwViewMutex& LineListMutex() { return lineListMutex_; }
+
+  // Edit controls: made for every edit cell that has none yet, filled with
+  // the cell's text; moved to their cells' rectangles; texts copied back
+  // into the cells (pages do this before reading what was typed).
+  void CreateEditControls();
+  void PlaceEditControls();
+  void PullEditTexts();
+
+  // The focus cell (the cell of the last press) and the hovered cell.
+  CKWBaseViewObject* FocusCell();
+  const KwCellPress& Press() const { return press_; }
+
+  // Overrides of the grid.
+  int GetLineCount() override;
+  int GetLineHeight(int row) override;
+  CKWOneLineForm* GetLineForm(int row) override;
+  void DrawLine(QPainter* dc, int row, int left, int top, int right, int height) override;
+  void OnLButtonDownLine(int row, int x, int y) override;
+  void OnLButtonUpLine(int row, int x, int y) override;
+  void OnRButtonUpLine(int row, int x, int y) override;
+  void OnMouseMoveAfter(int flags, KwPoint point) override;
+  void OnLButtonUpAfter(int flags, KwPoint point) override;
+  void OnPressBefore(int flags, KwPoint point) override;
+  void KwPasteText(const char* text) override;
+  void KwOnRefreshTimer() override;
+  void OnCommand(int command) override;
+
+  // Hooks added by the view, in table order.  `line` is the row's form.
+  virtual void DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                            int height);
+  virtual void DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                             int height);
+  virtual void KwViewReservedHook1();
+  virtual void OnSliderMoved(CKWOneLineForm* line, CKWBaseViewObject* cell);
+  virtual void OnSliderReleased(CKWOneLineForm* line, CKWBaseViewObject* cell);
+  virtual void OnLinePressed(CKWOneLineForm* line);
+  virtual int KwViewHookReturnsOne();
+  // A cell click (the cell ID) or any command posted to the view.
+  virtual void OnCommandId(int command);
+  // Sets the rectangles of the row's cells.
+  virtual void LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height);
+  virtual void LayoutCell(CKWOneLineForm* line, int left, int top, int width, int height,
+                          CKWBaseViewObject* cell);
+  virtual void OnCellClicked(CKWOneLineForm* line, CKWBaseViewObject* cell);
+  virtual void OnCellRightClicked(CKWOneLineForm* line, int x, int y, CKWBaseViewObject* cell);
+  virtual void KwViewReservedHook2();
+  virtual void KwOnPressAt(int flags, KwPoint point);
+  virtual void KwOnReleaseAt(int flags, KwPoint point);
+  virtual void KwOnMoveAt(int flags, KwPoint point);
+  virtual void OnLButtonUpLineDone(int row, int x, int y);
+  virtual void KwKeyboardHook1();
+  virtual void KwKeyboardHook2();
+  virtual void KwKeyboardHook3();
+  virtual void OnHoverCell(CKWOneLineForm* line, CKWBaseViewObject* cell);
+
+  // Draws one cell with the toolkit painter; pages may call it for cells
+  // they draw themselves.
+  static void PaintCell(QPainter* dc, CKWBaseViewObject* cell);
+
+ protected:
+  // Lays a row out at its current place (used before hit-testing).
+  void LayoutRowAt(int row);
+  // Opens the popup list of a combo-box cell below it.
+  virtual void OpenComboPopup(CKWOneLineForm* line, CKWBaseViewObject* cell);
+  KwCellPress::RowLookup Lookup();
+
+ private:
+  CKWBaseViewObject* CellAtPoint(KwPoint point, int* row);
+  void ScheduleEditPlacement(int delayMs);
+
+  KwViewMutex lineListMutex_{kKwLockLineList};
+  std::vector<std::unique_ptr<CKWOneLineForm>> lines_;
+  KwCellPress press_;
+  int hoverRow_ = -1;
+  int hoverCellId_ = 0;
+  bool hoverOnCell_ = false;
+  long long caretTick_ = 0;
+  bool caretPhase_ = false;
+  bool editPlacementQueued_ = false;
+};

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwboundedmutex.h"
 #include "main/kwglobals.h"
 
 namespace {
@@ -45,7 +46,7 @@ struct KwWorkerRecord {
 };
 
 struct KwWorkerTable {
-  std::timed_mutex lock;
+  KwBoundedMutex lock;
   // Set when the manager is destroyed; read by the workers on every pass.
   std::atomic<bool> closed{false};
   std::vector<KwWorkerRecord> records;
@@ -88,7 +89,7 @@ void CKWThreadManager_runthread(KwWorkerTable& table, int32_t index, uint32_t ge
   KwWorkerRecord& rec = table.records[static_cast<size_t>(index)];
   bool ownsRecord = true;
   while (g_threadsMayRun.load() != 0 && !table.closed.load()) {
-    std::unique_lock<std::timed_mutex> lock(table.lock, std::defer_lock);
+    std::unique_lock<KwBoundedMutex> lock(table.lock, std::defer_lock);
     if (!lock.try_lock_for(kLockBound)) continue;  // Try again on the next pass.
     if (table.closed.load() || rec.generation != generation) {
       ownsRecord = false;
@@ -128,7 +129,7 @@ void CKWThreadManager_runthread(KwWorkerTable& table, int32_t index, uint32_t ge
   // Ended by the cleared run flag or a closed table while still owning the
   // record: free it so that no record stays "in use" without a thread.
   if (ownsRecord && !table.closed.load()) {
-    std::unique_lock<std::timed_mutex> lock(table.lock, std::defer_lock);
+    std::unique_lock<KwBoundedMutex> lock(table.lock, std::defer_lock);
     if (lock.try_lock_for(kLockBound) && rec.generation == generation) {
       rec.inUse = 0;
       rec.finished = 1;
@@ -151,7 +152,7 @@ CKWThreadManager::CKWThreadManager() : table_(std::make_shared<KwWorkerTable>())
 CKWThreadManager::~CKWThreadManager() {
   KW_LOG(1, "CKWThreadManager::~CKWThreadManager", "begin");
   table_->closed.store(true);
-  std::unique_lock<std::timed_mutex> lock(table_->lock, std::defer_lock);
+  std::unique_lock<KwBoundedMutex> lock(table_->lock, std::defer_lock);
   if (lock.try_lock_for(kLockBound)) {
     for (KwWorkerRecord& r : table_->records) r.inUse = 0;
   }
@@ -205,7 +206,7 @@ void CKWThreadManager::AddJob(const char* name, KwThreadFunction function, void*
     return;
   }
   KwWorkerTable& table = *table_;
-  std::unique_lock<std::timed_mutex> lock(table.lock, std::defer_lock);
+  std::unique_lock<KwBoundedMutex> lock(table.lock, std::defer_lock);
   if (!lock.try_lock_for(kLockBound)) {
     KW_LOG(1, "CKWThreadManager::addThreadFunction", "lock timeout, thread [%s] dropped", jobName);
     return;
@@ -261,7 +262,7 @@ int32_t CKWThreadManager::WaitAllFinished(int32_t limitMs) {
   KwWorkerTable& table = *table_;
   for (;;) {
     int32_t running = 0;
-    std::unique_lock<std::timed_mutex> lock(table.lock, std::defer_lock);
+    std::unique_lock<KwBoundedMutex> lock(table.lock, std::defer_lock);
     if (lock.try_lock_for(kLockBound)) {
       for (KwWorkerRecord& r : table.records) {
         if (r.inUse != 0 && r.finished != 0) r.inUse = 0;
@@ -301,7 +302,7 @@ void CKWThreadManager::StopAll(int32_t settleMs) {
 
 std::vector<KwWorkerInfo> CKWThreadManager::InUseRecords() const {
   std::vector<KwWorkerInfo> out;
-  std::unique_lock<std::timed_mutex> lock(table_->lock, std::defer_lock);
+  std::unique_lock<KwBoundedMutex> lock(table_->lock, std::defer_lock);
   if (!lock.try_lock_for(kLockBound)) return out;
   for (const KwWorkerRecord& r : table_->records) {
     if (r.inUse == 0) continue;

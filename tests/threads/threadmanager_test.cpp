@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -13,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "baseutil/ikwlog.h"
 #include "baseutil/ikwthreadmanager.h"
+#include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 
 namespace {
@@ -271,6 +274,37 @@ TEST_F(ThreadManagerTest, JobsAddedFromSeveralThreadsEachRunExactlyOnce) {
       5000));
   for (size_t i = 0; i < jobs.size(); ++i) ASSERT_EQ(jobs[i].runs.load(), 1) << "job " << i;
   EXPECT_EQ(manager_->WaitAllFinished(), 0);
+}
+
+TEST_F(ThreadManagerTest, LogsJobStartsEndsTheStopWaitAndTheDestruction) {
+  kwtest::TempDir dir;
+  KwLogConfigure(dir.path().c_str(), "INS", 1, 1);
+  Job alpha;
+  manager_->AddJob("alpha", RunJob, &alpha);
+  ASSERT_TRUE(WaitUntil([&] { return alpha.done.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return AllIdle(1); }));
+  Gate gate;
+  Job gated;
+  gated.gate = &gate;
+  manager_->AddJob("gated", RunJob, &gated);
+  ASSERT_TRUE(WaitUntil([&] { return gated.started.load(); }));
+  EXPECT_EQ(manager_->WaitAllFinished(150), 1);
+  gate.Open();
+  ASSERT_TRUE(WaitUntil([&] { return gated.done.load(); }));
+  manager_.reset();
+  KwLogShutdown();
+
+  std::string log;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path())) {
+    if (entry.is_regular_file()) log += kwtest::ReadFile(entry.path().string());
+  }
+  for (const char* line :
+       {"CKWThreadManager::addThreadFunction(", "start thread [alpha], total: 1",
+        "CKWThreadManager_runthread(", "stop thread alpha [0] total:1",
+        "start thread [gated], total: 1", "name:gated [0] valid:1, finished:0", "> 5 sec, close",
+        "CKWThreadManager::~CKWThreadManager(", " begin", " end"}) {
+    EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,140 @@
+// Desktop shortcuts as freedesktop desktop entries.
+#include "MsgBox/kwshortcut.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/kwatomicfile.h"
+#include "platform/kwknownfolders.h"
+
+namespace {
+
+constexpr int32_t kMissingArgument = 87;
+
+// Escapes a value of a desktop entry's string keys.
+std::string EscapeValue(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// The Exec key runs its first word as the program: a path with blanks or
+// other reserved characters must be quoted, and inside quotes the
+// characters the launcher would interpret get a backslash.  "%" starts a
+// field code, so it is doubled.  The result is then escaped like any value.
+std::string ExecValue(const std::string& program) {
+  bool quote = program.find_first_of(" \t\n\"'\\><~|&;$*?#()`") != std::string::npos;
+  std::string word;
+  if (quote) word += '"';
+  for (char c : program) {
+    if (c == '%') {
+      word += "%%";
+      continue;
+    }
+    if (quote && (c == '"' || c == '`' || c == '$' || c == '\\')) word += '\\';
+    word += c;
+  }
+  if (quote) word += '"';
+  return EscapeValue(word);
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t cut = path.find_last_of("/\\");
+  if (cut == std::string::npos) return "";
+  return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+std::string EntryName(const std::string& linkPath) {
+  size_t cut = linkPath.find_last_of('/');
+  std::string name = cut == std::string::npos ? linkPath : linkPath.substr(cut + 1);
+  const std::string suffix = ".desktop";
+  if (name.size() > suffix.size() &&
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    name.resize(name.size() - suffix.size());
+  }
+  return name;
+}
+
+// The desktop folder, made when missing so the entry has somewhere to go.
+bool DesktopFolder(std::string* out) {
+  char folder[1024];
+  if (KwGetKnownFolder(KwKnownFolder::CommonDesktop, folder, sizeof(folder)) != 0) return false;
+  std::string path(folder);
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+  }
+  *out = path;
+  return true;
+}
+
+// A shortcut's name becomes a file name on the desktop; one that could
+// reach outside that folder is refused.
+bool SafeName(const char* name) {
+  if (name == nullptr || *name == '\0') return false;
+  if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) return false;
+  return std::strchr(name, '/') == nullptr;
+}
+
+}  // namespace
+
+int32_t CreateShellLink(const char* targetPath, const char* linkPath, int32_t installerFlag) {
+  if (targetPath == nullptr || *targetPath == '\0') return kMissingArgument;
+  if (linkPath == nullptr || *linkPath == '\0') return kMissingArgument;
+  std::string target(targetPath);
+  std::string entry = "[Desktop Entry]\n";
+  entry += "Type=Application\n";
+  entry += "Version=1.0\n";
+  entry += "Name=" + EscapeValue(EntryName(linkPath)) + "\n";
+  entry +=
+      std::string("Comment=") + (installerFlag != 0 ? "Tarnwick Installer" : "Tarnwick") + "\n";
+  entry += "Exec=" + ExecValue(target) + "\n";
+  std::string folder = FolderOf(target);
+  if (!folder.empty()) entry += "Path=" + EscapeValue(folder) + "\n";
+  entry += "Icon=" + EscapeValue(target) + "\n";
+  entry += "Terminal=false\n";
+  int32_t written = KwReplaceFileAtomic(linkPath, entry, 0755);
+  if (written != 0) return -written;
+  // Launchers run only entries marked executable; an earlier entry of the
+  // same name may have had another mode.
+  if (::chmod(linkPath, 0755) != 0) return errno;
+  return 0;
+}
+
+void CreateDesktopShortcut(const char* targetPath, const char* name, int32_t installerFlag) {
+  if (!SafeName(name)) return;
+  std::string desktop;
+  if (!DesktopFolder(&desktop)) return;
+  std::string link = desktop + "/" + name + ".desktop";
+  // File managers watch the desktop folder themselves, so no change
+  // notification is needed once the file is there.
+  CreateShellLink(targetPath, link.c_str(), installerFlag);
+}
+
+void DeleteDesktopShortcut() {
+  char folder[1024];
+  if (KwGetKnownFolder(KwKnownFolder::CommonDesktop, folder, sizeof(folder)) != 0) return;
+  std::string link = std::string(folder) + "/" + kKwProductShortcutName + ".desktop";
+  ::unlink(link.c_str());
+}

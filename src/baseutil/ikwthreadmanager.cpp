@@ -275,7 +275,7 @@ int32_t CKWThreadManager::WaitAllFinished(int32_t limitMs) {
       }
       lock.unlock();
     } else {
-      // The table could not be inspected: count it as still busy so the wait
+      // The table could not be read: count it as still busy so the wait
       // goes on until its limit.
       running = 1;
       KW_LOG(1, "CKWThreadManager::WaitAllFinished", "lock timeout");

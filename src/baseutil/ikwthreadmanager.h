@@ -81,7 +81,8 @@ class CKWThreadManager {
   // jobs (3 s bound), clear g_threadsMayRun, sleep settleMs, destroy it.
   static void StopAll(int32_t settleMs = 500);
 
-  // Copies of the records currently in use (in index order).
+  // Copies of the records currently in use (in index order); empty when the
+  // lock could not be taken within its bound.
   std::vector<KwWorkerInfo> InUseRecords() const;
 
   // Worker threads of all managers that have not yet ended (process-wide).

@@ -3,4 +3,6 @@
 // table is reached.
 #include "language/ikwlang.h"
 
-int KwLanguageCodePage() { return IKWLang::Instance()->CodePage(); }
+int KwLanguageCodePage() {
+  return IKWLang::Instance()->CodePage();
+}

@@ -352,8 +352,12 @@ class CKWInstallEngine::Impl {
     }
   }
 
+  // Lets a running transfer end at once when the run ends.
+  static bool ShouldAbort(void* context) { return static_cast<Impl*>(context)->end_.load(); }
+
   void DownloadPhase() {
     CKWDownloadUtilFor util(this, &Impl::OnReceived);
+    util.SetAbortCheck(&Impl::ShouldAbort, this);
     std::vector<PackageEntry> entries;
     char ver[256] = {};
     while (active_) {
@@ -468,6 +472,7 @@ class CKWInstallEngine::Impl {
 
   void WorkerThread() {
     CKWDownloadUtilFor util(this, &Impl::OnReceived);
+    util.SetAbortCheck(&Impl::ShouldAbort, this);
     while (!end_) {
       if (holdWorkers_ || Paused()) {
         Nap(100);

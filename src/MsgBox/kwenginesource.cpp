@@ -160,7 +160,9 @@ class ServerSource : public KwVolumeSource {
  public:
   ServerSource(const std::atomic<bool>* active, void (*progress)(void*, int32_t), void* context,
                const KwResumeEntry* resume)
-      : active_(active), util_(context, progress), resume_(resume) {}
+      : active_(active), util_(context, progress), resume_(resume) {
+    util_.SetAbortCheck(&ServerSource::Stopped, const_cast<std::atomic<bool>*>(active_));
+  }
 
   int Prepare(std::string* version, std::string* why) override {
     char ver[256] = {};
@@ -213,7 +215,8 @@ class ServerSource : public KwVolumeSource {
     KwSourceVolume& v = volumes_[index];
     for (int attempt = 0; attempt < kAttempts && active_->load(); ++attempt) {
       int64_t total = 0;
-      if (attempt > 0 && util_.GetDownloadUrl(v.entry) != 0) {
+      // Addresses expire; each read asks for a fresh one.
+      if (util_.GetDownloadUrl(v.entry) != 0) {
         Pause();
         continue;
       }
@@ -228,6 +231,8 @@ class ServerSource : public KwVolumeSource {
   // Addresses may expire and servers fail for a while; a read gives up only
   // after this many tries a second apart.
   static constexpr int kAttempts = 30;
+
+  static bool Stopped(void* active) { return !static_cast<std::atomic<bool>*>(active)->load(); }
 
   void Pause() {
     for (int i = 0; i < 10 && active_->load(); ++i) {

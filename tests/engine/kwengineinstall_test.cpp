@@ -1,0 +1,502 @@
+// Whole installations: from local volumes, from a package appended to the
+// installer, from the reference server (downloaded or streamed), with
+// injected faults, with volumes already on disk, paused, stopped, and
+// killed and started again; then the uninstaller removes the product.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/kwenginedisk.h"
+#include "MsgBox/kwenginefinish.h"
+#include "MsgBox/kwengineowner.h"
+#include "MsgBox/kwengineresume.h"
+#include "MsgBox/kwuninstall.h"
+#include "kwenginetestkit.h"
+#include "kwtest/tempdir.h"
+#include "main/kwglobals.h"
+#include "network/http/kwcurlbinding.h"
+#include "platform/kwregistry.h"
+#include "tool/http/kwserverconfig.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kwenginetest;
+
+class FakeDisk : public IKWEngineDisk {
+ public:
+  bool Measure(const char*, int64_t* total, int64_t* free) override {
+    *total = 1LL << 40;
+    *free = free_;
+    return true;
+  }
+  std::atomic<int64_t> free_{1LL << 40};
+};
+
+// Records what the engine tells its page.
+class RecordingOwner : public IKWInstallEngineOwner {
+ public:
+  void EngineRepaint() override {
+    if (onRepaint) onRepaint();
+  }
+  void EnginePostCommand(int command) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    commands_.push_back(command);
+  }
+  void EngineMessage(const char* key) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    messages_.push_back(key);
+  }
+  std::vector<int> commands() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return commands_;
+  }
+  std::vector<std::string> messages() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return messages_;
+  }
+  std::function<void()> onRepaint;
+
+ private:
+  std::mutex mutex_;
+  std::vector<int> commands_;
+  std::vector<std::string> messages_;
+};
+
+// One product tree and its package for the whole suite: three volumes, the
+// first two larger than a download segment.
+struct Suite {
+  kwtest::TempDir dir;
+  ProductTree tree;
+  std::string source;
+  std::string package;
+  int volumes = 0;
+};
+Suite* g_suite = nullptr;
+
+int CountThreads() {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator("/proc/self/task")) {
+    (void)e;
+    ++n;
+  }
+  return n;
+}
+
+class EngineInstall : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    KwCurlBindForExecutable(BinDir().c_str());
+    g_suite = new Suite;
+    g_suite->tree = MakeProductTree(26000000);
+    g_suite->source = g_suite->dir / "source";
+    g_suite->package = g_suite->dir / "package";
+    WriteProductTree(g_suite->tree, g_suite->source);
+    g_suite->volumes = PackTree(g_suite->source, g_suite->package, 13000000);
+  }
+  static void TearDownTestSuite() {
+    delete g_suite;
+    g_suite = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_EQ(g_suite->volumes, 3);
+    g_installStage = 0;
+    g_pauseState = 0;
+    g_installPath[0] = '\0';
+    g_versionText[0] = '\0';
+    g_targetDir[0] = '\0';
+    install_ = dir_ / "install";
+  }
+
+  std::string Volume(int k) const {
+    char name[64];
+    std::snprintf(name, sizeof(name), "/V2.0.0_%03d.kwk", k);
+    return g_suite->package + name;
+  }
+  std::string Downloaded(int k) const {
+    char name[64];
+    std::snprintf(name, sizeof(name), "/V2.0.0_%03d.tmp", k);
+    return install_ + name;
+  }
+
+  // Runs a whole installation in run mode 0 from `server`.
+  int RunOnline(ServerProcess& server, RecordingOwner& owner) {
+    KwSetServerBaseUrl(server.url().c_str());
+    CKWInstallEngine engine(&owner, &disk_);
+    engine.SetRunMode(0);
+    const char* key = nullptr;
+    if (engine.StartRun(true, install_.c_str(), &key) != kKwStartOk) return -100;
+    engine.WaitUntilFinished();
+    return engine.LastResult();
+  }
+
+  void ExpectInstalledOnline() {
+    EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+    EXPECT_EQ(kwtest::ReadFile(install_ + "/uninstall.exe"),
+              g_suite->tree.files.at("ikwdriver/uninstall.exe"));
+    EXPECT_FALSE(fs::exists(install_ + "/unzip.ins"));
+    for (int k = 0; k < 3; ++k) EXPECT_FALSE(fs::exists(Downloaded(k)));
+    EXPECT_TRUE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+    EXPECT_EQ(g_installStage.load(), 0);
+    EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "UninstallString"),
+              install_ + "/uninstall.exe");
+    EXPECT_EQ(RegValue(KwHive::CurrentUser, kKwProductKey, kKwInstallPathValue), install_);
+  }
+
+  // The tree as installed: the uninstaller has moved out of the version folder.
+  static ProductTree Installed() {
+    ProductTree t = g_suite->tree;
+    t.files.erase("ikwdriver/uninstall.exe");
+    return t;
+  }
+
+  static std::string RegValue(KwHive hive, const char* key, const char* name) {
+    KwRegKey k;
+    if (KwRegKey::Open(hive, key, kKwRegRead, &k) != 0) return "<no key>";
+    std::string v;
+    if (k.GetString(name, &v) != 0) return "<no value>";
+    return v;
+  }
+
+  kwtest::TempDir dir_;
+  ScopedHome home_{dir_ / "home"};
+  FakeDisk disk_;
+  std::string install_;
+};
+
+TEST_F(EngineInstall, OnlineInstallIsExactThenTheUninstallerRemovesIt) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  RecordingOwner owner;
+  ASSERT_EQ(RunOnline(server, owner), 0);
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallDone});
+  EXPECT_TRUE(owner.messages().empty());
+  ExpectInstalledOnline();
+  EXPECT_STREQ(g_versionText, "V2.0.0");
+  // Every volume came in whole segments, none twice.
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), 2);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+
+  std::string self = install_ + "/uninstall.exe";
+  UninstallFrom(self.c_str(), home_.dataHome().c_str(), home_.desktop().c_str());
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  EXPECT_FALSE(fs::exists(self));
+  EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
+  EXPECT_EQ(RegValue(KwHive::CurrentUser, kKwProductKey, kKwInstallPathValue), "<no key>");
+}
+
+TEST_F(EngineInstall, InjectedFaultsStillGiveTheExactTree) {
+  ServerProcess server(g_suite->package,
+                       {"--seed", "11", "--fail-rate", "0.15", "--drop-rate", "0.15",
+                        "--corrupt-rate", "0.1", "--max-faults", "6", "--url-ttl", "2"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  RecordingOwner owner;
+  ASSERT_EQ(RunOnline(server, owner), 0);
+  ExpectInstalledOnline();
+  // The faults did happen: error answers, and more volume reads than the
+  // five segments of a clean run.
+  EXPECT_GT(server.CountLines(" 500"), 0);
+  EXPECT_GT(server.CountRequests("/files/"), 5);
+}
+
+TEST_F(EngineInstall, CompleteVolumeIsSkippedAndWrongChecksumFetchedAgain) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  fs::create_directories(install_);
+  fs::copy_file(Volume(0), Downloaded(0));
+  std::string bad = kwtest::ReadFile(Volume(1));
+  bad[bad.size() / 2] ^= 0x20;
+  kwtest::WriteFile(Downloaded(1), bad);
+
+  RecordingOwner owner;
+  std::atomic<bool> sawFirstCounted{false};
+  int64_t firstLength = static_cast<int64_t>(fs::file_size(Volume(0)));
+  CKWInstallEngine* current = nullptr;
+  std::mutex m;
+  owner.onRepaint = [&] {
+    std::lock_guard<std::mutex> lock(m);
+    if (current == nullptr || g_installStage.load() != 1) return;
+    KwEngineProgress p = current->Progress();
+    if (p.volumeIndex == 0 && p.doneBytes == firstLength) sawFirstCounted = true;
+  };
+  KwSetServerBaseUrl(server.url().c_str());
+  {
+    CKWInstallEngine engine(&owner, &disk_);
+    {
+      std::lock_guard<std::mutex> lock(m);
+      current = &engine;
+    }
+    const char* key = nullptr;
+    ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+    engine.WaitUntilFinished();
+    EXPECT_EQ(engine.LastResult(), 0);
+    std::lock_guard<std::mutex> lock(m);
+    current = nullptr;
+  }
+  EXPECT_TRUE(sawFirstCounted);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), 0);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_001.tmp"), 2);
+  ExpectInstalledOnline();
+}
+
+TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
+  ServerProcess server(g_suite->package, {"--url-ttl", "1"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::BesidePackage));
+  engine.SetPackageSource("");
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallDone});
+  EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+  // Nothing was downloaded to disk, and only run mode 0 makes a shortcut.
+  EXPECT_FALSE(fs::exists(Downloaded(0)));
+  EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "Tarnwick");
+}
+
+TEST_F(EngineInstall, ResumeTableSkipsAnInstalledVolumeOfTheServer) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  std::vector<KwResumeEntry> table(kKwResumeEntries);
+  std::memset(table.data(), 0, table.size() * sizeof(KwResumeEntry));
+  std::snprintf(table[0].name, sizeof(table[0].name), "V2.0.0_001.tmp");
+  table[0].status = kKwResumeInstalled;
+  std::snprintf(table[1].name, sizeof(table[1].name), "V2.0.0_002.tmp");
+  table[1].offset = 0;  // an offset before the header's end still starts after it
+
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+  engine.SetResumeTable(table.data());
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  // Volume 1 was never read beyond its header, so the files it carries are
+  // incomplete: the run must not report an installation.
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  // Volume 1 was only sized (its first 24 bytes), never read.
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_001.tmp"), 1);
+  EXPECT_GT(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+}
+
+TEST_F(EngineInstall, LocalVolumesInstallAndKeepTheirFiles) {
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+  engine.SetPackageSource(Volume(0).c_str());
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallDone});
+  EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+  EXPECT_TRUE(fs::exists(Volume(2)));
+  EXPECT_EQ(engine.Progress().doneBytes, engine.Progress().totalBytes);
+  EXPECT_EQ(g_installStage.load(), 0);
+}
+
+TEST_F(EngineInstall, PackageAppendedToTheInstaller) {
+  std::string installer = dir_ / "installer.bin";
+  // The marker's lone 0x01 bytes before it must not confuse the search.
+  std::string bytes(5000, 'E');
+  bytes += std::string(7, '\x01');
+  bytes += std::string(8, '\x01') + std::string(8, '\x02') + std::string(8, '\x03');
+  bytes += std::string("V2.0.0\0\0", 8);
+  // One volume holds the whole package when the threshold is never reached.
+  std::string single = dir_ / "single";
+  ASSERT_EQ(PackTree(g_suite->source, single, 1LL << 40), 1);
+  bytes += kwtest::ReadFile(single + "/V2.0.0_000.kwk");
+  kwtest::WriteFile(installer, bytes);
+
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+  engine.SetInstallerFile(installer.c_str());
+  engine.SetPackageSource("^");
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+
+  // Without the marker the run ends at once with 832 and stage 0.
+  kwtest::WriteFile(installer, "no package here");
+  RecordingOwner owner2;
+  CKWInstallEngine engine2(&owner2, &disk_);
+  engine2.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+  engine2.SetInstallerFile(installer.c_str());
+  engine2.SetPackageSource("^");
+  ASSERT_EQ(engine2.StartRun(true, (dir_ / "other").c_str(), &key), kKwStartOk);
+  engine2.WaitUntilFinished();
+  EXPECT_NE(engine2.LastResult(), 0);
+  EXPECT_EQ(owner2.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_EQ(g_installStage.load(), 0);
+}
+
+TEST_F(EngineInstall, UnreadableOrDamagedVolumeEndsWith832AndRegistersNothing) {
+  std::string copy = dir_ / "copy";
+  fs::create_directories(copy);
+  for (int k = 0; k < 3; ++k) {
+    fs::copy_file(Volume(k), copy + "/" + fs::path(Volume(k)).filename().string());
+  }
+  // A chunk of the second volume is damaged in the middle of its data.
+  std::string second = copy + "/V2.0.0_001.kwk";
+  std::string bytes = kwtest::ReadFile(second);
+  for (size_t i = 2000; i < 2100; ++i) bytes[i] = 0;
+  kwtest::WriteFile(second, bytes);
+
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+  engine.SetPackageSource((copy + "/V2.0.0_000.kwk").c_str());
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_FALSE(engine.Progress().failure.empty());
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
+  EXPECT_FALSE(fs::exists(install_ + "/uninstall.exe"));
+  EXPECT_EQ(g_installStage.load(), 0);
+}
+
+TEST_F(EngineInstall, PauseHoldsTransfersAndStopJoinsEveryThread) {
+  // About 4 MB/s per connection: a segment takes seconds, so a pause is seen.
+  ServerProcess server(g_suite->package, {"--rate-limit", "4000000"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  int threadsBefore = CountThreads();
+  RecordingOwner owner;
+  {
+    CKWInstallEngine engine(&owner, &disk_);
+    const char* key = nullptr;
+    ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+    EXPECT_GE(CountThreads(), threadsBefore + 6);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (engine.Progress().totalBytes == 0 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    g_pauseState = 2;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    int64_t held = engine.Progress().doneBytes;
+    int received = server.CountRequests("/files/");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_EQ(engine.Progress().doneBytes, held);
+    EXPECT_EQ(engine.Progress().speed, 0);
+    EXPECT_EQ(server.CountRequests("/files/"), received);
+    g_pauseState = 0;
+    deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (engine.Progress().doneBytes == held && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_GT(engine.Progress().doneBytes, held);
+
+    // Stopping in the middle of transfers returns promptly with every
+    // thread of the run ended, and tells the page nothing.
+    auto before = std::chrono::steady_clock::now();
+    engine.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+    EXPECT_EQ(CountThreads(), threadsBefore);
+    EXPECT_TRUE(owner.commands().empty());
+    EXPECT_EQ(g_installStage.load(), 1);
+  }
+  EXPECT_EQ(CountThreads(), threadsBefore);
+}
+
+// kwinstall as a child process, so it can be killed outright.
+int SpawnInstall(const std::vector<std::string>& args, const std::string& outPath) {
+  std::string program = BinDir() + "/kwinstall";
+  std::vector<std::string> all = {program};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  int r = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return r == 0 ? pid : -1;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(EngineInstall, KilledRunStartsAgainWithoutFetchingVerifiedVolumes) {
+  ServerProcess server(g_suite->package, {"--rate-limit", "6000000"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  std::string ini = dir_ / "itarnwick.ini";
+  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=1048576\n");
+  std::vector<std::string> args = {"--server", server.url(), "--dir", install_,
+                                   "--agree",  "--ini",      ini};
+  pid_t pid = SpawnInstall(args, dir_ / "first.out");
+  ASSERT_GT(pid, 0);
+  // The second volume is planned only after the first has verified.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!fs::exists(Downloaded(1)) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(fs::exists(Downloaded(1)));
+  kill(pid, SIGKILL);
+  EXPECT_EQ(WaitExit(pid), 128 + SIGKILL);
+  EXPECT_EQ(Checksum(Downloaded(0)), Checksum(Volume(0)));
+  int firstFetches = server.CountRequests("/files/V2.0.0_000.tmp");
+
+  pid = SpawnInstall(args, dir_ / "second.out");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitExit(pid), 0) << kwtest::ReadFile(dir_ / "second.out");
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), firstFetches);
+  ExpectInstalledOnline();
+}
+
+TEST_F(EngineInstall, CommandLineReportsRefusalsAndFailures) {
+  std::string out = dir_ / "out";
+  EXPECT_EQ(WaitExit(SpawnInstall({"--help"}, out)), 0);
+  EXPECT_NE(kwtest::ReadFile(out).find("--server URL"), std::string::npos);
+  EXPECT_EQ(WaitExit(SpawnInstall({"--dir", install_}, out)), 2);
+  EXPECT_EQ(WaitExit(SpawnInstall({"--volume", Volume(0), "--dir", install_}, out)), 3);
+  EXPECT_NE(kwtest::ReadFile(out).find("agree"), std::string::npos);
+  EXPECT_EQ(WaitExit(SpawnInstall({"--volume", dir_ / "none_000.kwk", "--dir", install_, "--agree"},
+                                  out)),
+            1);
+  EXPECT_NE(kwtest::ReadFile(out).find("failed"), std::string::npos);
+  EXPECT_EQ(WaitExit(SpawnInstall({"--volume", Volume(0), "--dir", install_, "--agree"}, out)), 0)
+      << kwtest::ReadFile(out);
+  EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+}
+
+}  // namespace

@@ -1,0 +1,210 @@
+// kwinstall: the install engine without a window, for unattended installs
+// and tests.
+//
+//   kwinstall --server URL --dir INSTALL_DIR --agree
+//   kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree
+//
+// Exit status: 0 only after the finishing steps of a complete installation;
+// 1 when the run failed, 2 for a wrong command line, 3 when the run was
+// refused before it started (agreement, folder, free space), 130 when
+// interrupted.  The reason goes to standard error.
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/kwengineconfig.h"
+#include "MsgBox/kwengineowner.h"
+#include "kwinstallprogress.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+#include "network/http/kwcurlbinding.h"
+#include "platform/kwprocess.h"
+#include "tool/http/kwserverconfig.h"
+
+namespace {
+
+std::atomic<int> g_interrupted{0};
+
+void OnSignal(int) {
+  g_interrupted = 1;
+}
+
+const char* kUsage =
+    "usage: kwinstall --server URL --dir INSTALL_DIR --agree\n"
+    "       kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree\n"
+    "\n"
+    "Installs Tarnwick without a window: downloads the package volumes from the\n"
+    "install server (or reads local volumes), verifies and unpacks them into\n"
+    "INSTALL_DIR, registers the product and cleans up.\n"
+    "\n"
+    "  --server URL      base URL of the install server (http or https)\n"
+    "  --volume PATH     first volume of a package on disk (NAME_000.kwk or .tmp)\n"
+    "  --dir DIR         install folder (created when missing)\n"
+    "  --agree           accept the licence agreement and privacy policy\n"
+    "  --ini FILE        settings file (default: itarnwick.ini beside kwinstall);\n"
+    "                    [SERVER] URL, CAFILE; [INSTALL] REQUIREDSPACE (bytes)\n"
+    "  --plain           plain progress lines even on a terminal\n"
+    "  --quiet           no progress, only the result\n"
+    "  --help            this text\n"
+    "\n"
+    "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
+    "3 refused before starting, 130 interrupted.\n";
+
+// Records what the engine tells its owner; the main thread polls it.
+class CommandLineOwner : public IKWInstallEngineOwner {
+ public:
+  void EngineRepaint() override {}
+  void EnginePostCommand(int command) override { command_ = command; }
+  void EngineMessage(const char* key) override {
+    std::snprintf(key_, sizeof(key_), "%s", key ? key : "");
+  }
+  int command() const { return command_; }
+  const char* key() const { return key_; }
+
+ private:
+  std::atomic<int> command_{0};
+  char key_[64] = {};
+};
+
+const char* Text(const char* key) {
+  return IKWLang::Instance()->GetText(key);
+}
+
+std::string Absolute(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char cwd[4096];
+  if (getcwd(cwd, sizeof(cwd)) == nullptr) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string server, volume, dir, ini;
+  bool agree = false, plain = false, quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--server") {
+      ok = value(&server);
+    } else if (a == "--volume") {
+      ok = value(&volume);
+    } else if (a == "--dir") {
+      ok = value(&dir);
+    } else if (a == "--ini") {
+      ok = value(&ini);
+    } else if (a == "--agree") {
+      agree = true;
+    } else if (a == "--plain") {
+      plain = true;
+    } else if (a == "--quiet") {
+      quiet = true;
+    } else {
+      std::fprintf(stderr, "kwinstall: unknown argument %s\n\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "kwinstall: %s needs a value\n\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  if (server.empty() == volume.empty() || dir.empty()) {
+    std::fprintf(stderr, "kwinstall: give --dir and exactly one of --server or --volume\n\n%s",
+                 kUsage);
+    return 2;
+  }
+
+  KwGetExecutablePath(g_exePath, kExePathSize);
+  KwCopyText(g_exeDir, kExePathSize, g_exePath);
+  if (char* slash = std::strrchr(g_exeDir, '/')) *slash = '\0';
+  if (ini.empty()) ini = KwIniPathIn(g_exeDir);
+  IKWLang::StartupLoadBuiltIn();
+  IKWLang::Instance()->SetCodePage(0);
+
+  CommandLineOwner owner;
+  CKWInstallEngine engine(&owner);
+  engine.SetRequiredSpace(KwReadRequiredSpace(ini.c_str()));
+  if (!server.empty()) {
+    KwLoadServerConfig(ini.c_str());
+    KwSetServerBaseUrl(server.c_str());
+    if (KwCurlBindForExecutable(g_exeDir) != 0) {
+      std::fprintf(stderr, "kwinstall: the curl library cannot be loaded\n");
+      return 1;
+    }
+    engine.SetRunMode(0);
+    engine.SetPackageSource("");
+  } else {
+    // A package on disk installs like the local package installer does.
+    engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
+    engine.SetPackageSource(Absolute(volume).c_str());
+  }
+  g_installStage = 0;
+  g_pauseState = 0;
+
+  signal(SIGINT, OnSignal);
+  signal(SIGTERM, OnSignal);
+
+  const char* key = nullptr;
+  int started = engine.StartRun(agree, Absolute(dir).c_str(), &key);
+  if (started != kKwStartOk) {
+    std::fprintf(stderr, "kwinstall: %s\n", key ? Text(key) : "a run is already active");
+    return 3;
+  }
+
+  bool tty = !plain && !quiet && isatty(STDOUT_FILENO);
+  auto lastPlain = std::chrono::steady_clock::now() - std::chrono::seconds(10);
+  std::string lastPhase;
+  while (!engine.RunFinished()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    if (g_interrupted) {
+      engine.Stop();
+      if (tty) std::fputs("\n", stdout);
+      std::fprintf(stderr, "kwinstall: interrupted; a later run continues the download\n");
+      return 130;
+    }
+    if (quiet) continue;
+    KwEngineProgress p = engine.Progress();
+    int32_t stage = g_installStage.load();
+    const char* phase = stage == 2 ? "install " : "download";
+    std::string line = p.totalBytes == 0 ? std::string("preparing")
+                                         : KwInstallProgressLine(phase, p.doneBytes, p.totalBytes,
+                                                                 p.speed, stage != 2);
+    auto now = std::chrono::steady_clock::now();
+    if (tty) {
+      std::printf("\r%-78s", line.c_str());
+      std::fflush(stdout);
+    } else if (now - lastPlain >= std::chrono::seconds(2) || phase != lastPhase) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+      lastPlain = now;
+      lastPhase = phase;
+    }
+  }
+  engine.WaitUntilFinished();
+  if (tty) std::fputs("\n", stdout);
+  KwEngineProgress p = engine.Progress();
+  if (engine.LastResult() != 0 || owner.command() != kKwCmdInstallDone) {
+    std::string reason = p.failure;
+    if (owner.key()[0] != '\0') reason = std::string(Text(owner.key())) + " (" + reason + ")";
+    std::fprintf(stderr, "kwinstall: installation failed: %s\n", reason.c_str());
+    return 1;
+  }
+  if (!quiet) std::printf("installed into %s\n", g_installPath);
+  return 0;
+}

@@ -14,10 +14,10 @@
 #include "baseview/basectrl/CKwVertListGrid.h"
 #include "baseview/basectrl/kwcellpress.h"
 #include "baseview/basectrl/kwonelineform.h"
-
-// Command that rebuilds a view's row table and repaints it before it goes
-// on to OnCommandId like any other number.
-inline constexpr int kKwCmdRebuildRows = 10981;
+// Command numbers: kKwCmdRefreshRows (10981) rebuilds a view's row table and
+// repaints it before it goes on to OnCommandId like any other number;
+// kKwCmdOwnerNotify (90001) tells a page's owner dialog about a press.
+#include "baseview/kwframelogic.h"
 
 class CKWBaseView : public CKwVertListGrid {
   Q_OBJECT
@@ -60,6 +60,7 @@ class CKWBaseView : public CKwVertListGrid {
   void OnLButtonUpAfter(int flags, KwPoint point) override;
   void OnPressBefore(int flags, KwPoint point) override;
   void KwPasteText(const char* text) override;
+  void KwOnMouseLeave() override;
   void KwOnRefreshTimer() override;
   void OnCommand(int command) override;
 

@@ -12,9 +12,6 @@
 
 class CIKWBaseDlg;
 
-// Owner notification posted on every press or focus gain.
-inline constexpr int kKwCmdOwnerNotify = 90001;
-
 class CIKWBaseWnd : public CKWBaseView {
   Q_OBJECT
 

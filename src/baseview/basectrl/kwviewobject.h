@@ -48,6 +48,8 @@ class IKwCellEditor {
   virtual std::string Text() const = 0;
   virtual void SetText(const std::string& text) = 0;
   virtual void SetGeometry(const KwRect& r) = 0;
+  virtual KwRect Geometry() const = 0;
+  virtual void SetVisible(bool visible) = 0;
 };
 
 class CKWBaseViewObject {

@@ -2,4 +2,6 @@
 // run-mode unit the executable is linked with.
 #include "kwpanel/kwpanelapp.h"
 
-int main(int argc, char** argv) { return KwRunApplication(argc, argv); }
+int main(int argc, char** argv) {
+  return KwRunApplication(argc, argv);
+}

@@ -4,7 +4,7 @@
 
 namespace {
 
-int Measure(const KwMeasureText& measure, const std::string& text, int size) {
+int Measure(const KwMeasureTextFn& measure, const std::string& text, int size) {
   return measure ? measure(text, size) : 0;
 }
 
@@ -12,7 +12,7 @@ int Measure(const KwMeasureText& measure, const std::string& text, int size) {
 
 KwMsgBoxLayout KwLayoutMessageBox12(int kind, int W, int H, const std::string& message,
                                     const std::string& firstButton, const std::string& secondButton,
-                                    const KwMeasureText& measure) {
+                                    const KwMeasureTextFn& measure) {
   KwMsgBoxLayout out;
   const int h = H / 2;
   const int f = (h - 48) / 2;
@@ -54,7 +54,7 @@ KwMsgBoxLayout KwLayoutMessageBox3(int W, int H) {
 }
 
 KwMsgBoxLayout KwLayoutMessageBox45(int kind, int W, const std::string& message,
-                                    const KwMeasureText& measure) {
+                                    const KwMeasureTextFn& measure) {
   KwMsgBoxLayout out;
   const int d = Measure(measure, message, 12);
   int y = 56;

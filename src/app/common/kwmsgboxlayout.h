@@ -12,7 +12,7 @@
 #include "baseview/kwrect.h"
 
 // Width in pixels of `text` at character height `size`.
-using KwMeasureText = std::function<int(const std::string& text, int size)>;
+using KwMeasureTextFn = std::function<int(const std::string& text, int size)>;
 
 struct KwMsgBoxLayout {
   std::map<int, KwRect> cells;  // Cell ID to rectangle in view coordinates.
@@ -24,9 +24,9 @@ struct KwMsgBoxLayout {
 // (kind 2) centred in the lower half.
 KwMsgBoxLayout KwLayoutMessageBox12(int kind, int W, int H, const std::string& message,
                                     const std::string& firstButton, const std::string& secondButton,
-                                    const KwMeasureText& measure);
+                                    const KwMeasureTextFn& measure);
 // Kind 3: the save-as box.
 KwMsgBoxLayout KwLayoutMessageBox3(int W, int H);
 // Kinds 4 and 5: prompt, input field (multi-line for 5) and two buttons.
 KwMsgBoxLayout KwLayoutMessageBox45(int kind, int W, const std::string& message,
-                                    const KwMeasureText& measure);
+                                    const KwMeasureTextFn& measure);

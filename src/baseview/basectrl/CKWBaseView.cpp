@@ -2,8 +2,10 @@
 
 #include <QDateTime>
 #include <QPainter>
+#include <QPointer>
 #include <QTimer>
 
+#include "app/common/ikwbasepopup.h"
 #include "baseview/basectrl/CKwEdit.h"
 #include "baseview/basectrl/kwcellpainter.h"
 #include "baseview/kwcommand.h"
@@ -302,7 +304,36 @@ void CKWBaseView::ScheduleEditPlacement(int delayMs) {
   });
 }
 
-void CKWBaseView::OpenComboPopup(CKWOneLineForm*, CKWBaseViewObject*) {}
+void CKWBaseView::OpenComboPopup(CKWOneLineForm* line, CKWBaseViewObject* cell) {
+  if (line == nullptr || cell == nullptr) return;
+  const int row = press_.FocusRow();
+  const int id = cell->id;
+  std::vector<KwPopupItem> items;
+  CSfDrawComboBox* box = cell->ComboBox();
+  for (int i = 0; i < box->ItemCount(); ++i) items.push_back(KwPopupItem{i, box->Item(i).text});
+  const QPoint corner = mapToGlobal(QPoint(cell->x, cell->y + cell->height));
+  const int width = cell->width;
+  // Opened after the press has been handled, so the view still sees its own
+  // release before the popup takes the pointer.
+  QPointer<CKWBaseView> self(this);
+  QTimer::singleShot(0, this, [self, row, id, items, corner, width] {
+    if (!self) return;
+    auto* menu = new IKWMShowPopMenu(self->window());
+    menu->SetItems(items);
+    menu->SetChoiceCallback([self, row, id](int command) {
+      if (!self || command < 0) return;
+      {
+        KwViewLockGuard lock(self->LineListMutex());
+        CKWOneLineForm* form = self->GetLine(row);
+        CKWBaseViewObject* combo = form ? form->GetCell(id) : nullptr;
+        if (combo != nullptr && combo->type == kKwCellCombo) combo->ComboBox()->Select(command);
+      }
+      self->Repaint();
+    });
+    self->comboPopup_ = menu;
+    menu->Popup(corner.x(), corner.y(), width);
+  });
+}
 
 void CKWBaseView::DrawLineBack(QPainter*, CKWOneLineForm*, int, int, int, int) {}
 void CKWBaseView::DrawLineFront(QPainter*, CKWOneLineForm*, int, int, int, int) {}

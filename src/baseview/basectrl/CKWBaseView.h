@@ -8,6 +8,7 @@
 // user-interface thread.  Locks are taken paint, row, line list.
 #pragma once
 
+#include <QPointer>
 #include <memory>
 #include <vector>
 
@@ -46,6 +47,8 @@ class CKWBaseView : public CKwVertListGrid {
 
   // The focus cell (the cell of the last press) and the hovered cell.
   CKWBaseViewObject* FocusCell();
+  // The popup list a combo-box cell opened, while it is open.
+  QWidget* ComboPopup() const { return comboPopup_.data(); }
   const KwCellPress& Press() const { return press_; }
 
   // Overrides of the grid.
@@ -102,6 +105,8 @@ class CKWBaseView : public CKwVertListGrid {
   // Opens the popup list of a combo-box cell below it.
   virtual void OpenComboPopup(CKWOneLineForm* line, CKWBaseViewObject* cell);
   KwCellPress::RowLookup Lookup();
+  // The open popup list of a combo box, if any (it deletes itself).
+  QPointer<QWidget> comboPopup_;
 
  private:
   CKWBaseViewObject* CellAtPoint(KwPoint point, int* row);

@@ -1,0 +1,134 @@
+// Pieces of the reference server that tests and scripts rely on: range
+// parsing, deterministic faults, the command line, and rate limiting.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "kwservefaults.h"
+#include "kwserveoptions.h"
+#include "kwserveprocess.h"
+#include "kwtestvolumes.h"
+#include "network/http/ikwhttpclient.h"
+#include "network/http/kwcurlbinding.h"
+#include "tool/http/kwdownloadutil.h"
+
+namespace {
+
+TEST(KwServeRanges, ParsesSingleRangesAndRejectsUnsatisfiableOnes) {
+  struct Case {
+    const char* header;
+    int64_t size;
+    int result;
+    int64_t first, last;
+  } cases[] = {
+      {"bytes=0-23", 100, 0, 0, 23}, {"bytes=90-200", 100, 0, 90, 99},
+      {"bytes=90-", 100, 0, 90, 99}, {"bytes=-10", 100, 0, 90, 99},
+      {"bytes=-500", 100, 0, 0, 99}, {"bytes=100-110", 100, -1, 0, 0},
+      {"bytes=-0", 100, -1, 0, 0},   {"bytes=0-0", 0, -1, 0, 0},
+      {"bytes=5-2", 100, 1, 0, 0},   {"bytes=0-1,5-6", 100, 1, 0, 0},
+      {"items=0-1", 100, 1, 0, 0},   {"bytes=x-1", 100, 1, 0, 0},
+      {"bytes=1-2x", 100, 1, 0, 0},  {"bytes=99999999999999999999-", 100, 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int64_t first = -7, last = -7;
+    EXPECT_EQ(c.result, KwParseByteRange(c.header, c.size, &first, &last)) << c.header;
+    if (c.result == 0) {
+      EXPECT_EQ(c.first, first) << c.header;
+      EXPECT_EQ(c.last, last) << c.header;
+    }
+  }
+}
+
+TEST(KwServeFaults, DecisionsFollowSeedAndRespectTheBudget) {
+  KwFaultPlan a(9, -1), b(9, -1), c(10, -1);
+  int hitsA = 0, differ = 0;
+  for (uint64_t n = 1; n <= 2000; ++n) {
+    bool x = a.Decide(n, KwFault::Drop, 0.25);
+    EXPECT_EQ(x, b.Decide(n, KwFault::Drop, 0.25));
+    differ += x != c.Decide(n, KwFault::Drop, 0.25);
+    hitsA += x;
+  }
+  EXPECT_NEAR(500, hitsA, 80);  // About the share asked for.
+  EXPECT_GT(differ, 100);       // Another seed, other requests.
+  KwFaultPlan bounded(9, 3);
+  int hits = 0;
+  for (uint64_t n = 1; n <= 100; ++n) hits += bounded.Decide(n, KwFault::Fail, 1.0);
+  EXPECT_EQ(3, hits);
+  EXPECT_FALSE(KwFaultPlan(1, -1).Decide(1, KwFault::Fail, 0.0));
+}
+
+TEST(KwServeOptions, CommandLine) {
+  auto parse = [](std::vector<std::string> args, KwServeOptions* o, std::string* error) {
+    std::vector<char*> argv = {const_cast<char*>("kwserve")};
+    for (std::string& a : args) argv.push_back(&a[0]);
+    return KwParseServeOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+  };
+  KwServeOptions o;
+  std::string error;
+  ASSERT_EQ(0, parse({"--root", "/p", "--port", "0", "--drop-rate", "0.5", "--rate-limit", "100",
+                      "--code-as-text", "--host", "::1"},
+                     &o, &error))
+      << error;
+  EXPECT_EQ("/p", o.root);
+  EXPECT_EQ(0, o.port);
+  EXPECT_DOUBLE_EQ(0.5, o.dropRate);
+  EXPECT_EQ(100, o.rateLimit);
+  EXPECT_TRUE(o.codeAsText);
+  EXPECT_EQ("::1", o.host);
+  EXPECT_EQ(1, parse({"--help"}, &o, &error));
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"--root", "/p"},
+                                             {"--port", "1"},
+                                             {"--root", "/p", "--port", "70000"},
+                                             {"--root", "/p", "--port", "1", "--fail-rate", "1.5"},
+                                             {"--root", "/p", "--port", "1", "--bogus", "1"},
+                                             {"--root"}}) {
+    KwServeOptions fresh;
+    EXPECT_EQ(-1, parse(bad, &fresh, &error)) << bad[0];
+    EXPECT_FALSE(error.empty());
+  }
+  std::string usage = KwServeUsage();
+  for (const char* option :
+       {"--root", "--port", "--host", "--seed", "--fail-rate", "--drop-rate", "--short-rate",
+        "--corrupt-rate", "--delay-ms", "--rate-limit", "--url-ttl", "--max-faults"}) {
+    EXPECT_NE(std::string::npos, usage.find(option)) << option;
+  }
+}
+
+TEST(KwServeProcessTest, RateLimitHoldsPerConnection) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  kwtest::TempDir pkg;
+  std::vector<std::string> volumes = kwtest::WritePackage(pkg.path(), "R", {60000});
+  kwtest::KwServeProcess server(pkg.path(), {"--rate-limit", "40000"});
+  ASSERT_FALSE(server.url().empty());
+  CKWDownloadUtilFor util;
+  util.SetBaseUrl(server.url().c_str());
+  std::vector<PackageEntry> entries;
+  char version[80];
+  ASSERT_EQ(0, util.GetVersion(version, sizeof(version), entries));
+  ASSERT_EQ(0, util.GetDownloadUrl(entries[0]));
+
+  // 60,000 bytes at 40,000 bytes/s take about 1.5 s on one connection; two
+  // connections at once each keep their own rate, so together they take
+  // about as long, not twice as long.
+  std::string got(60000, '\0');
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(60000, util.ReadRange(entries[0].url, 0, 60000, &got[0], nullptr));
+  double one = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(volumes[0], got);
+  EXPECT_GT(one, 1.2);
+
+  std::string other(60000, '\0');
+  start = std::chrono::steady_clock::now();
+  std::thread second([&] {
+    CKWDownloadUtilFor own;
+    EXPECT_EQ(60000, own.ReadRange(entries[0].url, 0, 60000, &other[0], nullptr));
+  });
+  ASSERT_EQ(60000, util.ReadRange(entries[0].url, 0, 60000, &got[0], nullptr));
+  second.join();
+  double two = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(two, one * 1.8);
+  EXPECT_EQ(volumes[0], other);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -12,21 +13,26 @@ namespace kwtest {
 
 class InProcessServer {
  public:
-  httplib::Server& server() { return m_server; }
+  InProcessServer() : m_server(std::make_unique<httplib::Server>()) {}
+  // A TLS server with the given certificate and key (PEM files).
+  InProcessServer(const std::string& cert, const std::string& key)
+      : m_server(std::make_unique<httplib::SSLServer>(cert.c_str(), key.c_str())), m_tls(true) {}
+  httplib::Server& server() { return *m_server; }
   void Start() {
-    m_port = m_server.bind_to_any_port("127.0.0.1");
-    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
   }
   ~InProcessServer() {
-    m_server.stop();
+    m_server->stop();
     if (m_thread.joinable()) m_thread.join();
   }
   std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_port) + path;
+    return (m_tls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(m_port) + path;
   }
 
  private:
-  httplib::Server m_server;
+  std::unique_ptr<httplib::Server> m_server;
+  bool m_tls = false;
   std::thread m_thread;
   int m_port = -1;
 };

@@ -221,3 +221,47 @@ TEST(CurlBinding, PrefersANonEmptyLibraryBesideTheExecutable) {
 }
 
 }  // namespace
+
+namespace {
+
+// A self-signed certificate for 127.0.0.1 (or another name), made with the
+// openssl tool; false when the tool is missing.
+bool MakeCertificate(const kwtest::TempDir& dir, const std::string& altName) {
+  std::string command =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=kwtest -keyout " +
+      dir / "key.pem" + " -out " + dir / "cert.pem" + " -addext subjectAltName=" + altName +
+      " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+TEST(HttpTls, PeersAndNamesAreVerifiedAgainstTrustedCertificates) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  kwtest::TempDir good, wrongName;
+  if (!MakeCertificate(good, "IP:127.0.0.1") || !MakeCertificate(wrongName, "DNS:other.invalid")) {
+    GTEST_SKIP() << "openssl tool not available";
+  }
+  kwtest::InProcessServer srv(good / "cert.pem", good / "key.pem");
+  srv.server().Get("/v", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{\"code\":0}", "application/json");
+  });
+  srv.Start();
+  kwtest::InProcessServer other(wrongName / "cert.pem", wrongName / "key.pem");
+  other.server().Get("/v", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content("{\"code\":0}", "application/json");
+  });
+  other.Start();
+
+  CKWHttpWithCurl untrusted;
+  EXPECT_EQ(0, untrusted.DoGet(srv.url("/v").c_str()));  // Self-signed: refused.
+  EXPECT_EQ(CURLE_PEER_FAILED_VERIFICATION, untrusted.curlCode());
+
+  KwHttpSetExtraCaFile((good / "cert.pem").c_str());
+  CKWHttpWithCurl trusted;
+  EXPECT_EQ(10, trusted.DoGet(srv.url("/v").c_str()));
+  KwHttpSetExtraCaFile((wrongName / "cert.pem").c_str());
+  CKWHttpWithCurl misnamed;
+  EXPECT_EQ(0, misnamed.DoGet(other.url("/v").c_str()));  // Trusted, but for another name.
+  KwHttpSetExtraCaFile(nullptr);
+}
+
+}  // namespace

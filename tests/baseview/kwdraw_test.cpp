@@ -171,3 +171,70 @@ TEST(DrawShapes, ColourConversionKeepsRedInTheLowByte) {
 }
 
 }  // namespace
+
+#include <QDir>
+
+#include "images/kwimageutil.h"
+#include "images/kwstockimages.h"
+
+namespace {
+
+// A sheet of every operation, English and Chinese, and the stock pictures
+// drawn at cell sizes; kept in the build folder for looking at.
+TEST(DrawSheet, RendersEveryOperationAndTheStockPictures) {
+  QImage sheet(720, 420, QImage::Format_RGB32);
+  sheet.fill(QColor(55, 55, 57));
+  QPainter p(&sheet);
+  const KwColor text = KwRGB(230, 230, 230);
+  for (int cp : {0, 936}) {
+    KwSetFontCodePageOverride(cp);
+    int top = cp == 0 ? 10 : 120;
+    const char* line = cp == 0 ? "Install Tarnwick" : "\xE5\xAE\x89\xE8\xA3\x85 Tarnwick";
+    for (int align = 0; align < 3; ++align) {
+      KwRect r{10, top + align * 28, 350, top + align * 28 + 24};
+      KwFillRect(&p, r, KwRGB(27, 27, 27));
+      KwDrawTextLine(&p, r, text, line, 16, align);
+    }
+    const char* block =
+        cp == 0 ? "The installer downloads every volume, checks it and unpacks the product."
+                : "\xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F\xE4\xB8\x8B\xE8\xBD\xBD\xE6\xAF"
+                  "\x8F\xE4\xB8\xAA\xE5\x88\x86\xE5\x8D\xB7\xEF\xBC\x8C\xE6\xA0\xA1\xE9\xAA\x8C\xE5"
+                  "\x90\x8E\xE8\xA7\xA3\xE5\x8E\x8B\xE4\xBA\xA7\xE5\x93\x81\xE3\x80\x82";
+    KwRect b{370, top, 560, top + 100};
+    KwFillRect(&p, b, KwRGB(27, 27, 27));
+    int h = KwDrawTextBlock(&p, b, text, block, 14, 0);
+    EXPECT_GT(h, 20);
+    EXPECT_LE(h, 100);
+  }
+  KwSetFontCodePageOverride(-1);
+  KwDrawLine(&p, 10, 230, 350, 230, KwRGB(229, 230, 235), 1);
+  KwDrawOutline(&p, KwRect{10, 240, 60, 270}, KwRGB(128, 128, 128), 1);
+  KwFillRound(&p, KwRect{70, 240, 170, 270}, KwRGB(48, 48, 48), 8);
+  for (int d = 0; d < 4; ++d) KwFillTriangle(&p, KwRectXYWH(180 + d * 24, 245, 16, 16), text, d);
+  // Stock pictures at the sizes cells draw them, over a striped ground so
+  // transparency shows.
+  for (int x = 0; x < 720; x += 8) p.fillRect(x, 290, 4, 130, QColor(70, 70, 76));
+  int x = 10;
+  for (int i : {kKwStockCheckOn, kKwStockCheckOff, kKwStockRadioOn, kKwStockRadioOff,
+                kKwStockCheck100On, kKwStockCheck100Off, kKwStockSliderThumb}) {
+    CKwImageUtil* image = KwCellStockImage(i);
+    ASSERT_NE(nullptr, image);
+    int w = i <= kKwStockCheckOff                                   ? 40
+            : (i >= kKwStockCheck100On && i <= kKwStockCheck100Off) ? 14
+                                                                    : 24;
+    int hh = i <= kKwStockCheckOff ? 24 : w;
+    image->Draw(&p, x, 300, w, hh);
+    x += w + 12;
+  }
+  KwCellStockImage(kKwStockButton101)->Draw(&p, 10, 340, 180, 36);
+  KwDrawTextLine(&p, KwRect{10, 340, 190, 376}, KwRGB(255, 255, 255), "Install", 16, 1);
+  KwCellStockImage(kKwStockButton102)->Draw(&p, 200, 340, 180, 36);
+  KwCellStockImage(kKwStockButton103)->Draw(&p, 390, 340, 140, 50);
+  KwCellStockImage(kKwStockButton104)->Draw(&p, 540, 340, 140, 50);
+  CIKWImageIcon::Instance()->GetImage(2)->Draw(&p, 400, 290);
+  p.end();
+  sheet.save(QDir(KW_BUILD_DIR).filePath("tk1-drawing.png"));
+  KwReleaseStockImages();
+}
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The uninstaller's removal, run in a temporary home.
+#include "MsgBox/kwuninstall.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "kwuninstall_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class UninstallTest : public ::testing::Test {
+ protected:
+  std::string Install() const { return home_ / "tarnwickinst"; }
+  std::string Self() const { return Install() + "/uninstall.exe"; }
+  int32_t Run() {
+    return UninstallFrom(Self().c_str(), home_.Data().c_str(), home_.Desktop().c_str());
+  }
+  TempHome home_;
+};
+
+TEST_F(UninstallTest, VersionFolderInAnyCaseGoesAndNearNamesStay) {
+  kwtest::WriteFile(Self(), "ELF");
+  kwtest::WriteFile(Install() + "/V2.0.0/Windows/Tarnwick.exe", "x");
+  kwtest::WriteFile(Install() + "/v2.0.0/lower.txt", "x");
+  for (const char* near : {"V2.0.1", "V2.0.00", "V2.0.0 ", "xV2.0.0", "V2_0_0", ".V2.0.0"}) {
+    kwtest::WriteFile(Install() + "/" + near + "/keep.txt", "k");
+  }
+  kwtest::WriteFile(home_ / "elsewhere/precious.txt", "p");
+  fs::create_symlink(home_ / "elsewhere", Install() + "/V2.0.0/link");
+  // A link named like the version folder is not a folder of ours.
+  fs::create_symlink(home_ / "elsewhere", home_ / "other-install-link");
+  kwtest::WriteFile(Install() + "/unrelated.txt", "u");
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(fs::exists(Install() + "/V2.0.0"));
+  EXPECT_FALSE(fs::exists(Install() + "/v2.0.0"));
+  for (const char* near : {"V2.0.1", "V2.0.00", "V2.0.0 ", "xV2.0.0", "V2_0_0", ".V2.0.0"}) {
+    EXPECT_TRUE(fs::exists(Install() + "/" + near + "/keep.txt")) << near;
+  }
+  EXPECT_EQ(kwtest::ReadFile(home_ / "elsewhere/precious.txt"), "p");
+  EXPECT_TRUE(fs::exists(Install() + "/unrelated.txt"));
+  EXPECT_FALSE(fs::exists(Self()));
+}
+
+TEST_F(UninstallTest, InstallTxtNamesTheInstallerCopyByItsFolder) {
+  const std::string downloads = home_ / "Downloads";
+  for (const char* content :
+       {"/Downloads/tarnwickinstall.exe", "/Downloads/", "/Downloads/x.exe\r\n"}) {
+    kwtest::WriteFile(Self(), "ELF");
+    kwtest::WriteFile(downloads + "/tarnwickinstall.exe", "i");
+    kwtest::WriteFile(downloads + "/libcurl.dll", "l");
+    kwtest::WriteFile(downloads + "/other.exe", "o");
+    kwtest::WriteFile(Install() + "/Install.TXT", home_.Path() + content);
+    EXPECT_EQ(Run(), 0) << content;
+    EXPECT_FALSE(fs::exists(Install() + "/Install.TXT")) << content;
+    EXPECT_FALSE(fs::exists(downloads + "/tarnwickinstall.exe")) << content;
+    EXPECT_FALSE(fs::exists(downloads + "/libcurl.dll")) << content;
+    EXPECT_TRUE(fs::exists(downloads + "/other.exe")) << content;
+  }
+}
+
+TEST_F(UninstallTest, InstallTxtThatIsEmptyOrNotAPlainPathDeletesOnlyItself) {
+  const std::string victim = home_ / "victim";
+  const char* contents[] = {"",                            // Empty: deleted alone.
+                            "victim/tarnwickinstall.exe",  // Relative.
+                            "/victim/../victim/tarnwickinstall.exe",
+                            "C:\\victim\\tarnwickinstall.exe"};
+  // Relative names would be taken from the current folder; make that the
+  // home so a wrongly accepted one would hit the victim.
+  std::string oldCwd = fs::current_path().string();
+  fs::current_path(home_.Path());
+  for (const char* content : contents) {
+    std::string text = content;
+    if (!text.empty() && text[0] == '/') text = home_.Path() + text;
+    kwtest::WriteFile(Self(), "ELF");
+    kwtest::WriteFile(victim + "/tarnwickinstall.exe", "i");
+    kwtest::WriteFile(victim + "/libcurl.dll", "l");
+    kwtest::WriteFile(Install() + "/install.txt", text);
+    EXPECT_EQ(Run(), 0) << content;
+    EXPECT_FALSE(fs::exists(Install() + "/install.txt")) << content;
+    EXPECT_TRUE(fs::exists(victim + "/tarnwickinstall.exe")) << content;
+    EXPECT_TRUE(fs::exists(victim + "/libcurl.dll")) << content;
+  }
+  fs::current_path(oldCwd);
+  // A link standing where the installer copy is named is removed as a link.
+  kwtest::WriteFile(Self(), "ELF");
+  fs::create_symlink(victim + "/tarnwickinstall.exe", home_ / "tarnwickinstall.exe");
+  kwtest::WriteFile(Install() + "/install.txt", home_.Path() + "/tarnwickinstall.exe");
+  Run();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(home_ / "tarnwickinstall.exe")));
+  EXPECT_TRUE(fs::exists(victim + "/tarnwickinstall.exe"));
+}
+
+TEST_F(UninstallTest, MakerKeySurvivesOnlyWhileItHoldsSomething) {
+  struct Case {
+    const char* what;
+    bool otherProduct;
+    bool value;
+  };
+  for (const Case& c : {Case{"empty", false, false}, Case{"other product", true, false},
+                        Case{"value", false, true}}) {
+    kwtest::WriteFile(Self(), "ELF");
+    TempHome::SetValue(KwHive::CurrentUser, "SOFTWARE\\kws\\Tarnwick", "InstallPath",
+                       Install().c_str());
+    TempHome::SetValue(KwHive::CurrentUser, "SOFTWARE\\kws\\Tarnwick\\Sub", "x", "y");
+    if (c.otherProduct) TempHome::SetValue(KwHive::CurrentUser, "SOFTWARE\\kws\\Other", "a", "b");
+    if (c.value) TempHome::SetValue(KwHive::CurrentUser, "SOFTWARE\\kws", "Shared", "1");
+    TempHome::SetValue(KwHive::CurrentUser, "SOFTWARE\\Keep", "k", "v");
+    Run();
+    EXPECT_FALSE(TempHome::KeyExists(KwHive::CurrentUser, "SOFTWARE\\kws\\Tarnwick")) << c.what;
+    EXPECT_EQ(TempHome::KeyExists(KwHive::CurrentUser, "SOFTWARE\\kws"), c.otherProduct || c.value)
+        << c.what;
+    EXPECT_TRUE(TempHome::KeyExists(KwHive::CurrentUser, "SOFTWARE\\Keep")) << c.what;
+    KwRegKey kws;
+    if (KwRegKey::Open(KwHive::CurrentUser, "SOFTWARE\\kws", kKwRegWrite, &kws) == 0) {
+      kws.DeleteTree(nullptr);
+    }
+  }
+}
+
+TEST_F(UninstallTest, DataFolderShortcutAndProgramsEntryGo) {
+  kwtest::WriteFile(Self(), "ELF");
+  kwtest::WriteFile(home_.Data() + "/tarnwick/cache/a.bin", "a");
+  kwtest::WriteFile(home_.Data() + "/tarnwick-other/keep", "k");
+  kwtest::WriteFile(home_.Desktop() + "/Tarnwick.desktop", "d");
+  kwtest::WriteFile(home_.Desktop() + "/Tarnwick Installer.desktop", "d");
+  const char* programs = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+  TempHome::SetValue(KwHive::LocalMachine, (std::string(programs) + "\\Tarnwick").c_str(),
+                     "UninstallString", Self().c_str());
+  TempHome::SetValue(KwHive::LocalMachine, (std::string(programs) + "\\Other").c_str(), "x", "y");
+
+  EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(fs::exists(home_.Data() + "/tarnwick"));
+  EXPECT_TRUE(fs::exists(home_.Data() + "/tarnwick-other/keep"));
+  EXPECT_FALSE(fs::exists(home_.Desktop() + "/Tarnwick.desktop"));
+  EXPECT_TRUE(fs::exists(home_.Desktop() + "/Tarnwick Installer.desktop"));
+  EXPECT_FALSE(
+      TempHome::KeyExists(KwHive::LocalMachine, (std::string(programs) + "\\Tarnwick").c_str()));
+  EXPECT_TRUE(
+      TempHome::KeyExists(KwHive::LocalMachine, (std::string(programs) + "\\Other").c_str()));
+}
+
+TEST_F(UninstallTest, AnEmptyDataRootNeverMeansTheFileSystemRoot) {
+  kwtest::WriteFile(Self(), "ELF");
+  EXPECT_EQ(UninstallFrom(Self().c_str(), "", home_.Desktop().c_str()), 0);
+  EXPECT_EQ(UninstallFrom((home_ / "missing/uninstall.exe").c_str(), nullptr, nullptr), 1);
+}
+
+}  // namespace

@@ -4,8 +4,12 @@
 
 #include <memory>
 
+#include "kwtest/tempdir.h"
+#include "network/http/ikwhttpclient.h"
+#include "tool/http/kwdownloadutil.h"
 #include "tool/http/kwhttpdatacheck.h"
 #include "tool/http/kwjsonaccess.h"
+#include "tool/http/kwserverconfig.h"
 
 namespace {
 
@@ -102,6 +106,24 @@ TEST(UrlEncode, OnlyUnsafeBytesAreEscaped) {
   EXPECT_EQ("1700000000", KwUrlEncodeValue("1700000000"));
   EXPECT_EQ("a%20b%26c%3Dd%2Be%25f%23g%3F", KwUrlEncodeValue("a b&c=d+e%f#g?"));
   EXPECT_EQ("%C3%A9%0D%0A", KwUrlEncodeValue("\xC3\xA9\r\n"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ServerConfig, BaseUrlAndExtraCaComeFromTheIniWithADefault) {
+  kwtest::TempDir dir;
+  std::string ini = dir / "itarnwick.ini";
+  kwtest::WriteFile(ini, "[Server]\r\nurl = http://127.0.0.1:8080/\r\nCAFILE=/etc/kws/ca.pem\r\n");
+  KwLoadServerConfig(ini.c_str());
+  EXPECT_EQ("http://127.0.0.1:8080", KwServerBaseUrl());
+  EXPECT_EQ("/etc/kws/ca.pem", KwHttpExtraCaFile());
+  EXPECT_EQ("http://127.0.0.1:8080", CKWDownloadUtilFor().baseUrl());
+
+  KwLoadServerConfig((dir / "missing.ini").c_str());
+  EXPECT_EQ(kKwDefaultServerUrl, KwServerBaseUrl());
+  EXPECT_EQ("", KwHttpExtraCaFile());
 }
 
 }  // namespace

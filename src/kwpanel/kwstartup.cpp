@@ -53,9 +53,17 @@ void KwCutAtLastSeparator(const char* path, char* out, int32_t size) {
 }
 
 bool KwFillExePaths() {
-  bool ok = ExecutablePath(g_exePath, sizeof(g_exePath), kExePathFetch);
-  KwCutAtLastSeparator(g_exePath, g_exeDir, sizeof(g_exeDir));
+  char exe[kExePathSize];
+  bool ok = ExecutablePath(exe, sizeof(exe), kExePathFetch);
+  KwFillExePathsFrom(exe);
   return ok;
+}
+
+void KwFillExePathsFrom(const char* exePath) {
+  std::string exe = exePath == nullptr ? "" : exePath;
+  if (exe.size() > static_cast<size_t>(kExePathFetch)) exe.resize(kExePathFetch);
+  KwCopyText(g_exePath, sizeof(g_exePath), exe.c_str());
+  KwCutAtLastSeparator(g_exePath, g_exeDir, sizeof(g_exeDir));
 }
 
 void KwReadInstallPath() {
@@ -87,9 +95,15 @@ void KwFormDataDir() {
 }
 
 void KwFillProgramDir() {
-  char exe[kFolderSize];
+  char exe[kExePathSize];
   ExecutablePath(exe, sizeof(exe), kProgramDirFetch);
-  KwCutAtLastSeparator(exe, g_programDir, sizeof(g_programDir));
+  KwFillProgramDirFrom(exe);
+}
+
+void KwFillProgramDirFrom(const char* exePath) {
+  std::string exe = exePath == nullptr ? "" : exePath;
+  if (exe.size() > static_cast<size_t>(kProgramDirFetch)) exe.resize(kProgramDirFetch);
+  KwCutAtLastSeparator(exe.c_str(), g_programDir, sizeof(g_programDir));
   KwCopyText(g_programDirCopy, sizeof(g_programDirCopy), g_programDir);
   JoinInto(g_logRoot, sizeof(g_logRoot), g_programDir, "/log");
 }

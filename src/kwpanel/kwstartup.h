@@ -12,6 +12,8 @@ void KwCutAtLastSeparator(const char* path, char* out, int32_t size);
 // Fills g_exePath (at most 1000 characters) and g_exeDir.  Returns false when
 // the executable's path cannot be read (both stay empty).
 bool KwFillExePaths();
+// The same from a given executable path (tests, and callers that know it).
+void KwFillExePathsFrom(const char* exePath);
 
 // Clears g_installPath and copies "InstallPath" of HKEY_CURRENT_USER
 // "SOFTWARE\kws\Tarnwick" into it.  A value that does not fit is ignored
@@ -25,6 +27,7 @@ void KwFormDataDir();
 // Fills g_programDir (at most 510 characters) and its 500-byte copy from the
 // executable's path, and g_logRoot as "%s/log" of it.
 void KwFillProgramDir();
+void KwFillProgramDirFrom(const char* exePath);
 
 // The settings file "%s/itarnwick.ini" of g_programDir.
 void KwIniPath(char* out, int32_t size);

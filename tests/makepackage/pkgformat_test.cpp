@@ -121,7 +121,10 @@ TEST(PkgFormat, TimesConvertBothWays) {
   int64_t sec = 0, nsec = 0;
   FileTimeToUnix(PkgMsToFileTime(1600000000123LL), &sec, &nsec);
   EXPECT_EQ(sec, 1600000000);
-  EXPECT_NEAR(static_cast<double>(nsec), 123000000.0, 5000.0);
+  EXPECT_EQ(nsec, 123000000);
+  // A time exactly on a millisecond keeps that millisecond both ways.
+  EXPECT_EQ(FileTimeToPkgMs(UnixToFileTime(1600000000, 123000000)), 1600000000123LL);
+  EXPECT_EQ(FileTimeToPkgMs(UnixToFileTime(-1, 999000000)), -1);
   FileTimeToUnix(PkgMsToFileTime(-5000), &sec, &nsec);  // Before 1970.
   EXPECT_EQ(sec, -5);
   // Hostile extremes saturate instead of overflowing.

@@ -1,6 +1,5 @@
 #include "tool/makepackage/kwpkgformat.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -64,25 +63,24 @@ void DecodeDescriptor(const uint8_t in[kDescriptorSize], FileDescriptor* d, bool
   d->size = GetI64(in + kNameSize + 8);
 }
 
-// Seconds between 1601-01-01 and 1970-01-01.
-static constexpr double kEpochGapSeconds = 11644473600.0;
+// 100 ns ticks between 1601-01-01 and 1970-01-01.
 static constexpr int64_t kEpochGapTicks = 116444736000000000LL;
 
-// Casts a double to int64 truncating toward zero, saturating instead of
-// invoking undefined behaviour for values a hostile descriptor may carry.
-static int64_t TruncToI64(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9.2e18) return INT64_MAX;
-  if (v <= -9.2e18) return INT64_MIN;
-  return static_cast<int64_t>(v);
-}
-
+// The conversions are the format's rule (ticks / 10^7 - 11,644,473,600 s,
+// times 1,000, truncated toward zero; and back) computed in integers: the
+// double-precision form loses a few ticks near today's dates, which made a
+// time that lies exactly on a millisecond read back one millisecond early.
+// Values a hostile descriptor may carry saturate instead of overflowing.
 int64_t FileTimeToPkgMs(int64_t fileTime) {
-  return TruncToI64((static_cast<double>(fileTime) / 10000000.0 - kEpochGapSeconds) * 1000.0);
+  if (fileTime < INT64_MIN + kEpochGapTicks) return INT64_MIN / 10000;
+  return (fileTime - kEpochGapTicks) / 10000;
 }
 
 int64_t PkgMsToFileTime(int64_t ms) {
-  return TruncToI64((static_cast<double>(ms) / 1000.0 + kEpochGapSeconds) * 10000000.0);
+  const int64_t limit = (INT64_MAX - kEpochGapTicks) / 10000;
+  if (ms > limit) return INT64_MAX;
+  if (ms < -limit) return INT64_MIN + kEpochGapTicks;
+  return ms * 10000 + kEpochGapTicks;
 }
 
 int64_t UnixToFileTime(int64_t sec, int64_t nsec) {

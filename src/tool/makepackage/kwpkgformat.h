@@ -75,9 +75,9 @@ void EncodeDescriptor(uint8_t out[kDescriptorSize], const FileDescriptor& d);
 // when it does not, `name` is still terminated at its last byte.
 void DecodeDescriptor(const uint8_t in[kDescriptorSize], FileDescriptor* d, bool* nameTerminated);
 
-// Times.  The stored value comes from a Windows-style file time (100 ns ticks
-// since 1601) by the double-precision rule of the format, so a time written on
-// either platform reads back the same.
+// Times.  The stored value is milliseconds since 1970 derived from a
+// Windows-style file time (100 ns ticks since 1601), truncated toward zero,
+// so a time written on either platform reads back the same.
 int64_t FileTimeToPkgMs(int64_t fileTime);
 int64_t PkgMsToFileTime(int64_t ms);
 int64_t UnixToFileTime(int64_t sec, int64_t nsec);

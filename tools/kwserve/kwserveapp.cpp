@@ -40,11 +40,10 @@ std::map<std::string, std::string> SignedParams(const httplib::Request& req) {
   return params;
 }
 
-// Reads `length` bytes at `offset` of the file; short when the file is.
-std::string ReadSlice(const std::string& path, int64_t offset, size_t length) {
+// Reads `length` bytes at `offset` of the open file; short at its end.
+std::string ReadSlice(std::ifstream& in, int64_t offset, size_t length) {
   std::string out(length, '\0');
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::string();
+  in.clear();
   in.seekg(offset);
   in.read(&out[0], static_cast<std::streamsize>(length));
   out.resize(static_cast<size_t>(in.gcount()));
@@ -194,7 +193,7 @@ struct KwServeApp::Impl {
     res.set_header("Accept-Ranges", "bytes");
 
     struct Plan {
-      std::string path;
+      std::ifstream file;  // Read in order by one connection's thread.
       int64_t first;
       int64_t declared;   // Content-Length sent.
       int64_t cutAt;      // Bytes after which the connection closes (-1: never).
@@ -204,7 +203,7 @@ struct KwServeApp::Impl {
       int64_t sent = 0;
     };
     auto plan = std::make_shared<Plan>();
-    plan->path = found->diskPath;
+    plan->file.open(found->diskPath, std::ios::binary);
     plan->first = first;
     plan->declared = length;
     plan->cutAt = -1;
@@ -235,7 +234,7 @@ struct KwServeApp::Impl {
             std::this_thread::sleep_until(due);
           }
           std::string bytes =
-              ReadSlice(plan->path, plan->first + static_cast<int64_t>(offset), take);
+              ReadSlice(plan->file, plan->first + static_cast<int64_t>(offset), take);
           if (bytes.empty()) return false;
           int64_t at = plan->corruptAt - static_cast<int64_t>(offset);
           if (at >= 0 && at < static_cast<int64_t>(bytes.size()))

@@ -170,6 +170,7 @@ int32_t CKWHttpWithCurl::DoGet(const char* url) {
     std::snprintf(range, sizeof(range), "%lld-%lld", static_cast<long long>(m_rangeStart),
                   static_cast<long long>(m_rangeStart + m_rangeLength - 1));
     api->easy_setopt(handle, CURLOPT_RANGE, range);
+    if (m_sink == nullptr && m_rangeLength > 0) m_body.reserve(static_cast<size_t>(m_rangeLength));
     api->easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     // A segment may take minutes on a slow link; only a stalled one ends.
     api->easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(m_lowSpeedBytes));

@@ -1,0 +1,74 @@
+// kwpack as release engineers use it: exit status and one-line reasons.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "pkgtestutil.h"
+
+namespace {
+
+struct Out {
+  int status;
+  std::string text;  // stdout and stderr.
+};
+
+Out Kwpack(const std::string& args) {
+  const std::string cmd = std::string(KW_BUILD_DIR) + "/bin/kwpack " + args + " 2>&1";
+  Out o{-1, {}};
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (p == nullptr) return o;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof(buf), p)) > 0) o.text.append(buf, n);
+  const int st = ::pclose(p);
+  o.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return o;
+}
+
+}  // namespace
+
+TEST(Kwpack, MakeVerifyUnpackAndReportDamage) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/a/b.txt", "bee");
+  kwtest::WriteFile(t / "src/c", pkgtest::Bytes(20000, 4));
+  const std::string out = t / "out", vol = t / "out/P_000.kwk";
+  EXPECT_EQ(Kwpack("make " + (t / "src") + " " + out + " P --volume-size 100").status, 0);
+  EXPECT_EQ(Kwpack("verify " + out).status, 0);
+  EXPECT_EQ(Kwpack("unpack " + vol + " " + (t / "dst")).status, 0);
+  EXPECT_EQ(pkgtest::ReadTree(t / "dst"), pkgtest::ReadTree(t / "src"));
+
+  // A flipped byte is caught by verify; a missing last volume by unpack.
+  std::string v = kwtest::ReadFile(vol);
+  v[v.size() - 1] ^= 1;
+  kwtest::WriteFile(vol, v);
+  Out o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("P_000.kwk: checksum"), std::string::npos) << o.text;
+  std::remove((t / "out/P_001.kwk").c_str());
+  o = Kwpack("unpack " + vol + " " + (t / "dst2"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("kwpack: unpack:"), std::string::npos) << o.text;
+
+  EXPECT_EQ(Kwpack("make " + (t / "missing") + " " + out + " P").status, 1);
+  EXPECT_EQ(Kwpack("unpack " + (t / "src/c") + " " + (t / "dst3")).status, 1);
+  EXPECT_EQ(Kwpack("bundle " + (t / "src/c") + " " + vol + " " + (t / "b") + " 123456789").status,
+            1);
+  EXPECT_EQ(Kwpack("frobnicate").status, 2);
+  EXPECT_EQ(Kwpack("unpack --help").status, 0);
+}
+
+TEST(Kwpack, BundlePutsTheMarkerBetweenInstallerAndVolume) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/x", "x");
+  ASSERT_EQ(Kwpack("make " + (t / "src") + " " + (t / "out") + " v201").status, 0);
+  kwtest::WriteFile(t / "inst", "#!installer");
+  ASSERT_EQ(
+      Kwpack("bundle " + (t / "inst") + " " + (t / "out/v201_000.kwk") + " " + (t / "b") + " v201")
+          .status,
+      0);
+  const std::string want = "#!installer" + std::string(8, '\x01') + std::string(8, '\x02') +
+                           std::string(8, '\x03') + std::string("v201\0\0\0\0", 8) +
+                           kwtest::ReadFile(t / "out/v201_000.kwk");
+  EXPECT_EQ(kwtest::ReadFile(t / "b"), want);
+}

@@ -1,0 +1,381 @@
+// kwpack: the package tools for release engineers and CI.
+//
+//   kwpack make SRC OUTDIR NAME      pack a folder tree into volumes + list.json
+//   kwpack list OUTDIR NAME          write list.json for NAME_%03d.tmp volumes
+//   kwpack verify OUTDIR             check volumes against list.json
+//   kwpack unpack FIRST_VOLUME DEST  unpack every volume of a package in order
+//   kwpack bundle INSTALLER VOLUME OUT VERSION
+//                                    append the marker and one volume to an installer
+//
+// Exit status 0 on success; otherwise 1 with a one-line reason on stderr
+// (2 for a usage error).
+#include <dirent.h>
+#include <fcntl.h>
+#include <json/json.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "kwprogress.h"
+#include "tool/makepackage/ikwmakepkg.h"
+#include "tool/makepackage/kwpkgchecksum.h"
+#include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/kwunzippackage.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kwpack COMMAND ARGS...\n"
+    "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
+    "  list OUTDIR NAME\n"
+    "  verify OUTDIR\n"
+    "  unpack FIRST_VOLUME DESTDIR\n"
+    "  bundle INSTALLER VOLUME OUT VERSION\n"
+    "Run 'kwpack COMMAND --help' for one command.\n";
+
+struct Help {
+  const char* command;
+  const char* text;
+};
+const Help kHelp[] = {
+    {"make",
+     "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
+     "Packs the folder tree SRC into OUTDIR/NAME_000.kwk, NAME_001.kwk, ... and writes\n"
+     "OUTDIR/list.json.  Names beginning with '.' are skipped; links to folders are not\n"
+     "followed.  --threads sets the compression threads (default: one per core);\n"
+     "--volume-size the chunk payload after which a volume is closed (default 1000000000).\n"},
+    {"list",
+     "usage: kwpack list OUTDIR NAME\n"
+     "Writes OUTDIR/list.json for the volumes OUTDIR/NAME_000.tmp, NAME_001.tmp, ...\n"
+     "up to the first missing or empty one.\n"},
+    {"verify",
+     "usage: kwpack verify OUTDIR\n"
+     "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
+    {"unpack",
+     "usage: kwpack unpack FIRST_VOLUME DESTDIR\n"
+     "Unpacks FIRST_VOLUME (a name ending in _000.kwk or _000.tmp) and the volumes that\n"
+     "follow it into DESTDIR.  Fails when a volume is damaged, a file comes out wrong or\n"
+     "the package ends inside a file.\n"},
+    {"bundle",
+     "usage: kwpack bundle INSTALLER VOLUME OUT VERSION\n"
+     "Writes OUT: the installer, the 32-byte marker (eight bytes 0x01, 0x02, 0x03 each and\n"
+     "VERSION padded to 8 bytes) and the volume.\n"},
+};
+
+int Fail(const std::string& why) {
+  std::fprintf(stderr, "kwpack: %s\n", why.c_str());
+  return 1;
+}
+
+// Help asked for goes to stdout with status 0; a usage error to stderr with 2.
+int Usage(const char* command, bool asked = false) {
+  FILE* to = asked ? stdout : stderr;
+  const char* text = kUsage;
+  for (const Help& h : kHelp)
+    if (command != nullptr && std::strcmp(command, h.command) == 0) text = h.text;
+  std::fputs(text, to);
+  return asked ? 0 : 2;
+}
+
+// Bytes the maker will meet, walked by the same rules, for the progress bar.
+int64_t SourceBytes(const std::string& dir) {
+  int64_t sum = 0;
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return 0;
+  while (struct dirent* e = ::readdir(d)) {
+    if (e->d_name[0] == '.') continue;
+    const std::string path = dir + "/" + e->d_name;
+    struct stat lst, st;
+    if (::lstat(path.c_str(), &lst) != 0 || ::stat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      if (!S_ISLNK(lst.st_mode)) sum += SourceBytes(path);
+    } else if (S_ISREG(st.st_mode)) {
+      sum += st.st_size;
+    }
+  }
+  ::closedir(d);
+  return sum;
+}
+
+struct MakeView {
+  KwProgress* progress;
+  std::string current;
+};
+
+int OnMakeProgress(void* ctx, int32_t code, const char* text, int64_t total) {
+  auto* v = static_cast<MakeView*>(ctx);
+  if (code == IKWMakePkg::kCodeFileBegin) v->current = text;
+  v->progress->Update(total, v->current);
+  return 0;
+}
+
+int CmdMake(const std::vector<std::string>& args) {
+  std::vector<std::string> pos;
+  int threads = 0;
+  int64_t volumeSize = kwpkg::kVolumeThreshold;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--threads" || args[i] == "--volume-size") && i + 1 < args.size()) {
+      char* end = nullptr;
+      const long long v = std::strtoll(args[i + 1].c_str(), &end, 10);
+      if (*end != 0 || v <= 0) return Fail("bad value for " + args[i] + ": " + args[i + 1]);
+      if (args[i] == "--threads") {
+        threads = static_cast<int>(std::min(v, 256LL));
+      } else {
+        volumeSize = v;
+      }
+      ++i;
+    } else {
+      pos.push_back(args[i]);
+    }
+  }
+  if (pos.size() != 3) return Usage("make");
+  const std::string& src = pos[0];
+  const std::string& out = pos[1];
+  const std::string& name = pos[2];
+  struct stat st;
+  if (::stat(src.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return Fail("make: source folder not found: " + src);
+  if (name.empty() || name.find('/') != std::string::npos)
+    return Fail("make: bad package name: " + name);
+  std::error_code ec;
+  std::filesystem::create_directories(out, ec);
+  if (ec) return Fail("make: cannot create " + out + ": " + ec.message());
+
+  KwProgress progress("make", SourceBytes(src));
+  MakeView view{&progress, {}};
+  IKWMakePkg maker(threads, volumeSize);
+  maker.SetSourceFolder(src.c_str());
+  maker.SetOutputFolder(out.c_str());
+  maker.SetPackageName(name.c_str());
+  maker.SetCallback(&OnMakeProgress, &view);
+  maker.SetRunning();
+  maker.Run();
+  progress.Finish();
+  if (maker.Result() != 0) return Fail("make: " + maker.ErrorText());
+  int64_t bytes = 0;
+  for (const KwVolumeEntry& e : maker.Volumes()) bytes += e.size;
+  std::printf("made %s: %d files, %s in, %zu volume(s), %s out, %.1f s\n", name.c_str(),
+              maker.FilesPacked(), KwBytesText(static_cast<double>(maker.Total())).c_str(),
+              maker.Volumes().size(), KwBytesText(static_cast<double>(bytes)).c_str(),
+              progress.Seconds());
+  return 0;
+}
+
+int CmdList(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("list");
+  const int32_t n = KwMakeTmpListJson(args[0], args[1]);
+  if (n < 0) return Fail("list: cannot write " + args[0] + "/list.json");
+  std::printf("listed %d volume(s) in %s/list.json\n", n, args[0].c_str());
+  return 0;
+}
+
+int CmdVerify(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("verify");
+  const std::string& dir = args[0];
+  std::ifstream in(dir + "/list.json", std::ios::binary);
+  if (!in) return Fail("verify: cannot read " + dir + "/list.json");
+  Json::Value list;
+  Json::CharReaderBuilder builder;
+  std::string errs;
+  if (!Json::parseFromStream(builder, in, &list, &errs) || !list.isArray())
+    return Fail("verify: list.json is not a JSON array");
+  int64_t total = 0;
+  for (const Json::Value& v : list) total += std::atoll(v.get("length", "0").asString().c_str());
+  KwProgress progress("verify", total);
+  int64_t done = 0;
+  int bad = 0;
+  std::string firstBad;
+  for (const Json::Value& v : list) {
+    const std::string name = v.get("name", "").asString();
+    const std::string len = v.get("length", "").asString();
+    const std::string sum = v.get("checksum", "").asString();
+    std::string why;
+    struct stat st;
+    if (name.empty() || name.find('/') != std::string::npos) {
+      why = "bad entry name";
+    } else if (::stat((dir + "/" + name).c_str(), &st) != 0) {
+      why = "missing";
+    } else if (std::to_string(st.st_size) != len) {
+      why = "length " + std::to_string(st.st_size) + ", listed " + len;
+    } else {
+      const std::string got = KwVolumeChecksumOfFile((dir + "/" + name).c_str());
+      if (strcasecmp(got.c_str(), sum.c_str()) != 0 || got.empty())
+        why = "checksum " + got + ", listed " + sum;
+    }
+    done += std::atoll(len.c_str());
+    progress.Update(done, name);
+    if (!why.empty()) {
+      ++bad;
+      if (firstBad.empty()) firstBad = name + ": " + why;
+      if (!progress.Interactive()) std::printf("BAD %s: %s\n", name.c_str(), why.c_str());
+    }
+  }
+  progress.Finish();
+  if (bad > 0)
+    return Fail("verify: " + std::to_string(bad) + " of " + std::to_string(list.size()) +
+                " volume(s) bad, first " + firstBad);
+  std::printf("verified %u volume(s), %s\n", list.size(),
+              KwBytesText(static_cast<double>(total)).c_str());
+  return 0;
+}
+
+struct UnpackView {
+  std::string current;
+};
+
+int OnUnpackProgress(void* ctx, int32_t code, const char* text, int64_t) {
+  auto* v = static_cast<UnpackView*>(ctx);
+  if (code == CKWUnzipPackage::kFileBegun) v->current = text;
+  return 0;
+}
+
+int CmdUnpack(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage("unpack");
+  const std::string& first = args[0];
+  const size_t cut = first.size() >= 8 ? first.size() - 8 : std::string::npos;
+  if (cut == std::string::npos ||
+      (first.compare(cut, 8, "_000.kwk") != 0 && first.compare(cut, 8, "_000.tmp") != 0))
+    return Fail("unpack: the first volume's name must end in _000.kwk or _000.tmp: " + first);
+  const std::string stem = first.substr(0, cut);
+  const std::string ext = first.substr(first.size() - 3);
+  std::vector<std::string> volumes;
+  int64_t total = 0;
+  for (int k = 0; k < 1000; ++k) {
+    char num[8];
+    std::snprintf(num, sizeof(num), "_%03d.", k);
+    const std::string path = stem + num + ext;
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) break;
+    volumes.push_back(path);
+    total += st.st_size;
+  }
+  if (volumes.empty()) return Fail("unpack: cannot open " + first);
+
+  KwProgress progress("unpack", total);
+  UnpackView view;
+  CKWUnzipPackage unzip;
+  unzip.SetTargetFolder(args[1].c_str());
+  unzip.SetCallback(&OnUnpackProgress, &view);
+  // The installer's read size: one chunk record and its header.
+  const size_t kRead = 3200008;
+  std::unique_ptr<uint8_t[]> buf(new uint8_t[kRead]);
+  int64_t done = 0;
+  for (const std::string& path : volumes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return Fail("unpack: cannot open " + path);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    uint8_t header[kwpkg::kVolumeHeaderSize];
+    if (::read(fd, header, sizeof(header)) != sizeof(header) ||
+        !kwpkg::HasVolumeMagic(header, sizeof(header))) {
+      ::close(fd);
+      return Fail("unpack: not a package volume: " + path);
+    }
+    done += sizeof(header);
+    for (;;) {
+      const ssize_t n = ::read(fd, buf.get(), kRead);
+      if (n < 0) {
+        ::close(fd);
+        return Fail("unpack: cannot read " + path + ": " + std::strerror(errno));
+      }
+      if (n == 0) break;
+      if (unzip.PutBuffer(buf.get(), static_cast<int32_t>(n)) != 0) {
+        ::close(fd);
+        return Fail("unpack: " + path + ": " + unzip.ErrorText() + " (stream offset " +
+                    std::to_string(unzip.ErrorOffset()) + ")");
+      }
+      done += n;
+      progress.Update(done, view.current);
+    }
+    ::close(fd);
+  }
+  progress.Finish();
+  if (unzip.InsideFile() || unzip.Pending() != 0)
+    return Fail("unpack: the package ends inside a file (is a volume missing?)");
+  if (unzip.BadFiles() != 0)
+    return Fail("unpack: " + std::to_string(unzip.BadFiles()) + " of " +
+                std::to_string(unzip.FilesEnded()) + " file(s) came out wrong (see the log)");
+  std::printf("unpacked %d file(s), %s from %zu volume(s), %.1f s\n", unzip.FilesEnded(),
+              KwBytesText(static_cast<double>(unzip.Total())).c_str(), volumes.size(),
+              progress.Seconds());
+  return 0;
+}
+
+bool CopyInto(FILE* out, const std::string& path) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) return false;
+  std::vector<char> buf(1 << 20);
+  size_t n;
+  bool ok = true;
+  while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
+    if (std::fwrite(buf.data(), 1, n, out) != n) ok = false;
+  }
+  if (std::ferror(in)) ok = false;
+  std::fclose(in);
+  return ok;
+}
+
+int CmdBundle(const std::vector<std::string>& args) {
+  if (args.size() != 4) return Usage("bundle");
+  const std::string& version = args[3];
+  if (version.empty() || version.size() > static_cast<size_t>(kwpkg::kBundleVersionSize))
+    return Fail("bundle: the version name must have 1 to 8 bytes: " + version);
+  uint8_t head[kwpkg::kVolumeHeaderSize] = {};
+  {
+    FILE* v = std::fopen(args[1].c_str(), "rb");
+    if (v == nullptr) return Fail("bundle: cannot open " + args[1]);
+    const size_t n = std::fread(head, 1, sizeof(head), v);
+    std::fclose(v);
+    if (n != sizeof(head) || !kwpkg::HasVolumeMagic(head, n))
+      return Fail("bundle: not a package volume: " + args[1]);
+  }
+  const std::string tmp = args[2] + ".part";
+  FILE* out = std::fopen(tmp.c_str(), "wb");
+  if (out == nullptr) return Fail("bundle: cannot create " + args[2]);
+  // The installer comes first so the result still starts as an executable;
+  // the marker then tells the installer where its package begins.
+  std::string marker(8, '\x01');
+  marker += std::string(8, '\x02') + std::string(8, '\x03') + version;
+  marker.resize(kwpkg::kBundleMarkerSize, '\0');
+  bool ok = CopyInto(out, args[0]);
+  ok = ok && std::fwrite(marker.data(), 1, marker.size(), out) == marker.size();
+  ok = ok && CopyInto(out, args[1]);
+  ok = std::fclose(out) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), args[2].c_str()) != 0) {
+    std::remove(tmp.c_str());
+    return Fail("bundle: cannot write " + args[2]);
+  }
+  struct stat st;
+  if (::stat(args[0].c_str(), &st) == 0) ::chmod(args[2].c_str(), st.st_mode & 07777);
+  std::printf("bundled %s: package at offset %lld\n", args[2].c_str(),
+              static_cast<long long>(st.st_size) + kwpkg::kBundleMarkerSize);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage(nullptr);
+  const std::string cmd = argv[1];
+  std::vector<std::string> args(argv + 2, argv + argc);
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
+    return Usage(args.empty() ? nullptr : args[0].c_str(), true);
+  }
+  for (const std::string& a : args) {
+    if (a == "--help" || a == "-h") return Usage(cmd.c_str(), true);
+  }
+  if (cmd == "make") return CmdMake(args);
+  if (cmd == "list") return CmdList(args);
+  if (cmd == "verify") return CmdVerify(args);
+  if (cmd == "unpack") return CmdUnpack(args);
+  if (cmd == "bundle") return CmdBundle(args);
+  std::fprintf(stderr, "kwpack: unknown command: %s\n", cmd.c_str());
+  return Usage(nullptr);
+}

@@ -182,11 +182,9 @@ void CIKWBaseDlg::PaintCaption(QPainter* dc) {
 
 void CIKWBaseDlg::paintEvent(QPaintEvent*) {
   QPainter dc(this);
-  if (isMinimized()) {
-    dc.fillRect(rect(), KwToQColor(m_colour2));
-    if (icon_) icon_->Draw(&dc, (width() - 32) / 2, (height() - 32) / 2, 32, 32);
-    return;
-  }
+  // A minimised window is never painted where it could be seen here (the
+  // window manager hides it), so there is no iconic look to draw; without a
+  // window manager the window stays in place and keeps its normal look.
   // A plain ground first, so a derived dialog that paints nothing shows no
   // stale pixels.
   dc.fillRect(rect(), KwToQColor(m_colour1));

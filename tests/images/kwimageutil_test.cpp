@@ -82,6 +82,9 @@ TEST(ImageUtil, AnImageWithoutPictureDrawsNothing) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Test discovery runs the program without the test environment; without a
+  // display the offscreen platform is the only one that can start.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

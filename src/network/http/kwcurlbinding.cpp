@@ -2,6 +2,7 @@
 #include "network/http/kwcurlbinding.h"
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -54,6 +55,14 @@ int BindLocked(const char* path) {
     KW_LOG(4, "KwCurlBind", "global initialisation of %s failed", path);
     dlclose(library);
     return -1;
+  }
+  // Requests run on several threads, so they ask the library not to use
+  // signals; a peer that closes a TLS connection could then raise SIGPIPE on
+  // a write, which by default ends the process.  A SIGPIPE nobody handles is
+  // therefore ignored from now on.
+  struct sigaction current;
+  if (sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+    signal(SIGPIPE, SIG_IGN);
   }
   g_library = library;
   g_api = api;

@@ -10,7 +10,8 @@
 // themselves, so two request threads can never run its set-up or clean-up at
 // the same time.  Binding and unbinding are serialised by one process-wide lock;
 // KwCurlUnbind() must not run while a request is in flight (the stop sequence
-// and tests call it after every request thread has finished).
+// and tests call it after every request thread has finished).  A successful
+// binding also ignores SIGPIPE when no handler is set (see the binding code).
 #pragma once
 
 #include <curl/curl.h>
@@ -29,7 +30,7 @@ struct KwCurlApi {
 };
 
 // Start-up's binding step: binds "%s/libcurl.so.4" of `exeDir` when that file
-// exists and is not empty, else the system's "libcurl.so.4".  Once per
+// exists, is not empty and loads; else the system's "libcurl.so.4".  Once per
 // process: a second call after a successful binding does nothing.  Returns 0
 // when bound, -1 when the library or one of its entry points is missing.
 int KwCurlBindForExecutable(const char* exeDir);

@@ -19,9 +19,11 @@ namespace {
 
 const char* const kFunc = "CKWDownloadUtilFor::GetVersion";
 
+// Copies into a fixed entry field; false when the text had to be cut.
 template <size_t N>
-void CopyField(char (&field)[N], const std::string& text) {
+bool CopyField(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
+  return text.size() < N;
 }
 
 void CopyOut(char* out, size_t size, const char* text) {
@@ -142,7 +144,9 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
       if (KwJsonText(element, "lastModified", &text)) {
         entry->lastModified = std::strtoll(text.c_str(), nullptr, 10);
       }
-      if (KwJsonText(element, "key", &text)) CopyField(entry->key, text);
+      if (KwJsonText(element, "key", &text) && !CopyField(entry->key, text)) {
+        KW_LOG(4, kFunc, "volume key of %zu bytes cut to %zu", text.size(), sizeof(entry->key) - 1);
+      }
       if (KwJsonText(element, "checksum", &text)) CopyField(entry->checksum, text);
       entries.push_back(*entry);
       m_volumes.push_back(std::move(entry));

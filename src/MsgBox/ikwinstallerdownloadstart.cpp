@@ -25,6 +25,7 @@
 
 #include "MsgBox/kwengineconfig.h"
 #include "MsgBox/kwenginedisk.h"
+#include "MsgBox/kwenginefetch.h"
 #include "MsgBox/kwenginefinish.h"
 #include "MsgBox/kwengineowner.h"
 #include "MsgBox/kwenginequeue.h"
@@ -43,6 +44,9 @@
 namespace {
 
 constexpr int kWorkerCount = 4;
+// Segment buffers of a run: one per worker in flight and as many waiting for
+// the writer, which keeps the memory of a download near 100 MB.
+constexpr int kSegmentBuffers = 2 * kWorkerCount;
 // Largest piece handed to the unpacker at once: a chunk record and its header.
 constexpr int32_t kInstallChunk = 3200008;
 
@@ -103,6 +107,8 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> volumeLength_{0};
   std::atomic<bool> volumeDone_{false};
   std::atomic<bool> volumeWriteFailed_{false};
+  std::mutex lanesMutex_;
+  KwChecksumLanes volumeLanes_;  // lanes of the bytes written to the current volume
   std::atomic<uint64_t> generation_{0};
 
   mutable std::mutex textMutex_;
@@ -114,6 +120,7 @@ class CKWInstallEngine::Impl {
   std::string version_;
   std::string destination_;
   std::unique_ptr<KwSegmentQueues> queues_;
+  std::unique_ptr<KwSegmentBufferPool> buffers_;
   std::unique_ptr<CKWFileDownloadCtrl> control_;
 
   std::thread runThread_;
@@ -253,6 +260,8 @@ class CKWInstallEngine::Impl {
       failureKey_.clear();
     }
     queues_ = std::make_unique<KwSegmentQueues>();
+    buffers_ = std::make_unique<KwSegmentBufferPool>(kSegmentBuffers,
+                                                     CKWFileDownloadCtrl::kSegmentSize);
     control_ = std::make_unique<CKWFileDownloadCtrl>(this);
   }
 
@@ -416,6 +425,10 @@ class CKWInstallEngine::Impl {
       volumeLength_ = e.length;
       volumeDone_ = false;
       volumeWriteFailed_ = false;
+      {
+        std::lock_guard<std::mutex> lock(lanesMutex_);
+        volumeLanes_ = KwChecksumLanes();
+      }
       doneBytes_ = doneAtStart;
       uint64_t generation = ++generation_;
       queues_->SetGeneration(generation);
@@ -438,14 +451,20 @@ class CKWInstallEngine::Impl {
       }
       if (e.length == 0) volumeDone_ = true;
       holdWorkers_ = false;
-      while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
       holdWorkers_ = true;
       if (!active_) return false;
 
+      // The writer summed every byte it wrote, so the checksum of the file is
+      // known without reading the volume back; a failed write fails at once.
       std::string path = installPath_ + "/" + e.name;
       bool lengthOk = FileLength(path) == e.length;
-      bool checksumOk = lengthOk && !volumeWriteFailed_ &&
-                        strcasecmp(KwVolumeChecksumOfFile(path.c_str()).c_str(), e.checksum) == 0;
+      std::string sum;
+      {
+        std::lock_guard<std::mutex> lock(lanesMutex_);
+        sum = volumeLanes_.Hex();
+      }
+      bool checksumOk = lengthOk && !volumeWriteFailed_ && strcasecmp(sum.c_str(), e.checksum) == 0;
       if (checksumOk) return true;
       KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d)", e.name,
              lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1);
@@ -475,7 +494,7 @@ class CKWInstallEngine::Impl {
     util.SetAbortCheck(&Impl::ShouldAbort, this);
     while (!end_) {
       if (holdWorkers_ || Paused()) {
-        Nap(100);
+        Nap(10);
         continue;
       }
       std::unique_ptr<KwSegmentTask> task = queues_->TakeTask();
@@ -488,27 +507,42 @@ class CKWInstallEngine::Impl {
   }
 
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task) {
+    char* buffer = nullptr;
+    std::unique_ptr<char[]> own;
+    if (static_cast<size_t>(task.length) <= buffers_->size()) {
+      buffer = buffers_->Acquire(end_);
+      if (buffer == nullptr) return;
+    } else {
+      own.reset(new char[static_cast<size_t>(task.length)]);
+      buffer = own.get();
+    }
     while (!end_ && task.generation == generation_) {
       while (Paused() && !end_) Nap(100);
       PackageEntry entry = task.entry;
       // Addresses expire; every attempt asks for a fresh one.
       util.GetDownloadUrl(entry);
-      auto result = std::make_unique<KwSegmentResult>();
-      result->head = task;
-      result->data.reset(new char[static_cast<size_t>(task.length)]);
-      int64_t total = 0;
-      int32_t n = util.ReadRange(entry.url, task.offset, task.length, result->data.get(), &total);
+      int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnReceived,
+                                 this, &Impl::ShouldAbort, this);
       if (n != task.length) {
-        result.reset();
         Nap(1000);
         continue;
       }
+      auto result = std::make_unique<KwSegmentResult>();
+      result->head = task;
+      result->lanes.Add(buffer, task.length, task.offset);
+      if (own) {
+        // An oversized segment (never planned in practice) is written here.
+        WriteSegment(*result, buffer);
+        return;
+      }
+      result->data = buffer;
       while (!end_) {
         if (queues_->ResultsWaiting() <= kKwResultsWaitingMax && queues_->PutResult(result)) return;
         Nap(10);
       }
-      return;
+      break;
     }
+    if (!own) buffers_->Release(buffer);
   }
 
   void WriterThread() {
@@ -528,12 +562,12 @@ class CKWInstallEngine::Impl {
         continue;
       }
       // A result of an earlier planning would land in a file planned anew.
-      if (result->head.generation != generation_) continue;
-      WriteSegment(*result);
+      if (result->head.generation == generation_) WriteSegment(*result, result->data);
+      buffers_->Release(result->data);
     }
   }
 
-  void WriteSegment(const KwSegmentResult& r) {
+  void WriteSegment(const KwSegmentResult& r, const char* data) {
     std::string path = installPath_ + "/" + r.head.fileName;
     int64_t written = 0;
     int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -542,7 +576,7 @@ class CKWInstallEngine::Impl {
       volumeWriteFailed_ = true;
     } else {
       while (written < r.head.length) {
-        ssize_t n = pwrite(fd, r.data.get() + written, static_cast<size_t>(r.head.length - written),
+        ssize_t n = pwrite(fd, data + written, static_cast<size_t>(r.head.length - written),
                            r.head.offset + written);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -557,6 +591,9 @@ class CKWInstallEngine::Impl {
         KW_LOG(4, "CKWFileDownloadCtrl::WriteData", "-=-");
         volumeWriteFailed_ = true;
         if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
+      } else {
+        std::lock_guard<std::mutex> lock(lanesMutex_);
+        volumeLanes_.Add(r.lanes);
       }
     }
     control_->CompleteSegment(written);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "MsgBox/kwenginefetch.h"
 #include "baseutil/kwfifolist.h"
 #include "tool/http/kwfiledownloadctrl.h"
 #include "tool/http/kwpackageentry.h"
@@ -29,7 +30,8 @@ struct KwSegmentTask {
 
 struct KwSegmentResult {
   KwSegmentTask head;
-  std::unique_ptr<char[]> data;  // head.length bytes, not zero-filled
+  char* data = nullptr;    // head.length bytes in a buffer of the run's pool (not owned)
+  KwChecksumLanes lanes;   // checksum lanes of those bytes at head.offset
 };
 
 // Both queues; the queue mutex orders every access to them, as planning,

@@ -10,12 +10,14 @@
 #include "MsgBox/ikwinstallerdownloadstart.h"
 #include "MsgBox/kwengineconfig.h"
 #include "MsgBox/kwenginedisk.h"
+#include "MsgBox/kwenginefetch.h"
 #include "MsgBox/kwenginefinish.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "platform/kwregistry.h"
 #include "tool/http/kwserverconfig.h"
+#include "tool/makepackage/kwpkgchecksum.h"
 
 namespace {
 
@@ -205,6 +207,30 @@ TEST_F(EngineRules, LocalSourcesKeepTheirVolumesAndMakeNoShortcut) {
   KwRunFinishingSteps(in);
   EXPECT_TRUE(fs::exists(install + "/V2.0.0_000.tmp"));
   EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+}
+
+// Segments arrive in any order at offsets of any alignment; their lane sums
+// must add up to the checksum of the whole file.
+TEST(EngineChecksumLanes, PiecesInAnyOrderGiveTheVolumeChecksum) {
+  std::string data(100003, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 13);
+  KwVolumeChecksum whole;
+  whole.Update(data.data(), data.size());
+  for (size_t piece : {size_t{1}, size_t{3}, size_t{7}, size_t{71}, size_t{4096}, data.size()}) {
+    KwChecksumLanes total;
+    // Back to front, so no piece follows its neighbour.
+    for (size_t end = data.size(); end > 0;) {
+      size_t start = end > piece ? end - piece : 0;
+      KwChecksumLanes part;
+      part.Add(data.data() + start, static_cast<int64_t>(end - start), static_cast<int64_t>(start));
+      total.Add(part);
+      end = start;
+    }
+    EXPECT_EQ(total.Hex(), whole.Hex()) << piece;
+  }
+  KwChecksumLanes abc;
+  abc.Add("abc", 3, 0);
+  EXPECT_EQ(abc.Hex(), "6162630000000000");
 }
 
 }  // namespace

@@ -53,6 +53,7 @@ const char* kUsage =
     "                    [SERVER] URL, CAFILE; [INSTALL] REQUIREDSPACE (bytes)\n"
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
+    "  --timing          print the seconds of each phase at the end\n"
     "  --help            this text\n"
     "\n"
     "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
@@ -89,7 +90,7 @@ std::string Absolute(const std::string& path) {
 
 int main(int argc, char** argv) {
   std::string server, volume, dir, ini;
-  bool agree = false, plain = false, quiet = false;
+  bool agree = false, plain = false, quiet = false, timing = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](std::string* out) {
@@ -115,6 +116,8 @@ int main(int argc, char** argv) {
       plain = true;
     } else if (a == "--quiet") {
       quiet = true;
+    } else if (a == "--timing") {
+      timing = true;
     } else {
       std::fprintf(stderr, "kwinstall: unknown argument %s\n\n%s", a.c_str(), kUsage);
       return 2;
@@ -168,10 +171,21 @@ int main(int argc, char** argv) {
   }
 
   bool tty = !plain && !quiet && isatty(STDOUT_FILENO);
+  auto started_at = std::chrono::steady_clock::now();
+  auto install_at = started_at;
+  bool installing = false;
   auto lastPlain = std::chrono::steady_clock::now() - std::chrono::seconds(10);
   std::string lastPhase;
+  int ticks = 0;
   while (!engine.RunFinished()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Short polls so the phase change is timed closely; the display keeps
+    // its own pace.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!installing && g_installStage.load() == 2) {
+      installing = true;
+      install_at = std::chrono::steady_clock::now();
+    }
+    if (++ticks % 10 != 0 && !g_interrupted) continue;
     if (g_interrupted) {
       engine.Stop();
       if (tty) std::fputs("\n", stdout);
@@ -206,5 +220,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (!quiet) std::printf("installed into %s\n", g_installPath);
+  if (timing) {
+    auto end = std::chrono::steady_clock::now();
+    if (!installing) install_at = started_at;
+    std::printf("download seconds %.3f\ninstall seconds %.3f\n",
+                std::chrono::duration<double>(install_at - started_at).count(),
+                std::chrono::duration<double>(end - install_at).count());
+  }
   return 0;
 }

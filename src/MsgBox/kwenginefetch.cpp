@@ -1,0 +1,140 @@
+#include "MsgBox/kwenginefetch.h"
+
+#include <strings.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+struct SinkTarget {
+  char* dest;
+  int32_t room;
+  int32_t got;
+  bool over;
+};
+
+void Sink(void* context, const char* data, int32_t count) {
+  auto* t = static_cast<SinkTarget*>(context);
+  if (count <= 0) return;
+  if (count > t->room - t->got) {
+    t->over = true;
+    return;
+  }
+  std::memcpy(t->dest + t->got, data, static_cast<size_t>(count));
+  t->got += count;
+}
+
+// The value of the last "Content-Range:" header line, or empty.
+std::string ContentRange(const char* header) {
+  static const char kName[] = "content-range:";
+  const size_t nameLength = sizeof(kName) - 1;
+  std::string found;
+  for (const char* line = header; line != nullptr && *line != '\0';) {
+    const char* end = line + std::strcspn(line, "\r\n");
+    if (static_cast<size_t>(end - line) >= nameLength && strncasecmp(line, kName, nameLength) == 0) {
+      const char* value = line + nameLength;
+      while (value < end && (*value == ' ' || *value == '\t')) ++value;
+      found.assign(value, static_cast<size_t>(end - value));
+    }
+    line = end;
+    while (*line == '\r' || *line == '\n') ++line;
+  }
+  return found;
+}
+
+// "bytes START-END/TOTAL" naming exactly the range asked for.
+bool IsRange(const std::string& value, int64_t offset, int32_t length) {
+  if (strncasecmp(value.c_str(), "bytes", 5) != 0) return false;
+  const char* p = value.c_str() + 5;
+  while (*p == ' ') ++p;
+  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
+  char* end = nullptr;
+  long long start = std::strtoll(p, &end, 10);
+  if (end == p || *end != '-' || start != offset) return false;
+  p = end + 1;
+  long long last = std::strtoll(p, &end, 10);
+  return end != p && last == offset + length - 1;
+}
+
+}  // namespace
+
+int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
+                       CKWHttpWithCurl::ProgressFn progress, void* progressContext,
+                       CKWHttpWithCurl::AbortFn abort, void* abortContext) {
+  if (url == nullptr || url[0] == '\0' || offset < 0 || length <= 0 || dest == nullptr) return -2;
+  CKWHttpWithCurl client;
+  SinkTarget target{dest, length, 0, false};
+  client.SetProgress(progress, progressContext);
+  client.SetAbortCheck(abort, abortContext);
+  client.SetBodySink(&Sink, &target);
+  client.SetRange(offset, length);
+  // A server that ignores the range sends the whole volume: stop at once.
+  client.SetBodyLimit(length);
+  int32_t r = client.DoGet(url);
+  if (r < 0) return r;
+  if (client.curlCode() != 0 || target.over || target.got != length) return -2;
+  if (client.statusCode() != 206 || !IsRange(ContentRange(client.headerText()), offset, length)) {
+    return -2;
+  }
+  return length;
+}
+
+void KwChecksumLanes::Add(const char* data, int64_t size, int64_t offset) {
+  const auto* p = reinterpret_cast<const uint8_t*>(data);
+  uint64_t sums[8] = {};
+  int64_t i = 0;
+  // Lane of the first byte; bytes before the first 8-aligned offset go one by one.
+  for (; i < size && ((offset + i) & 7) != 0; ++i) sums[(offset + i) & 7] += p[i];
+  int64_t whole = (size - i) / 8 * 8;
+  // Sums of at most 2^56 bytes cannot overflow 64 bits.
+  for (int64_t j = 0; j < whole; j += 8) {
+    for (int k = 0; k < 8; ++k) sums[k] += p[i + j + k];
+  }
+  i += whole;
+  for (; i < size; ++i) sums[(offset + i) & 7] += p[i];
+  for (int k = 0; k < 8; ++k) lane[k] = static_cast<uint8_t>(lane[k] + (sums[k] & 0xFF));
+}
+
+void KwChecksumLanes::Add(const KwChecksumLanes& other) {
+  for (int k = 0; k < 8; ++k) lane[k] = static_cast<uint8_t>(lane[k] + other.lane[k]);
+}
+
+std::string KwChecksumLanes::Hex() const {
+  char buf[17];
+  for (int k = 0; k < 8; ++k) std::snprintf(buf + 2 * k, 3, "%02X", lane[k]);
+  return std::string(buf, 16);
+}
+
+KwSegmentBufferPool::KwSegmentBufferPool(int count, size_t size) : size_(size), count_(count) {}
+
+char* KwSegmentBufferPool::Acquire(const std::atomic<bool>& stop) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!stop.load()) {
+    if (!free_.empty()) {
+      char* b = free_.back();
+      free_.pop_back();
+      return b;
+    }
+    if (static_cast<int>(owned_.size()) < count_) {
+      // Not zero-filled: every byte is written by the transfer before use.
+      owned_.emplace_back(new char[size_]);
+      return owned_.back().get();
+    }
+    freed_.wait_for(lock, std::chrono::milliseconds(10));
+  }
+  return nullptr;
+}
+
+void KwSegmentBufferPool::Release(char* buffer) {
+  if (buffer == nullptr) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    free_.push_back(buffer);
+  }
+  freed_.notify_one();
+}

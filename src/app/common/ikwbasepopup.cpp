@@ -58,6 +58,10 @@ void CIKWBasePopup::KwAfterDraw(QPainter* dc) {
   KwDrawOutline(dc, KwRect{0, 0, width() - 1, height() - 1}, kPopupOutline, 1);
 }
 
+void CIKWBasePopup::KwOnSize(int, int) {
+  RebuildRowTable();
+}
+
 void CIKWBasePopup::OnLButtonDownLine(int row, int, int) {
   if (row < 0 || row >= static_cast<int>(items_.size())) return;
   const int command = items_[static_cast<size_t>(row)].command;

@@ -44,6 +44,8 @@ class CIKWBasePopup : public CIKWBaseWnd {
   void DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
                     int height) override;
   void KwAfterDraw(QPainter* dc) override;
+  // Rows keep their 36 pixels when the list is resized.
+  void KwOnSize(int width, int height) override;
   void OnLButtonDownLine(int row, int x, int y) override;
   void OnMouseMoveAfter(int flags, KwPoint point) override;
   void KwOnMouseLeave() override;

@@ -91,6 +91,7 @@ void CIKWMessageBox1::BuildRow() {
   text->text = Message();
   text->fontSize = 16;
   text->wordWrap = true;
+  text->drawBackground = false;
   Button(row, 1003, Lang("OK"), 16, 12, kKwBoxBlue);
 }
 
@@ -122,6 +123,7 @@ void CIKWMessageBox2::BuildRow() {
   text->text = Message();
   text->fontSize = 16;
   text->wordWrap = true;
+  text->drawBackground = false;
   Button(row, 1003, first_, 16, 12, kKwCellBackground);
   Button(row, 1004, second_, 16, 12, kKwBoxBlue);
 }
@@ -149,6 +151,7 @@ void CIKWMessageBox3::CreateAllLineFromData() {
   text->fontSize = 16;
   text->textColor = KwRGB(254, 254, 255);
   text->wordWrap = true;
+  text->drawBackground = false;
   CKWBaseViewObject* edit = row->NewCell(1003, kKwCellEdit);
   edit->text = initial_;
   edit->fontSize = 16;
@@ -205,6 +208,7 @@ void CIKWMessageBox4::CreateAllLineFromData() {
   text->text = Message();
   text->fontSize = 12;
   text->textColor = KwRGB(192, 192, 192);
+  text->drawBackground = false;
   CKWBaseViewObject* edit = row->NewCell(10004, kKwCellEdit);
   edit->text = initial_;
   edit->bkColor = KwRGB(27, 27, 27);

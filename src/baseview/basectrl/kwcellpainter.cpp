@@ -104,9 +104,15 @@ void BoxText(QPainter* dc, const CKWBaseViewObject& c, const KwRect& box) {
 
 void PaintCheck(QPainter* dc, const CKWBaseViewObject& c) {
   Background(dc, c, c.bkColor);
-  const KwRect box = BoxRect(c);
+  KwRect box = BoxRect(c);
   if (c.style == 0) {
-    DrawImage(dc, KwCellStockImage(c.checked ? kKwStockCheckOn : kKwStockCheckOff), box);
+    // The style-0 pictures are wide switches (160 x 96): keep their shape at
+    // the box height instead of squeezing them into a square.
+    CKwImageUtil* image = KwCellStockImage(c.checked ? kKwStockCheckOn : kKwStockCheckOff);
+    if (image != nullptr && image->Height() > 0) {
+      box.right = box.left + box.Height() * image->Width() / image->Height();
+    }
+    DrawImage(dc, image, box);
   } else if (c.style == 100) {
     DrawImage(dc, KwCellStockImage(c.checked ? kKwStockCheck100On : kKwStockCheck100Off), box);
   } else {

@@ -14,6 +14,15 @@ void KwCentredOrigin(int screenW, int screenH, int w, int h, int* left, int* top
   *top = (screenH - h) / 2;
 }
 
+KwRect KwMainPageRect(int windowW, int windowH) {
+  constexpr int kCaption = 48;
+  constexpr int kEdge = 6;
+  KwRect r{kEdge, kCaption, windowW - kEdge, windowH - kEdge};
+  if (r.right < r.left) r.right = r.left;
+  if (r.bottom < r.top) r.bottom = r.top;
+  return r;
+}
+
 bool KwInMakePackageCorner(int x, int y) {
   return x >= 0 && y >= 0 && x < 48 && y < 48;
 }
@@ -60,13 +69,20 @@ KwInstallLayout KwLayoutInstallPage(int L, int T, int W, int H) {
 
 KwRect KwProgressTextRect(int L, int W) {
   // Anchored to the right edge so a wider or narrower window keeps the text
-  // beside the end of the progress bar.
+  // beside the end of the progress bar, never over it.
   const int R = L + W;
-  return KwRectXYWH(R - 232, 505, 116, 16);
+  return KwRectXYWH(R - 210, 505, 194, 16);
 }
 
-KwRect KwSpeedTextRect(int L) {
-  return KwRectXYWH(L + 218, 559, 400 - 218, 583 - 559);
+KwRect KwSpeedTextRect(int L, int W) {
+  const int R = L + W;
+  return KwRectXYWH(L + 218, 559, std::max(182, (R - 330) - (L + 218)), 24);
+}
+
+KwRect KwFitButton(const KwRect& designed, int textWidth) {
+  const int needed = textWidth + 24;
+  if (needed <= designed.Width()) return designed;
+  return KwRect{designed.left, designed.top, designed.left + needed, designed.bottom};
 }
 
 KwRect KwStatusLineRect(int L, int T, int W, int H) {

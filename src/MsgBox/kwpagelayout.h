@@ -18,6 +18,10 @@ KwSize KwMainDialogSize(int runMode);
 // Top-left corner that centres a window on a screen; may be negative on a
 // screen smaller than the window.
 void KwCentredOrigin(int screenW, int screenH, int w, int h, int* left, int* top);
+// The area a page fills in a main dialog whose window is W x H: below the
+// 48-pixel caption band and 6 pixels clear of the other edges, so the
+// frame's resize bands stay reachable.
+KwRect KwMainPageRect(int windowW, int windowH);
 // The top-left 48 x 48 pixels of the client area open the make-package dialog.
 bool KwInMakePackageCorner(int x, int y);
 
@@ -48,11 +52,15 @@ struct KwInstallLayout {
 };
 KwInstallLayout KwLayoutInstallPage(int L, int T, int W, int H);
 
-// Places of the progress text (right-aligned, ending 116 pixels before the
-// right edge; at the designed page width of 1200 that is 968..1084) and of
-// the speed text.
+// Places of the progress text and of the speed text.  The progress text
+// sits right of the progress bar's end (218 pixels before the right edge),
+// right-aligned up to 16 pixels before the edge, so "Downloading 100.00 %"
+// fits; the speed text runs from the bar's start to the cancel button.
 KwRect KwProgressTextRect(int L, int W);
-KwRect KwSpeedTextRect(int L);
+KwRect KwSpeedTextRect(int L, int W);
+// A button that keeps its left edge and grows to the right when its text
+// (measured width `textWidth`) needs more than its designed width.
+KwRect KwFitButton(const KwRect& designed, int textWidth);
 // The status line (file being unpacked), above the bottom edge.
 KwRect KwStatusLineRect(int L, int T, int W, int H);
 

@@ -1,5 +1,7 @@
 #include "MsgBox/kwpageversions.h"
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <system_error>
 
@@ -37,6 +39,28 @@ bool KwHasLeftoverVolume(const std::string& installPath, const std::vector<std::
     if (!ec && size > 0) return true;
   }
   return false;
+}
+
+std::string KwFindBesidePackage(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return std::string();
+  for (const fs::directory_entry& entry : it) {
+    std::error_code typeError;
+    if (entry.is_directory(typeError)) continue;
+    const std::string name = entry.path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    const std::string::size_type dot = name.rfind('.');
+    if (dot == std::string::npos || name.size() - dot - 1 != 3) continue;
+    std::string ext = name.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (ext == "kwk") names.push_back(name);
+  }
+  if (names.empty()) return std::string();
+  std::sort(names.begin(), names.end());
+  return names.front();
 }
 
 std::string KwChooseInstallDrive(const std::vector<KwDriveRoot>& drives) {

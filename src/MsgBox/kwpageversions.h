@@ -25,6 +25,13 @@ std::string KwVolumeBaseName(const std::string& entryName);
 // not count.
 bool KwHasLeftoverVolume(const std::string& installPath, const std::vector<std::string>& names);
 
+// The first package volume lying in `folder` for the beside-package
+// installer: a regular file, not hidden (no leading "."), whose extension
+// (after the last ".") is exactly "kwk" in any letter case.  Entries are
+// taken in name order so the choice does not depend on the file system.
+// Empty when there is none.
+std::string KwFindBesidePackage(const std::string& folder);
+
 // A drive root as the platform reports it, with whether it is a fixed disk.
 struct KwDriveRoot {
   std::string root;

@@ -182,9 +182,21 @@ TEST(PageLayout, InstallPageAtDesignedSize) {
   EXPECT_LE(l.cancelButton.left + l.cancelButton.Width(), l.startButton.left);
   EXPECT_LE(l.folderLabel.left + l.folderLabel.Width(), l.pathBox.left);
   EXPECT_LE(l.pathBox.left + l.pathBox.Width(), l.browseButton.left);
+  // The progress text starts after the bar's end; the speed text stops
+  // before the cancel button.
   const KwRect progress = KwProgressTextRect(0, 1200);
-  EXPECT_EQ(progress.left, 968);
-  EXPECT_EQ(progress.left + progress.Width(), 1084);
+  const KwProgressBar bar = KwLayoutProgressBar(0, 1200, true, 1.0);
+  EXPECT_GE(progress.left, bar.track.right);
+  EXPECT_LE(progress.right, 1200);
+  const KwRect speed = KwSpeedTextRect(0, 1200);
+  EXPECT_EQ(speed.left, 218);
+  EXPECT_LE(speed.right, l.cancelButton.left);
+  EXPECT_EQ(KwSpeedTextRect(0, 600).Width(), 182);
+  // Buttons grow to the right only when their text needs it.
+  EXPECT_EQ(KwFitButton(l.startButton, 60), l.startButton);
+  const KwRect grown = KwFitButton(l.startButton, 130);
+  EXPECT_EQ(grown.left, l.startButton.left);
+  EXPECT_EQ(grown.Width(), 154);
 }
 
 TEST(PageLayout, ProgressBarStaysInsideItsTrack) {
@@ -242,4 +254,27 @@ TEST(PageVersions, DefaultFolderOnLastFixedDrive) {
   EXPECT_EQ(KwChooseInstallDrive({}), "");
   EXPECT_EQ(KwDefaultInstallFolder("D:\\"), "D:\\tarnwickinst");
   EXPECT_EQ(KwDefaultInstallFolder("/home/u/"), "/home/u/tarnwickinst");
+}
+
+TEST(PageVersions, BesidePackageTakesOnlyKwkFiles) {
+  kwtest::TempDir dir;
+  EXPECT_EQ(KwFindBesidePackage(dir.path()), "");
+  std::filesystem::create_directories(dir / "a.kwk");  // a folder
+  kwtest::WriteFile(dir / "b.kwk1", "x");
+  kwtest::WriteFile(dir / ".hidden.kwk", "x");
+  kwtest::WriteFile(dir / "kwk", "x");
+  EXPECT_EQ(KwFindBesidePackage(dir.path()), "");
+  kwtest::WriteFile(dir / "V2.0.0_000.KWK", "x");
+  EXPECT_EQ(KwFindBesidePackage(dir.path()), "V2.0.0_000.KWK");
+  kwtest::WriteFile(dir / "T_000.kwk", "x");
+  EXPECT_EQ(KwFindBesidePackage(dir.path()), "T_000.kwk");  // name order
+}
+
+TEST(PageLayout, PagesFillTheAreaBelowTheCaption) {
+  const KwRect r = KwMainPageRect(1200, 700);
+  EXPECT_EQ(r.left, 6);
+  EXPECT_EQ(r.top, 48);
+  EXPECT_EQ(r.Width(), 1188);
+  EXPECT_EQ(r.Height(), 646);
+  EXPECT_TRUE(KwMainPageRect(10, 20).IsEmpty());
 }

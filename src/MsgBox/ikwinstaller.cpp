@@ -1,0 +1,382 @@
+#include "MsgBox/ikwinstaller.h"
+
+#include <QFileDialog>
+#include <QPainter>
+#include <cstdio>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwpagelayout.h"
+#include "MsgBox/kwpageprompt.h"
+#include "MsgBox/kwpagerules.h"
+#include "MsgBox/kwpagetext.h"
+#include "baseview/ikwbasedlg.h"
+#include "baseview/kwdraw.h"
+#include "images/ikwlogodatamake.h"
+#include "images/kwembedded.h"
+#include "images/kwimageutil.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+#include "platform/kwprocess.h"
+
+namespace {
+
+constexpr KwColor kBlue = 0xF66D59;
+constexpr KwColor kWhite = 0xFFFFFF;
+constexpr KwColor kRed = 0x0000FF;
+constexpr KwColor kSilver = 0xC0C0C0;
+constexpr KwColor kGrey = 0x808080;
+constexpr KwColor kPageBackground = 0x252525;
+constexpr int kLogoPeriodMs = 2500;
+constexpr int kLogoCount = 3;
+
+std::mutex g_hooksMutex;
+KwInstallPageHooks g_hooks;
+
+const char* Text(const char* key) {
+  return IKWLang::Instance()->GetText(key);
+}
+
+// The three product pictures as one record sequence, made once per process.
+const std::vector<uint8_t>& LogoRecords() {
+  static const std::vector<uint8_t> records = [] {
+    std::vector<std::pair<const uint8_t*, int>> items;
+    for (const char* name : {"pages/logo1.png", "pages/logo2.png", "pages/logo3.png"}) {
+      if (const KwEmbeddedImage* art = KwFindEmbeddedImage(name)) {
+        items.emplace_back(art->bytes, art->count);
+      }
+    }
+    return CIKWLogoDataMake::PackRecords(items);
+  }();
+  return records;
+}
+
+void Place(CKWOneLineForm* line, int id, const KwRect& r) {
+  if (CKWBaseViewObject* cell = line->GetCell(id)) {
+    cell->SetRect(r.left, r.top, r.Width(), r.Height());
+  }
+}
+
+}  // namespace
+
+void KwSetInstallPageHooks(KwInstallPageHooks hooks) {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  g_hooks = std::move(hooks);
+}
+
+CKWinstaller::CKWinstaller(CIKWBaseDlg* owner)
+    : CIKWBaseWnd(owner), engine_(std::make_unique<CKWInstallEngine>(this)) {
+  SetBackground(true, kPageBackground);
+  // A pause left over from an earlier page would start this run held.
+  g_pauseState = 0;
+  if (g_onlinePage != nullptr) engine_->SetResumeTable(g_onlinePage->ResumeTable());
+  const std::vector<uint8_t>& records = LogoRecords();
+  logos_ = std::make_unique<CIKWLogoDataMake>(records.data(), records.size(), kLogoCount);
+  logos_->Start();
+  logoClock_.start();
+}
+
+CKWinstaller::~CKWinstaller() {
+  // The engine joins its threads here, while the page they report to exists.
+  engine_.reset();
+}
+
+void CKWinstaller::SetPackageSource(const char* source) {
+  engine_->SetPackageSource(source != nullptr ? source : "");
+}
+
+void CKWinstaller::CreateAllLineFromData() {
+  auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 600);
+  CKWBaseViewObject* logo = line->NewCell(kKwInstLogo, kKwCellText);
+  logo->drawBackground = false;
+
+  CKWBaseViewObject* start = line->NewCell(kKwInstStart, kKwCellButton);
+  start->bkColor = kBlue;
+  start->textColor = kWhite;
+  start->cornerRadius = 8;
+  start->fontSize = 14;
+  start->textAlign = 1;
+
+  CKWBaseViewObject* cancel = line->NewCell(kKwInstCancel, kKwCellButton);
+  cancel->cornerRadius = 8;
+  cancel->fontSize = 14;
+  cancel->textAlign = 1;
+
+  CKWBaseViewObject* agree = line->NewCell(kKwInstAgree, kKwCellCheck);
+  agree->style = 100;
+  agree->drawBackground = false;
+
+  CKWBaseViewObject* agreeText = line->NewCell(kKwInstAgreeText, kKwCellText);
+  agreeText->textColor = kWhite;
+  agreeText->drawBackground = false;
+
+  CKWBaseViewObject* privacy = line->NewCell(kKwInstPrivacy, kKwCellText);
+  privacy->textColor = kBlue;
+  privacy->drawBackground = false;
+
+  CKWBaseViewObject* disk = line->NewCell(kKwInstDiskLine, kKwCellText);
+  disk->drawBackground = false;
+  line->NewCell(kKwInstSpare1, kKwCellText)->visible = false;
+  line->NewCell(kKwInstSpare2, kKwCellText)->visible = false;
+
+  const bool beside = g_runMode == static_cast<int32_t>(RunMode::BesidePackage);
+  if (beside || g_runMode == static_cast<int32_t>(RunMode::Online)) {
+    if (beside) {
+      CKWBaseViewObject* language = line->NewCell(kKwInstLanguage, kKwCellCombo);
+      language->ComboBox()->AddItem("English");
+      language->ComboBox()->AddItem("Chinese");
+      language->ComboBox()->Select(1);
+      language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
+        IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
+                                                                   : kKwCodePageDefault);
+        RequestRepaint();
+      });
+    }
+    CKWBaseViewObject* label = line->NewCell(kKwInstFolderLabel, kKwCellText);
+    label->fontSize = 14;
+    label->drawBackground = false;
+
+    CKWBaseViewObject* path = line->NewCell(kKwInstPath, kKwCellEdit);
+    path->fontSize = 14;
+    path->borderWidth = 0;
+    chosenFolder_ = beside ? g_exeDir : g_installPath;
+    path->text = chosenFolder_;
+
+    CKWBaseViewObject* browse = line->NewCell(kKwInstBrowse, kKwCellButton);
+    browse->bkColor = kBlue;
+    browse->textColor = kWhite;
+    browse->cornerRadius = 8;
+    browse->fontSize = 14;
+    browse->textAlign = 1;
+  }
+  AppendLine(std::move(line));
+  if (g_runMode == static_cast<int32_t>(RunMode::Online)) MeasureDisk();
+}
+
+void CKWinstaller::MeasureDisk() {
+  engine_->MeasureDisk(chosenFolder_.c_str());
+}
+
+void CKWinstaller::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
+  const KwInstallLayout l = KwLayoutInstallPage(left, top, width, height);
+  Place(line, kKwInstLogo, l.logo);
+  Place(line, kKwInstStart, l.startButton);
+  Place(line, kKwInstCancel, l.cancelButton);
+  Place(line, kKwInstAgree, l.agreeBox);
+  Place(line, kKwInstAgreeText, l.agreeText);
+  Place(line, kKwInstPrivacy, l.privacyLink);
+  Place(line, kKwInstLanguage, l.languageList);
+  Place(line, kKwInstFolderLabel, l.folderLabel);
+  Place(line, kKwInstPath, l.pathBox);
+  Place(line, kKwInstBrowse, l.browseButton);
+  Place(line, kKwInstDiskLine, l.diskLine);
+}
+
+void CKWinstaller::DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                                int height) {
+  const KwEngineProgress p = engine_->Progress();
+  KwInstallPageState state;
+  state.runMode = g_runMode;
+  state.installStage = g_installStage.load();
+  state.pauseState = g_pauseState.load();
+  state.runActive = p.runActive;
+  const KwInstallPageControls c = KwRefreshInstallPage(state);
+
+  for (int id : {kKwInstFolderLabel, kKwInstPath, kKwInstBrowse, kKwInstDiskLine}) {
+    if (CKWBaseViewObject* cell = line->GetCell(id)) cell->visible = c.folderRowVisible;
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstFolderLabel)) cell->text = Text("selectpath");
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstBrowse)) cell->text = Text("openf");
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstDiskLine)) {
+    if (KwDiskSpaceLow(p.diskFree)) {
+      char buffer[512];
+      std::snprintf(buffer, sizeof buffer, "%s %s", Text("needdiskspace"),
+                    Text("noenoughdiskspace"));
+      cell->text = buffer;
+      cell->textColor = kRed;
+    } else {
+      cell->text = Text("needdiskspace");
+      cell->textColor = kWhite;
+    }
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstStart)) {
+    cell->visible = c.startVisible;
+    cell->enabled = true;
+    cell->text = Text(c.startKey);
+    // "Continue Download" is wider than the designed button at this size.
+    const KwInstallLayout l = KwLayoutInstallPage(left, top, right - left, height);
+    const KwRect r = KwFitButton(l.startButton, KwMeasureText(14, cell->text.c_str()));
+    cell->SetRect(r.left, r.top, r.Width(), r.Height());
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstCancel)) {
+    cell->visible = c.cancelVisible;
+    cell->text = Text("cancel");
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstAgreeText)) {
+    cell->text = Text("eula");
+    cell->visible = c.agreementVisible;
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstPrivacy)) {
+    cell->text = Text("eula1");
+    cell->visible = c.agreementVisible;
+  }
+  if (CKWBaseViewObject* cell = line->GetCell(kKwInstAgree)) cell->visible = c.agreementVisible;
+
+  if (c.progressBarVisible) {
+    const bool hasFolderLabel = line->GetCell(kKwInstFolderLabel) != nullptr;
+    const KwProgressBar bar = KwLayoutProgressBar(left, right - left, hasFolderLabel,
+                                                  KwDoneFraction(p.doneBytes, p.totalBytes));
+    KwFillRect(dc, bar.track, kGrey);
+    if (!bar.done.IsEmpty()) KwFillRect(dc, bar.done, kBlue);
+  }
+}
+
+void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                                 int height) {
+  const KwEngineProgress p = engine_->Progress();
+  const int width = right - left;
+  if (!p.statusLine.empty()) {
+    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, p.statusLine.c_str(),
+                   16, 0);
+  }
+
+  if (CKWBaseViewObject* area = line->GetCell(kKwInstLogo)) {
+    if (logoClock_.elapsed() >= kLogoPeriodMs) {
+      logoIndex_ = (logoIndex_ + 1) % kLogoCount;
+      logoClock_.restart();
+    }
+    // A picture shows only once its decoding has finished.
+    if (CKwImageUtil* image = logos_->GetImage(logoIndex_)) {
+      image->Draw(dc, area->x, area->y, area->width, area->height);
+    }
+  }
+
+  if (!p.runActive) return;
+  const int32_t stage = g_installStage.load();
+  KwProgressTexts texts{Text("Preparing"), Text("ondownload"), Text("oninstalling"),
+                        Text("alreadydonwloaded")};
+  KwProgressCounters counters;
+  counters.installStage = stage;
+  counters.totalBytes = p.totalBytes;
+  counters.doneBytes = p.doneBytes;
+  counters.diskFree = p.diskFree;
+  counters.diskTotal = p.diskTotal;
+  const std::string progress = KwProgressLine(texts, counters);
+  KwDrawTextLine(dc, KwProgressTextRect(left, width), kBlue, progress.c_str(), 14, 2);
+
+  if (stage == 1) {
+    const int64_t speed = g_pauseState.load() == 2 ? 0 : p.speed;
+    const std::string shown = KwSpeedText(Text("current_download_speed"), speed) + " ";
+    KwDrawTextLine(dc, KwSpeedTextRect(left, width), kSilver, shown.c_str(), 14, 0);
+  }
+}
+
+void CKWinstaller::KwOnRefreshTimer() {
+  CIKWBaseWnd::KwOnRefreshTimer();
+  RequestRepaint();
+}
+
+int CKWinstaller::StartRun() {
+  PullEditTexts();
+  bool agreed = false;
+  std::string path = chosenFolder_;
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (lock.owns()) {
+      if (CKWBaseViewObject* box = FindCell(kKwInstAgree)) agreed = box->checked;
+      if (CKWBaseViewObject* edit = FindCell(kKwInstPath)) path = edit->text;
+    }
+  }
+  const char* key = nullptr;
+  const int result = engine_->StartRun(agreed, path.c_str(), &key);
+  if (result == kKwStartOk) {
+    chosenFolder_ = path;
+  } else if (key != nullptr) {
+    KwPagePrompt(this, key);
+  }
+  RequestRepaint();
+  return result;
+}
+
+void CKWinstaller::Browse() {
+  KwInstallPageHooks hooks;
+  {
+    std::lock_guard<std::mutex> lock(g_hooksMutex);
+    hooks = g_hooks;
+  }
+  std::string chosen;
+  if (hooks.chooseFolder) {
+    chosen = hooks.chooseFolder(this, chosenFolder_);
+  } else {
+    chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择目录"),
+                                               QString::fromStdString(chosenFolder_))
+                 .toStdString();
+  }
+  if (chosen.empty()) return;
+  chosenFolder_ = chosen;
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (lock.owns()) {
+      if (CKWBaseViewObject* edit = FindCell(kKwInstPath)) {
+        edit->text = chosen;
+        if (IKwCellEditor* editor = edit->Editor()) editor->SetText(chosen);
+      }
+    }
+  }
+  MeasureDisk();
+  OnCommand(kKwCmdRefreshRows);
+}
+
+void CKWinstaller::OnCommandId(int command) {
+  switch (command) {
+    case kKwInstStart:
+      if (KwStartButtonClicked(g_installStage.load()) == KwStartButtonAction::StartRun) {
+        StartRun();
+      } else {
+        g_pauseState = KwToggledPause(g_pauseState.load());
+        RequestRepaint();
+      }
+      break;
+    case kKwInstCancel:
+      PostToOwner(kCmdExitRequest);
+      break;
+    case kKwInstBrowse:
+      Browse();
+      break;
+    case kKwInstPrivacy: {
+      KwInstallPageHooks hooks;
+      {
+        std::lock_guard<std::mutex> lock(g_hooksMutex);
+        hooks = g_hooks;
+      }
+      if (hooks.openUrl) {
+        hooks.openUrl(kKwPrivacyUrl);
+      } else {
+        KwOpenUrl(kKwPrivacyUrl);
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void CKWinstaller::EngineRepaint() {
+  RequestRepaint();
+}
+
+void CKWinstaller::EnginePostCommand(int command) {
+  PostToOwner(command);
+}
+
+void CKWinstaller::EngineMessage(const char* key) {
+  // The end-of-run command follows this message and deletes the page, so
+  // the box belongs to the dialog, which outlives the page.
+  QWidget* parent = GetOwnerDlg();
+  QObject* context = parent != nullptr ? static_cast<QObject*>(parent) : this;
+  const std::string copy = key != nullptr ? key : "";
+  QMetaObject::invokeMethod(
+      context, [parent, copy] { KwPagePrompt(parent, copy.c_str()); }, Qt::QueuedConnection);
+}

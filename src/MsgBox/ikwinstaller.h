@@ -1,0 +1,99 @@
+// CKWinstaller: the install page, the page of the install engine.
+//
+// The user sees it from pressing the install link until the installation
+// ends: the target folder with the disk-space requirement, the agreement
+// switch with the licence link, the start/pause and cancel buttons, the
+// product pictures shown in turn, the progress bar, the percentage, the
+// download speed and the name of the file being unpacked.
+//
+// Ownership: the main install dialog creates one page per visit and deletes
+// it when the engine reports the end of the run (commands 832/833).  The page
+// owns its engine (whose threads the engine joins before it goes away), its
+// picture pack and its fonts; the engine talks back only through the owner
+// interface below, which queues everything for the window thread.
+#pragma once
+
+#include <QElapsedTimer>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/kwengineowner.h"
+#include "baseview/basectrl/ikwbasewnd.h"
+
+class CIKWLogoDataMake;
+
+// Cell IDs of the page's form.
+enum KwInstallPageId : int {
+  kKwInstLogo = 101,
+  kKwInstStart = 102,
+  kKwInstCancel = 103,
+  kKwInstAgree = 104,
+  kKwInstAgreeText = 105,
+  kKwInstLanguage = 106,
+  kKwInstFolderLabel = 107,
+  kKwInstPath = 108,
+  kKwInstBrowse = 109,
+  kKwInstDiskLine = 110,
+  kKwInstPrivacy = 113,
+  kKwInstSpare1 = 114,
+  kKwInstSpare2 = 115,
+};
+
+// The maker's privacy-policy page that the licence link opens.
+inline constexpr const char* kKwPrivacyUrl = "https://www.kws-tarnwick.com/portal/privacy.html";
+
+// Outside effects of the page that tests replace: the folder chooser and the
+// browser.  Empty functions mean the real ones.
+struct KwInstallPageHooks {
+  // Returns the chosen folder, or an empty text when cancelled.
+  std::function<std::string(QWidget* parent, const std::string& start)> chooseFolder;
+  std::function<void(const char* url)> openUrl;
+};
+void KwSetInstallPageHooks(KwInstallPageHooks hooks);
+
+class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
+  Q_OBJECT
+
+ public:
+  explicit CKWinstaller(CIKWBaseDlg* owner = nullptr);
+  ~CKWinstaller() override;
+
+  // Empty: the install server; "^": the package appended to the installer;
+  // any other text: the first local volume.
+  void SetPackageSource(const char* source);
+  // Start run, as the start button does: reads the agreement box and the
+  // path box, shows the message of a refused start.  Returns StartRun's result.
+  int StartRun();
+
+  CKWInstallEngine& Engine() { return *engine_; }
+  const std::string& ChosenFolder() const { return chosenFolder_; }
+  // Index of the picture on show (0..2).
+  int LogoIndex() const { return logoIndex_; }
+
+  // Page hooks.
+  void CreateAllLineFromData() override;
+  void LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) override;
+  void DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                    int height) override;
+  void DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, int top, int right,
+                     int height) override;
+  void OnCommandId(int command) override;
+  void KwOnRefreshTimer() override;
+
+  // Engine owner interface (called on the engine's threads).
+  void EngineRepaint() override;
+  void EnginePostCommand(int command) override;
+  void EngineMessage(const char* key) override;
+
+ private:
+  void Browse();
+  void MeasureDisk();
+
+  std::unique_ptr<CKWInstallEngine> engine_;
+  std::unique_ptr<CIKWLogoDataMake> logos_;
+  std::string chosenFolder_;
+  int logoIndex_ = 0;
+  QElapsedTimer logoClock_;
+};

@@ -1,0 +1,271 @@
+#include "MsgBox/ikwinstallerbkg.h"
+
+#include <QPainter>
+#include <cstdio>
+#include <cstring>
+
+#include "MsgBox/kwpagelaunch.h"
+#include "MsgBox/kwpagelayout.h"
+#include "MsgBox/kwpageprompt.h"
+#include "MsgBox/kwpagequery.h"
+#include "MsgBox/kwpagerules.h"
+#include "MsgBox/kwpageversions.h"
+#include "baseutil/ikwlog.h"
+#include "baseview/kwcommand.h"
+#include "images/kwembedded.h"
+#include "images/kwimageutil.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+#include "tool/http/kwdownloadutil.h"
+
+CIKWInstallerBkg* g_onlinePage = nullptr;
+
+namespace {
+
+constexpr KwColor kBlue = 0xF66D59;
+constexpr KwColor kWhite = 0xFFFFFF;
+constexpr KwColor kPageBackground = 0x121212;
+
+const char* Text(const char* key) {
+  return IKWLang::Instance()->GetText(key);
+}
+
+bool AbortQuery(void* context) {
+  return static_cast<std::atomic<bool>*>(context)->load();
+}
+
+}  // namespace
+
+CIKWInstallerBkg::CIKWInstallerBkg(CIKWBaseDlg* owner)
+    : CIKWBaseWnd(owner), emblem_(std::make_unique<CKwImageUtil>()), resume_(kKwResumeEntries) {
+  if (const KwEmbeddedImage* art = KwFindEmbeddedImage("pages/tarnwick-emblem.png")) {
+    emblem_->Decode(art->bytes, art->count);
+  }
+  std::memset(resume_.data(), 0, resume_.size() * sizeof(KwResumeEntry));
+  g_onlinePage = this;
+  g_versionText[0] = '\0';
+  SetBackground(true, kPageBackground);
+  ScanVersions();
+}
+
+CIKWInstallerBkg::~CIKWInstallerBkg() {
+  // The query thread writes into this page; end its transfer and wait for it
+  // before the page goes away.
+  stopping_ = true;
+  if (query_.joinable()) query_.join();
+  if (g_onlinePage == this) g_onlinePage = nullptr;
+}
+
+void CIKWInstallerBkg::ScanVersions() {
+  versions_ = KwScanInstalledVersions(g_installPath);
+}
+
+void CIKWInstallerBkg::ReFlushVersion() {
+  ScanVersions();
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (lock.owns() && LineCount() > 0) FillVersionList(GetLine(0));
+  }
+  KW_LOG(4, "CIKWInstallerBkg::ReFlushVersion", "======");
+  RequestRepaint();
+}
+
+void CIKWInstallerBkg::FillVersionList(CKWOneLineForm* line) {
+  CKWBaseViewObject* cell = line->GetCell(kKwOnlineVersionList);
+  if (cell == nullptr) return;
+  CSfDrawComboBox* box = cell->ComboBox();
+  box->Clear();
+  if (versions_.empty()) {
+    box->AddItem(Text("noversion"));
+  } else {
+    for (const std::string& v : versions_) box->AddItem(v);
+  }
+  box->Select(box->ItemCount() - 1);
+}
+
+void CIKWInstallerBkg::FillLanguageList(CKWOneLineForm* line) {
+  CKWBaseViewObject* cell = line->GetCell(kKwOnlineLanguage);
+  if (cell == nullptr) return;
+  const int codePage = IKWLang::Instance()->CodePage();
+  if (languageShown_ == codePage) return;
+  languageShown_ = codePage;
+  CSfDrawComboBox* box = cell->ComboBox();
+  refillingLanguage_ = true;
+  box->Clear();
+  box->AddItem(Text("english"));
+  box->AddItem(Text("chinese"));
+  box->Select(codePage != 0 ? 1 : 0);
+  refillingLanguage_ = false;
+}
+
+void CIKWInstallerBkg::CreateAllLineFromData() {
+  auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 600);
+  CKWBaseViewObject* emblem = line->NewCell(kKwOnlineEmblem, kKwCellImage);
+  emblem->image = emblem_.get();
+  emblem->textAlign = 1;  // keep the emblem round whatever the rectangle
+  emblem->drawBackground = false;
+
+  CKWBaseViewObject* label = line->NewCell(kKwOnlineVersionLabel, kKwCellText);
+  label->fontSize = 16;
+  label->drawBackground = false;
+
+  CKWBaseViewObject* list = line->NewCell(kKwOnlineVersionList, kKwCellCombo);
+  list->fontSize = 16;
+
+  CKWBaseViewObject* open = line->NewCell(kKwOnlineOpen, kKwCellButton);
+  open->fontSize = 14;
+  open->bkColor = kBlue;
+  open->textColor = kWhite;
+  open->cornerRadius = 8;
+  open->textAlign = 1;
+
+  CKWBaseViewObject* link = line->NewCell(kKwOnlineInstallLink, kKwCellText);
+  link->fontSize = 16;
+  link->textColor = kBlue;
+  link->drawBackground = false;
+
+  CKWBaseViewObject* language = line->NewCell(kKwOnlineLanguage, kKwCellCombo);
+  language->fontSize = 14;
+  language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
+    if (refillingLanguage_) return;
+    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
+                                                               : kKwCodePageDefault);
+    PostToOwner(kCmdCaption);
+    RequestRepaint();
+  });
+
+  FillVersionList(line.get());
+  FillLanguageList(line.get());
+  AppendLine(std::move(line));
+}
+
+void CIKWInstallerBkg::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
+  const KwOnlineLayout l = KwLayoutOnlinePage(left, top, width, height);
+  auto place = [line](int id, const KwRect& r) {
+    if (CKWBaseViewObject* cell = line->GetCell(id)) {
+      cell->SetRect(r.left, r.top, r.Width(), r.Height());
+    }
+  };
+  place(kKwOnlineEmblem, l.emblem);
+  place(kKwOnlineLanguage, l.language);
+  place(kKwOnlineVersionLabel, l.versionLabel);
+  place(kKwOnlineVersionList, l.versionList);
+  place(kKwOnlineOpen, l.openButton);
+  place(kKwOnlineInstallLink, l.installLink);
+}
+
+void CIKWInstallerBkg::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
+  FillLanguageList(line);
+  if (CKWBaseViewObject* c = line->GetCell(kKwOnlineVersionLabel)) c->text = Text("IKW_ID4");
+  if (CKWBaseViewObject* c = line->GetCell(kKwOnlineVersionList)) {
+    c->text = Text("IKW_ID4");
+    // The "No version" item follows the display language too.
+    if (versions_.empty()) FillVersionList(line);
+  }
+  if (CKWBaseViewObject* c = line->GetCell(kKwOnlineOpen)) {
+    c->text = Text("IKW_ID6");
+    c->visible = !versions_.empty();
+  }
+  if (CKWBaseViewObject* c = line->GetCell(kKwOnlineInstallLink)) {
+    if (g_installStage.load() == 1) {
+      c->text = Text("CONTINUEINSTALL");
+    } else {
+      char buffer[512];
+      char version[kVersionTextSize];
+      KwCopyText(version, sizeof version, g_versionText);
+      std::snprintf(buffer, sizeof buffer, Text("IKW_ID7"), version);
+      c->text = buffer;
+    }
+  }
+}
+
+void CIKWInstallerBkg::OnCommandId(int command) {
+  switch (command) {
+    case kKwOnlineOpen:
+      StartSelectedVersion();
+      break;
+    case kKwOnlineInstallLink:
+    case kKwOnlineInstallRequest:
+      PostToOwner(kCmdStartOnline);
+      break;
+    case kKwOnlineLocalInstall:
+      PostToOwner(kCmdStartLocal);
+      break;
+    case kCmdServerUnreachable:
+      KwPageMessage(this, "Can not connect server !", "error");
+      PostToOwner(kCmdQuit);
+      break;
+    case kCmdRefreshVersions:
+      StartServerQuery();
+      break;
+    default:
+      break;
+  }
+}
+
+void CIKWInstallerBkg::KwOnCreate() {
+  StartServerQuery();
+}
+
+void CIKWInstallerBkg::StartServerQuery() {
+  bool expected = false;
+  if (!busy_.compare_exchange_strong(expected, true)) return;  // one query at a time
+  if (query_.joinable()) query_.join();  // the previous one has ended: busy was clear
+  query_ = std::thread([this] { RunServerQuery(); });
+}
+
+void CIKWInstallerBkg::RunServerQuery() {
+  g_onlinePage = this;
+  KW_LOG(4, "CIKWInstallerBkg::togetver", "======");
+  const std::string folder = KwDefaultInstallPath();
+  KwCopyText(g_installPath, kFolderSize, folder.c_str());
+
+  CKWDownloadUtilFor util;
+  util.SetAbortCheck(&AbortQuery, &stopping_);
+  KwServerQueryResult result;
+  KwRunServerQuery(&util, folder, &result);
+  if (result.status < 0) {
+    KW_LOG(4, "CIKWInstallerBkg::togetver", "version query failed: %d", result.status);
+    queriesDone_++;
+    // The page closes the installer; the query stays marked busy so nothing
+    // asks again while the message is up.
+    if (!stopping_) KwPostCommand(this, kCmdServerUnreachable);
+    return;
+  }
+  KwCopyText(g_versionText, kVersionTextSize, result.version.c_str());
+  fresh_ = result.fresh;
+  g_installStage = result.fresh ? 0 : 1;
+  if (!result.fresh) {
+    KwFillResumeTable(resume_.data(), kKwResumeEntries, result.volumeNames);
+  }
+  queriesDone_++;
+  // Unlike a query that failed, an answered one frees the page for the next
+  // (command 9104 after an installation), so the label and the continue
+  // state follow what is on disk then.
+  busy_ = false;
+  // The folder may have changed from the one scanned at construction (no
+  // stored install path then); list what lies in the folder now in use.
+  QMetaObject::invokeMethod(
+      this, [this] { ReFlushVersion(); }, Qt::QueuedConnection);
+  RequestRepaint();
+}
+
+void CIKWInstallerBkg::StartSelectedVersion() {
+  if (versions_.empty()) return;
+  int versionIndex = static_cast<int>(versions_.size()) - 1;
+  bool chinese = IKWLang::Instance()->CodePage() != 0;
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (lock.owns() && LineCount() > 0) {
+      CKWOneLineForm* line = GetLine(0);
+      if (CKWBaseViewObject* c = line->GetCell(kKwOnlineVersionList)) {
+        const int i = c->ComboBox()->SelectedIndex();
+        if (i >= 0 && i < static_cast<int>(versions_.size())) versionIndex = i;
+      }
+      if (CKWBaseViewObject* c = line->GetCell(kKwOnlineLanguage)) {
+        chinese = c->ComboBox()->SelectedIndex() == 1;
+      }
+    }
+  }
+  KwStartInstalledVersion(g_installPath, versions_[versionIndex], chinese);
+}

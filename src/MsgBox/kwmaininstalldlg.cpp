@@ -1,0 +1,254 @@
+#include "MsgBox/kwmaininstalldlg.h"
+
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
+#include <string>
+
+#include "MsgBox/ikwinstaller.h"
+#include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwpagelayout.h"
+#include "MsgBox/kwpagerules.h"
+#include "MsgBox/kwpageversions.h"
+#include "baseutil/ikwlog.h"
+#include "baseview/kwcommand.h"
+#include "images/kwembedded.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+
+CKWMainInstallDlg* g_mainDialog = nullptr;
+
+namespace {
+
+const char* Text(const char* key) {
+  return IKWLang::Instance()->GetText(key);
+}
+
+bool IsRunMode(RunMode mode) {
+  return g_runMode == static_cast<int32_t>(mode);
+}
+
+// The application icon: the product emblem of the skin pictures.
+QIcon ApplicationIcon() {
+  QPixmap pixmap;
+  if (const KwEmbeddedImage* art = KwFindEmbeddedImage("me.png")) {
+    pixmap.loadFromData(art->bytes, static_cast<uint>(art->count));
+  }
+  return QIcon(pixmap);
+}
+
+// Makes a page a visible child over `rect` and builds its rows, in the
+// order the pages expect: rows first, then the window, then the row table.
+void CreatePage(CIKWBaseWnd* page, QWidget* parent, const KwRect& rect, int id) {
+  page->resize(rect.Width(), rect.Height());
+  page->CreateAllLineFromData();
+  page->Create(parent, rect, id);
+  page->OnCommand(kKwCmdRefreshRows);
+}
+
+}  // namespace
+
+CKWMainInstallDlg::CKWMainInstallDlg(QWidget* parent) : CIKWBaseDlg(parent) {
+  // Pages of the other run modes arrive with their windows; every run mode
+  // without a page of its own gets the online version page.
+  if (!IsRunMode(RunMode::MakePackage) && !IsRunMode(RunMode::Guided) &&
+      !IsRunMode(RunMode::LocalPackage)) {
+    onlinePage_ = new CIKWInstallerBkg(this);
+    onlinePage_->setParent(this);
+    onlinePage_->hide();
+  }
+}
+
+CKWMainInstallDlg::~CKWMainInstallDlg() {
+  // The install page goes first: its engine joins threads that read the
+  // online page's resume table.
+  delete installPage_;
+  installPage_ = nullptr;
+  delete onlinePage_;
+  onlinePage_ = nullptr;
+  if (g_mainDialog == this) g_mainDialog = nullptr;
+}
+
+KwRect CKWMainInstallDlg::PageRect() const {
+  return KwMainPageRect(width(), height());
+}
+
+void CKWMainInstallDlg::ReloadTitle() {
+  SetTitle(Text("SOFTWARENAME"));
+}
+
+void CKWMainInstallDlg::IKW_OnInitDialog() {
+  const QIcon icon = ApplicationIcon();
+  if (!icon.isNull()) setWindowIcon(icon);
+
+  const KwSize size = KwMainDialogSize(g_runMode);
+  int left = 0;
+  int top = 0;
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect s = screen->geometry();
+    KwCentredOrigin(s.width(), s.height(), size.w, size.h, &left, &top);
+    left += s.left();
+    top += s.top();
+  }
+  setGeometry(left, top, size.w, size.h);
+
+  ReloadTitle();
+  setWindowTitle(QString::fromUtf8(m_title));
+  if (onlinePage_ == nullptr) {
+    update();
+    return;
+  }
+  CreatePage(onlinePage_, this, PageRect(), kKwModePageId);
+  if (IsRunMode(RunMode::BesidePackage)) {
+    // The beside-package installer installs the first volume next to it at
+    // once; without one there is nothing to do.
+    onlinePage_->hide();
+    const std::string name = KwFindBesidePackage(g_exeDir);
+    if (name.empty()) {
+      KwPostCommand(this, kCmdExitRequest);
+    } else {
+      StartEngine((std::string(g_exeDir) + "/" + name).c_str());
+    }
+  } else {
+    onlinePage_->show();
+  }
+  update();
+}
+
+void CKWMainInstallDlg::IKW_OnSize(int, int) {
+  const KwRect r = PageRect();
+  if (onlinePage_ != nullptr && onlinePage_->ControlId() != 0) {
+    onlinePage_->setGeometry(r.left, r.top, r.Width(), r.Height());
+  }
+}
+
+void CKWMainInstallDlg::IKW_OnLButtonUp(int, const KwPoint& point) {
+  if (!KwInMakePackageCorner(point.x, point.y)) return;
+  // The make-package dialog opens here once it exists; the corner does
+  // nothing until then.
+  KW_LOG(4, "CKWMainInstallDlg::IKW_OnLButtonUp", "make-package corner");
+}
+
+void CKWMainInstallDlg::IKW_OnCommand(int command) {
+  KwMainRouteState state;
+  state.runMode = g_runMode;
+  state.installStage = g_installStage.load();
+  state.hasTargetDir = g_targetDir[0] != '\0';
+  switch (KwRouteMainCommand(command, state)) {
+    case KwMainAction::Close:
+      CloseDialog();
+      break;
+    case KwMainAction::EndEngine:
+      EndEngine();
+      break;
+    case KwMainAction::EndEngineAndRefresh:
+      EndEngine();
+      if (onlinePage_ != nullptr) onlinePage_->ReFlushVersion();
+      break;
+    case KwMainAction::PostQuit:
+      KwPostCommand(this, kCmdQuit);
+      break;
+    case KwMainAction::ReloadCaption:
+      ReloadTitle();
+      setWindowTitle(QString::fromUtf8(m_title));
+      update();
+      // Every page shows its texts in the new language at once.
+      if (onlinePage_ != nullptr) onlinePage_->RequestRepaint();
+      if (installPage_ != nullptr) installPage_->RequestRepaint();
+      break;
+    case KwMainAction::AskExit:
+      AskExit();
+      break;
+    case KwMainAction::ShowInstallOnline:
+      ShowInstallPage("");
+      break;
+    case KwMainAction::ShowInstallLocal:
+      ShowInstallPage("^");
+      break;
+    case KwMainAction::ChooseLocalPackage:
+      ChooseLocalPackage();
+      break;
+    case KwMainAction::OfferStartProduct:
+      // The beside-package installer's offer arrives with its run mode's
+      // target folder handling; until then a finished run just closes.
+      CloseDialog();
+      break;
+    case KwMainAction::Ignore:
+      break;
+  }
+}
+
+void CKWMainInstallDlg::ShowInstallPage(const char* source) {
+  installPageShown_ = 1;
+  if (onlinePage_ != nullptr) onlinePage_->hide();
+  if (localPage_ != nullptr) localPage_->hide();
+  if (installPage_ == nullptr) {
+    installPage_ = new CKWinstaller(this);
+    ++installPagesMade_;
+    CreatePage(installPage_, this, PageRect(), kKwInstallPageId);
+  } else {
+    installPage_->SetOwnerDlg(this);
+  }
+  installPage_->SetPackageSource(source);
+  installPage_->show();
+  installPage_->raise();
+  // An installation started earlier and not finished continues without the
+  // user pressing the button again.
+  if (g_installStage.load() > 0) installPage_->StartRun();
+  installPage_->OnCommand(kKwCmdRefreshRows);
+}
+
+void CKWMainInstallDlg::StartEngine(const char* packagePath) {
+  ShowInstallPage(packagePath != nullptr ? packagePath : "");
+}
+
+void CKWMainInstallDlg::EndEngine() {
+  if (installPage_ != nullptr) {
+    CKWinstaller* page = installPage_;
+    installPage_ = nullptr;
+    page->hide();
+    page->DestroyView();
+    // Deleted from the event loop, so a nested loop running on the page's
+    // behalf (a message box) never returns into a deleted page.
+    page->deleteLater();
+  }
+  if (onlinePage_ != nullptr) {
+    onlinePage_->show();
+    KwPostCommand(onlinePage_, kCmdRefreshVersions);
+  }
+  installPageShown_ = 0;
+}
+
+void CKWMainInstallDlg::AskExit() {
+  const std::string text = Text("exitinstques");
+  const std::string caption = Text("prompt");
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption.c_str()),
+                  QString::fromUtf8(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setObjectName("kwExitQuestion");
+  if (box.exec() == QMessageBox::Ok) CloseDialog();
+}
+
+void CKWMainInstallDlg::CloseDialog() {
+  EndDialog(QDialog::Rejected);
+}
+
+void CKWMainInstallDlg::ChooseLocalPackage() {
+  const QString path =
+      QFileDialog::getOpenFileName(this, QString(), QString(), "Tarnwick install files(*.kwk)");
+  if (path.isEmpty()) return;
+  StartEngine(path.toUtf8().constData());
+}
+
+int KwRunMainInstallDlg() {
+  KW_LOG(4, "CkwpanelApp::InitInstance", "start ...");
+  CKWMainInstallDlg dialog;
+  dialog.m_minWidth = 800;
+  dialog.m_minHeight = 600;
+  g_mainDialog = &dialog;
+  const int result = dialog.exec();
+  g_mainDialog = nullptr;
+  return result;
+}

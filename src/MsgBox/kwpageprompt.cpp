@@ -1,0 +1,38 @@
+#include "MsgBox/kwpageprompt.h"
+
+#include <QMessageBox>
+#include <mutex>
+
+#include "language/ikwlang.h"
+
+namespace {
+
+std::mutex g_recorderMutex;
+KwPromptRecorder g_recorder;
+
+}  // namespace
+
+void KwSetPromptRecorder(KwPromptRecorder recorder) {
+  std::lock_guard<std::mutex> lock(g_recorderMutex);
+  g_recorder = std::move(recorder);
+}
+
+void KwPageMessage(QWidget* parent, const std::string& text, const std::string& caption) {
+  KwPromptRecorder recorder;
+  {
+    std::lock_guard<std::mutex> lock(g_recorderMutex);
+    recorder = g_recorder;
+  }
+  if (recorder) {
+    recorder(text, caption);
+    return;
+  }
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                  QString::fromStdString(text), QMessageBox::Ok, parent);
+  box.exec();
+}
+
+void KwPagePrompt(QWidget* parent, const char* key) {
+  IKWLang* lang = IKWLang::Instance();
+  KwPageMessage(parent, lang->GetText(key), lang->GetText("prompt"));
+}

@@ -1,0 +1,114 @@
+// Shared set-up of the page tests: a throw-away home for the key store and
+// the desktop, a sample product packed with the maker, and the reference
+// install server serving it in this process.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "kwserveapp.h"
+#include "kwserveoptions.h"
+#include "kwservepackage.h"
+#include "kwtest/tempdir.h"
+#include "tool/makepackage/ikwmakepkg.h"
+
+namespace kwpagetest {
+
+// Points HOME, the XDG folders and the key store at `dir` for one test.
+class ScopedHome {
+ public:
+  explicit ScopedHome(const std::string& dir) {
+    Set("HOME", dir);
+    Set("XDG_CONFIG_HOME", dir + "/.config");
+    Set("XDG_DATA_HOME", dir + "/.local/share");
+    Set("XDG_DESKTOP_DIR", dir + "/Desktop");
+    Set("KW_REGISTRY_DIR", dir + "/registry");
+    std::filesystem::create_directories(dir + "/Desktop");
+  }
+  ~ScopedHome() {
+    for (auto& [name, value] : saved_) {
+      if (value.first) {
+        setenv(name.c_str(), value.second.c_str(), 1);
+      } else {
+        unsetenv(name.c_str());
+      }
+    }
+  }
+
+ private:
+  void Set(const char* name, const std::string& value) {
+    const char* old = getenv(name);
+    saved_.emplace_back(name, std::make_pair(old != nullptr, old ? std::string(old) : ""));
+    setenv(name, value.c_str(), 1);
+  }
+  std::vector<std::pair<std::string, std::pair<bool, std::string>>> saved_;
+};
+
+// A small product tree: the program, its settings file, the uninstaller the
+// engine moves, and `dataBytes` of incompressible data.
+inline void WriteSampleProduct(const std::string& dir, size_t dataBytes) {
+  kwtest::WriteFile(dir + "/Windows/Tarnwick.exe", "#!/bin/sh\nexit 0\n");
+  kwtest::WriteFile(dir + "/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini",
+                    "[LANGUAGE]\nCODEPAGE=0\n");
+  kwtest::WriteFile(dir + "/ikwdriver/uninstall.exe", "uninstaller");
+  kwtest::WriteFile(dir + "/README.txt", "Tarnwick sample\n");
+  std::string data(dataBytes, '\0');
+  uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (char& c : data) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    c = static_cast<char>(x);
+  }
+  kwtest::WriteFile(dir + "/data/sample.bin", data);
+}
+
+// Packs `source` into `out` as package `name` with the maker.
+inline bool MakePackage(const std::string& source, const std::string& out,
+                        const std::string& name) {
+  std::filesystem::create_directories(out);
+  IKWMakePkg maker(1);
+  maker.SetSourceFolder(source.c_str());
+  maker.SetOutputFolder(out.c_str());
+  maker.SetPackageName(name.c_str());
+  if (maker.Start() != 0) return false;
+  maker.WaitDone();
+  return maker.Result() == 0;
+}
+
+// The reference install server on 127.0.0.1 in a thread of this process.
+class Server {
+ public:
+  explicit Server(const std::string& root, int64_t rateLimit = 0) {
+    KwServeOptions options;
+    options.root = root;
+    options.port = 0;
+    options.rateLimit = rateLimit;
+    std::string error;
+    if (!KwLoadServedPackage(root, "", &package_, &error)) return;
+    app_ = std::make_unique<KwServeApp>(options, package_);
+    if (app_->Bind() < 0) {
+      app_.reset();
+      return;
+    }
+    thread_ = std::thread([this] { app_->Run(); });
+  }
+  ~Server() {
+    if (app_) app_->Stop();
+    if (thread_.joinable()) thread_.join();
+  }
+  bool ok() const { return app_ != nullptr; }
+  std::string url() const { return app_ ? app_->url() : std::string(); }
+
+ private:
+  KwServedPackage package_;
+  std::unique_ptr<KwServeApp> app_;
+  std::thread thread_;
+};
+
+}  // namespace kwpagetest

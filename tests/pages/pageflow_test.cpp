@@ -1,0 +1,330 @@
+// The online installer's window flow, clicked through offscreen against the
+// reference install server: version page, install page, agreement, a real
+// download and installation, the return to the version page, the exit
+// question, pause and continue, and an unreachable server.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MsgBox/ikwinstaller.h"
+#include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwmaininstalldlg.h"
+#include "MsgBox/kwpageprompt.h"
+#include "MsgBox/kwpagerules.h"
+#include "baseview/kwcommand.h"
+#include "kwpagefixture.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+#include "network/http/kwcurlbinding.h"
+#include "platform/kwregistry.h"
+#include "tool/http/kwserverconfig.h"
+
+namespace fs = std::filesystem;
+using kwpagetest::ScopedHome;
+using kwpagetest::Server;
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "kwpages_flow_test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+    IKWLang::StartupLoadBuiltIn();
+    KwCurlBindForExecutable("");
+  }
+  void TearDown() override {
+    delete app_;
+    IKWLang::DestroyInstance();
+  }
+
+ private:
+  QApplication* app_ = nullptr;
+};
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// Runs the event loop until `done` holds or `ms` pass.
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+// A copy of a cell's state, read under the view's line-list lock.
+struct CellState {
+  bool found = false;
+  bool visible = false;
+  bool checked = false;
+  std::string text;
+  QPoint centre;
+};
+
+CellState ReadCell(CKWBaseView* view, int id) {
+  CellState s;
+  KwViewLockGuard lock(view->LineListMutex());
+  if (!lock.owns()) return s;
+  if (CKWBaseViewObject* c = view->FindCell(id)) {
+    s.found = true;
+    s.visible = c->visible;
+    s.checked = c->checked;
+    s.text = c->text;
+    s.centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+  }
+  return s;
+}
+
+// A real click on a cell: press and release at its centre, then the posted
+// cell command is delivered.
+bool ClickCell(CKWBaseView* view, int id) {
+  view->repaint();  // cells get their rectangles while the row is drawn
+  const CellState s = ReadCell(view, id);
+  if (!s.found || !s.visible) return false;
+  QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, s.centre);
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  return true;
+}
+
+void SaveShot(QWidget* w, const char* name) {
+  const char* dir = getenv("KW_PAGE_SHOTS");
+  if (dir == nullptr || *dir == '\0') return;
+  fs::create_directories(dir);
+  w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
+}
+
+class PageFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::make_unique<ScopedHome>(dir_.path());
+    g_installStage = 0;
+    g_pauseState = 0;
+    g_installPath[0] = '\0';
+    g_versionText[0] = '\0';
+    IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+    KwSetPromptRecorder([this](const std::string& text, const std::string& caption) {
+      prompts_.emplace_back(text, caption);
+    });
+  }
+  void TearDown() override {
+    KwSetPromptRecorder({});
+    KwSetServerBaseUrl(nullptr);
+  }
+
+  // Packs a sample product with `bytes` of data and serves it; `rate` limits
+  // every volume connection to that many bytes per second.
+  void Serve(size_t bytes, int64_t rate = 0) {
+    kwpagetest::WriteSampleProduct(dir_ / "product", bytes);
+    ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product", dir_ / "server", "V2.0.0"));
+    server_ = std::make_unique<Server>(dir_ / "server", rate);
+    ASSERT_TRUE(server_->ok());
+    KwSetServerBaseUrl(server_->url().c_str());
+  }
+
+  // Opens the dialog and waits for the version page's server answer.
+  void Open(CKWMainInstallDlg* dlg) {
+    dlg->show();
+    ASSERT_NE(dlg->OnlinePage(), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return dlg->OnlinePage()->QueriesDone() > 0; }, 10000));
+  }
+
+  // From the version page to a started download, the agreement ticked.
+  CKWinstaller* StartDownload(CKWMainInstallDlg* dlg) {
+    KwPostCommand(dlg, kCmdStartOnline);
+    if (!WaitFor([&] { return dlg->InstallPage() != nullptr; }, 2000)) return nullptr;
+    CKWinstaller* page = dlg->InstallPage();
+    page->Engine().SetRequiredSpace(4096);
+    if (!ClickCell(page, kKwInstAgree)) return nullptr;
+    if (!ClickCell(page, kKwInstStart)) return nullptr;
+    return page;
+  }
+
+  std::string InstallRoot() const { return dir_ / "tarnwickinst"; }
+
+  kwtest::TempDir dir_;
+  std::unique_ptr<ScopedHome> home_;
+  std::unique_ptr<Server> server_;
+  std::vector<std::pair<std::string, std::string>> prompts_;
+};
+
+}  // namespace
+
+TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
+  Serve(64 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  EXPECT_STREQ(g_versionText, "V2.0.0");
+  EXPECT_EQ(std::string(g_installPath), InstallRoot());
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "New version V2.0.0"; }, 3000));
+  EXPECT_FALSE(ReadCell(online, kKwOnlineOpen).visible);  // nothing installed yet
+  SaveShot(&dlg, "version-page-en");
+
+  // The link posts 35125; the dialog shows a fresh install page.
+  ASSERT_TRUE(ClickCell(online, kKwOnlineInstallLink));
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  EXPECT_TRUE(dlg.InstallPageShown());
+  EXPECT_FALSE(online->isVisible());
+  EXPECT_EQ(page->ChosenFolder(), InstallRoot());
+  page->Engine().SetRequiredSpace(4096);
+  SaveShot(&dlg, "install-page-en");
+
+  // Without the agreement nothing starts.
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  ASSERT_EQ(prompts_.size(), 1u);
+  EXPECT_EQ(prompts_[0].first, IKWLang::Instance()->GetText("pleasecheck"));
+  EXPECT_EQ(prompts_[0].second, "prompt");
+  EXPECT_EQ(g_installStage.load(), 0);
+  EXPECT_FALSE(page->Engine().RunActive());
+
+  ASSERT_TRUE(ClickCell(page, kKwInstAgree));
+  EXPECT_TRUE(ReadCell(page, kKwInstAgree).checked);
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  // The run ends with 833: the install page is gone, the version page is back
+  // and lists the installed version.
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 30000));
+  EXPECT_FALSE(dlg.InstallPageShown());
+  EXPECT_TRUE(online->isVisible());
+  EXPECT_EQ(g_installStage.load(), 0);
+  ASSERT_EQ(online->InstalledVersions().size(), 1u);
+  EXPECT_EQ(online->InstalledVersions()[0], "V2.0.0");
+  EXPECT_TRUE(WaitFor([&] { return ReadCell(online, kKwOnlineOpen).visible; }, 2000));
+  SaveShot(&dlg, "version-page-installed-en");
+
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/uninstall.exe"));
+  EXPECT_FALSE(fs::exists(InstallRoot() + "/unzip.ins"));
+  for (const auto& e : fs::directory_iterator(InstallRoot())) {
+    EXPECT_NE(e.path().extension(), ".tmp") << e.path();
+  }
+  KwRegKey key;
+  ASSERT_EQ(KwRegKey::Open(KwHive::CurrentUser, "SOFTWARE\\kws\\Tarnwick", kKwRegRead, &key), 0);
+  std::string value;
+  EXPECT_EQ(key.GetString("InstallPath", &value), 0);
+  EXPECT_EQ(value, InstallRoot());
+
+  // A second install builds a fresh page.
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  EXPECT_EQ(dlg.InstallPagesMade(), 2);
+  EXPECT_TRUE(ReadCell(dlg.InstallPage(), kKwInstAgree).visible);
+  EXPECT_FALSE(ReadCell(dlg.InstallPage(), kKwInstAgree).checked);
+  KwPostCommand(&dlg, kCmdInstallFailed);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 2000));
+  EXPECT_TRUE(online->isVisible());
+}
+
+TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
+  Serve(3 * 1024 * 1024, 600 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CKWinstaller* page = StartDownload(&dlg);
+  ASSERT_NE(page, nullptr);
+  // Bytes are flowing once the speed measure sees them.
+  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
+  EXPECT_EQ(g_installStage.load(), 1);
+  page->repaint();
+  SaveShot(&dlg, "install-progress-en");
+
+  // The close button's request asks; Cancel keeps everything going.
+  std::string question;
+  QTimer::singleShot(200, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    question = box->text().toStdString();
+    box->button(QMessageBox::Cancel)->click();
+  });
+  KwPostCommand(&dlg, kCmdExitRequest);
+  ASSERT_TRUE(WaitFor([&] { return !question.empty(); }, 5000));
+  EXPECT_EQ(question, "Exit installation, are you sures ?");
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_EQ(dlg.InstallPage(), page);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+
+  // Idle again: the close request closes at once.
+  KwPostCommand(&dlg, kCmdExitRequest);
+  EXPECT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 2000));
+}
+
+TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
+  // 1.5 MB at 400 KB/s: about four seconds of transfer, one segment.
+  Serve(1536 * 1024, 400 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CKWinstaller* page = StartDownload(&dlg);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
+  EXPECT_EQ(ReadCell(page, kKwInstStart).text, "Pause");
+
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  EXPECT_EQ(g_pauseState.load(), 2);
+  EXPECT_TRUE(
+      WaitFor([&] { return ReadCell(page, kKwInstStart).text == "Continue Download"; }, 2000));
+  page->repaint();
+  SaveShot(&dlg, "install-paused-en");
+  // Held for longer than the whole transfer would take: the segment never
+  // completes, the speed reads zero and the page stays in the download.
+  WaitFor([] { return false; }, 6000);
+  EXPECT_EQ(page->Engine().Progress().doneBytes, 0);
+  EXPECT_EQ(page->Engine().Progress().speed, 0);
+  EXPECT_EQ(g_installStage.load(), 1);
+  EXPECT_EQ(dlg.InstallPage(), page);
+
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  EXPECT_EQ(g_pauseState.load(), 0);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+}
+
+TEST_F(PageFlow, UnreachableServerShowsTheErrorAndCloses) {
+  KwSetServerBaseUrl("http://127.0.0.1:9");
+  CKWMainInstallDlg dlg;
+  dlg.show();
+  ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 15000));
+  ASSERT_EQ(prompts_.size(), 1u);
+  EXPECT_EQ(prompts_[0].first, "Can not connect server !");
+  EXPECT_EQ(prompts_[0].second, "error");
+}
+
+TEST_F(PageFlow, LanguageSwitchChangesTitleAndTexts) {
+  Serve(16 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  EXPECT_STREQ(dlg.m_title, "Tarnwick");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  KwPostCommand(&dlg, kCmdCaption);
+  ASSERT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "塔恩维克"; }, 2000));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        return ReadCell(dlg.OnlinePage(), kKwOnlineInstallLink).text == "最新版本 V2.0.0下载安装";
+      },
+      2000))
+      << ReadCell(dlg.OnlinePage(), kKwOnlineInstallLink).text;
+  SaveShot(&dlg, "version-page-zh");
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  EXPECT_TRUE(
+      WaitFor([&] { return ReadCell(dlg.InstallPage(), kKwInstStart).text == "下载"; }, 2000))
+      << ReadCell(dlg.InstallPage(), kKwInstStart).text;
+  SaveShot(&dlg, "install-page-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+}

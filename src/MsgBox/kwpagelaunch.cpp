@@ -1,5 +1,7 @@
 #include "MsgBox/kwpagelaunch.h"
 
+#include <sys/stat.h>
+
 #include "baseutil/ikwlog.h"
 #include "platform/kwinifile.h"
 #include "platform/kwprocess.h"
@@ -21,6 +23,13 @@ int KwStartInstalledVersion(const std::string& installPath, const std::string& v
     result = -1;
   }
   const std::string program = folder + "/Windows/Tarnwick.exe";
+  // The package format keeps no permission bits, so an unpacked program
+  // arrives as a plain file; on Windows the ".exe" name alone makes it
+  // runnable.  Give its owner the right to run it, as the name promises.
+  struct stat st;
+  if (::stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) == 0) {
+    ::chmod(program.c_str(), (st.st_mode & 07777) | S_IXUSR);
+  }
   const int started = KwStartDetached(program.c_str(), nullptr, (folder + "/Windows").c_str());
   if (started != 0) {
     KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot start %s: %d", program.c_str(), started);

@@ -243,7 +243,6 @@ void CKWMainInstallDlg::ChooseLocalPackage() {
 }
 
 int KwRunMainInstallDlg() {
-  KW_LOG(4, "CkwpanelApp::InitInstance", "start ...");
   CKWMainInstallDlg dialog;
   dialog.m_minWidth = 800;
   dialog.m_minHeight = 600;

@@ -2,9 +2,12 @@
 #include "tool/http/kwdownloadutil.h"
 
 #include <json/reader.h>
+#include <strings.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>

@@ -13,6 +13,8 @@ inline QApplication* KwTestApp() {
   static char name[] = "kwtest";
   static char* argv[] = {name, nullptr};
   static QApplication* app = [] {
+    // Headless unless the caller chose a platform (for example xcb under Xvfb).
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     auto* a = new QApplication(argc, argv);
     IKWLang::StartupLoadBuiltIn();
     IKWLang::Instance()->SetCodePage(0);

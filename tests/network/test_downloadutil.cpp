@@ -232,7 +232,12 @@ TEST(RangeAnswers, JsonBodiesAreReadWithASizeCap) {
   });
   srv.server().Get("/app/file/download-url",
                    [](const httplib::Request& req, httplib::Response& res) {
-                     // Echoes the query so the test can see how values were spelled.
+                     // Echoes the query so the test can see how values were
+                     // spelled; the key "object" gets data that is no address.
+                     if (req.get_param_value("key") == "object") {
+                       res.set_content("{\"code\":0,\"data\":{\"url\":\"x\"}}", "application/json");
+                       return;
+                     }
                      res.set_content("{\"code\":0,\"data\":\"" + req.target.substr(0, 200) + "\"}",
                                      "application/json");
                    });
@@ -250,6 +255,11 @@ TEST(RangeAnswers, JsonBodiesAreReadWithASizeCap) {
   EXPECT_STREQ("a b&c=d.tmp", entry.name);
   EXPECT_NE(nullptr, std::strstr(entry.url, "key=dir/a%20b%26c%3Dd.tmp&fileServerId=7&timestamp="))
       << entry.url;
+
+  std::snprintf(entry.key, sizeof(entry.key), "object");
+  entry.url[0] = '\0';
+  EXPECT_EQ(-3, util.GetDownloadUrl(entry));
+  EXPECT_STREQ("", entry.url);
 }
 
 }  // namespace

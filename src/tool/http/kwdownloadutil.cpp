@@ -187,7 +187,12 @@ int CKWDownloadUtilFor::GetDownloadUrl(PackageEntry& entry) {
   if (!KwJsonInt(root, "code", &code) || code != 0) return -2;
   if (!root.isMember("data")) return -3;
   std::string address;
-  KwJsonText(root, "data", &address);
+  if (!KwJsonText(root, "data", &address) || address.empty()) {
+    // An object or an empty text is no address; success would leave the
+    // caller fetching from nowhere.
+    KW_LOG(4, kFunc, "answer without a usable download address");
+    return -3;
+  }
   if (address.size() >= sizeof(entry.url)) {
     // A cut address would fetch something else; better no address at all.
     KW_LOG(4, kFunc, "download address of %zu bytes is too long", address.size());

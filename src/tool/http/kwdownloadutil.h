@@ -39,7 +39,7 @@ class CKWDownloadUtilFor {
 
   // Fills entry.name (from its key) and entry.url.  0, or a negative DoGet
   // result unchanged, -1 not JSON, -2 "code" missing or not 0, -3 no "data",
-  // -4 no body.
+  // -4 no body; "data" that is no address text counts as missing.
   int GetDownloadUrl(PackageEntry& entry);
 
   // Reads `length` bytes at `offset` of `url` into `dest`.  Returns `length`

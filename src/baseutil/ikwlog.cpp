@@ -19,6 +19,7 @@
 #include <ctime>
 #include <mutex>
 
+#include "baseutil/kwboundedmutex.h"
 #include "baseutil/kwfilehelpers.h"
 
 namespace {
@@ -39,8 +40,8 @@ char g_prefix[kPrefixSize];
 
 // The mutex lives for the whole process: a function-local static is created
 // exactly once even when the first calls come from several threads at once.
-std::timed_mutex& LogMutex() {
-  static std::timed_mutex mutex;
+KwBoundedMutex& LogMutex() {
+  static KwBoundedMutex mutex;
   return mutex;
 }
 
@@ -166,7 +167,7 @@ void WriteLog(int32_t level, const char* sourceFile, const char* function, int32
   // A record that cannot get the log within the bound is dropped rather than
   // written without the lock; the count of such records is logged by the
   // next writer so the gap is visible in the file.
-  std::unique_lock<std::timed_mutex> lock(LogMutex(), std::defer_lock);
+  std::unique_lock<KwBoundedMutex> lock(LogMutex(), std::defer_lock);
   if (!lock.try_lock_for(kLockBound)) {
     g_dropped.fetch_add(1, std::memory_order_relaxed);
     return;
@@ -219,7 +220,7 @@ void WriteLog(int32_t level, const char* sourceFile, const char* function, int32
 }
 
 void KwLogConfigure(const char* root, const char* prefix, int32_t threshold, int32_t enabled) {
-  std::lock_guard<std::timed_mutex> lock(LogMutex());
+  std::lock_guard<KwBoundedMutex> lock(LogMutex());
   CopyText(g_root, sizeof(g_root), root);
   CopyText(g_prefix, sizeof(g_prefix), prefix);
   g_threshold.store(threshold);
@@ -231,7 +232,7 @@ void KwLogSetThreshold(int32_t threshold) {
 }
 
 void KwLogShutdown() {
-  std::lock_guard<std::timed_mutex> lock(LogMutex());
+  std::lock_guard<KwBoundedMutex> lock(LogMutex());
   g_enabled.store(0);
   if (g_fd >= 0) ::close(g_fd);
   g_fd = -1;

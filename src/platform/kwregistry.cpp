@@ -36,7 +36,9 @@ const char* HiveFileName(KwHive hive) {
 bool FolderWritable(std::string folder) {
   for (;;) {
     struct stat st;
-    if (::stat(folder.c_str(), &st) == 0) return ::access(folder.c_str(), W_OK | X_OK) == 0;
+    if (::stat(folder.c_str(), &st) == 0) {
+      return S_ISDIR(st.st_mode) && ::access(folder.c_str(), W_OK | X_OK) == 0;
+    }
     size_t cut = folder.find_last_of('/');
     if (cut == std::string::npos || cut == 0) return ::access("/", W_OK) == 0;
     folder.resize(cut);

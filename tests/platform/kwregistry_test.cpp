@@ -96,6 +96,19 @@ TEST_F(RegistryTest, OpenAndAccessRules) {
   EXPECT_EQ(KwRegKey::Open(KwHive::LocalMachine, "SOFTWARE", kKwRegRead, &key), kKwRegNotFound);
 }
 
+TEST_F(RegistryTest, HiveThatCannotBeWrittenRefusesWrites) {
+  // A hive folder that cannot be made (a file stands in its way) refuses
+  // writes even to a user who may write anywhere.
+  kwtest::WriteFile(dir_ / "blocker", "x");
+  setenv("KW_REGISTRY_DIR", (dir_ / "blocker/hives").c_str(), 1);
+  KwRegKey key;
+  EXPECT_EQ(KwRegKey::Create(KwHive::LocalMachine, "SOFTWARE\\X", kKwRegWrite, &key),
+            kKwRegAccessDenied);
+  EXPECT_EQ(KwRegKey::Open(KwHive::LocalMachine, "", kKwRegWrite, &key), kKwRegAccessDenied);
+  EXPECT_EQ(KwRegKey::Open(KwHive::LocalMachine, "", kKwRegRead, &key), kKwRegOk);
+  EXPECT_EQ(kwtest::ReadFile(dir_ / "blocker"), "x");
+}
+
 TEST_F(RegistryTest, ReadOnlyHiveRefusesWrites) {
   if (geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
   KwRegKey key;

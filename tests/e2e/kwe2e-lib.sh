@@ -1,0 +1,176 @@
+# Shared steps of the end-to-end test and scripts/demo: a sample product
+# packed with kwpack, kwserve on 127.0.0.1 serving it, the installer copied
+# into its own folder with an ini that points at the server, and helpers
+# that drive the real window with xdotool under a virtual display.
+# Source this file; every function reports failures on stderr and returns
+# non-zero.  Coordinates are window coordinates: the page area starts 6
+# pixels in and 48 pixels down (below the caption band).
+
+KW_PAGE_X=6
+KW_PAGE_Y=48
+
+# kw_make_product DIR UNINSTALLER MIB: a small Tarnwick product tree.
+kw_make_product() {
+  local dest=$1 uninstaller=$2 mib=${3:-12}
+  mkdir -p "$dest/Windows/Tarnwick/Plugins/WinUI/Resources/resource" "$dest/ikwdriver" "$dest/data"
+  cat > "$dest/Windows/Tarnwick.exe" <<'PROGRAM'
+#!/bin/sh
+# The sample product: records that it ran and in which language, and shows
+# a small window when a display is there.
+here=$(cd "$(dirname "$0")" && pwd)
+ini="$here/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini"
+codepage=$(sed -n 's/^CODEPAGE=//p' "$ini" 2>/dev/null | tr -d '\r')
+echo "Tarnwick started codepage=${codepage:-?}" >> "$here/started.log"
+if [ -n "${DISPLAY:-}" ] && command -v xmessage >/dev/null 2>&1; then
+  xmessage -center -timeout 20 "Tarnwick V2.0.0 is running (code page ${codepage:-?})." &
+fi
+PROGRAM
+  printf '[LANGUAGE]\nCODEPAGE=0\n' > "$dest/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini"
+  cp "$uninstaller" "$dest/ikwdriver/uninstall.exe"
+  printf 'Tarnwick sample product.\n' > "$dest/README.txt"
+  local i
+  for i in 1 2 3; do
+    head -c $((mib * 1024 * 1024 / 3)) /dev/urandom > "$dest/data/sample$i.bin"
+  done
+}
+
+# kw_start_server KWSERVE ROOT RATE LOG: starts kwserve in the background on
+# 127.0.0.1 and sets KW_SERVER_PID and KW_SERVER_URL.
+kw_start_server() {
+  local kwserve=$1 root=$2 rate=$3 log=$4 fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  "$kwserve" --root "$root" --port 0 --rate-limit "$rate" > "$fifo" 2> "$log" &
+  KW_SERVER_PID=$!
+  local line=""
+  read -r -t 20 line < "$fifo" || true
+  rm -f "$fifo"
+  KW_SERVER_URL=${line#listening on }
+  if [ -z "$line" ] || [ "$KW_SERVER_URL" = "$line" ]; then
+    echo "kwserve did not start; its log:" >&2
+    cat "$log" >&2
+    return 1
+  fi
+}
+
+# kw_start_xvfb: a virtual display; sets KW_XVFB_PID and DISPLAY.
+kw_start_xvfb() {
+  local fdfile
+  fdfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$fdfile" 2>/dev/null &
+  KW_XVFB_PID=$!
+  local i
+  for i in $(seq 1 100); do
+    [ -s "$fdfile" ] && break
+    sleep 0.1
+  done
+  local n
+  n=$(head -n1 "$fdfile")
+  rm -f "$fdfile"
+  [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$n"
+}
+
+# kw_wait_window NAME SECONDS: sets KW_WID to the visible window with that
+# title.
+kw_wait_window() {
+  local name=$1 secs=$2 i
+  for i in $(seq 1 $((secs * 10))); do
+    KW_WID=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -n1 || true)
+    [ -n "$KW_WID" ] && return 0
+    sleep 0.1
+  done
+  echo "no window named $name appeared" >&2
+  return 1
+}
+
+# kw_click_page X Y: a real click at page coordinates of the window.
+kw_click_page() {
+  xdotool mousemove --window "$KW_WID" $((KW_PAGE_X + $1)) $((KW_PAGE_Y + $2)) click 1
+  sleep 0.4
+}
+
+# kw_click_window X Y: a real click at window coordinates.
+kw_click_window() {
+  xdotool mousemove --window "$KW_WID" "$1" "$2" click 1
+  sleep 0.4
+}
+
+# kw_shot FILE: the window as it is on the screen.
+kw_shot() { import -window "$KW_WID" "$1"; }
+
+# kw_wait_for SECONDS COMMAND...: polls COMMAND every 0.2 s.
+kw_wait_for() {
+  local secs=$1 i
+  shift
+  for i in $(seq 1 $((secs * 5))); do
+    "$@" && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+# Page coordinates of the controls in the main window's 1188 x 646 page area.
+kw_online_link() { echo "394 502"; }           # "New version %s"
+kw_online_language() { echo "1122 44"; }       # language list
+kw_install_agree() { echo "112 556"; }         # agreement box
+kw_install_start() { echo "1038 556"; }        # download / pause / continue
+kw_install_cancel() { echo "922 556"; }        # cancel
+kw_close_button() { echo "1172 24"; }          # window coordinates: caption close
+
+# kw_click_prompt_ok: presses OK of the skinned message box (560 x 320, OK
+# centred in the lower half of its content below the 48-pixel caption).
+kw_click_prompt_ok() {
+  local box="" i
+  for i in $(seq 1 30); do
+    box=$(xdotool search --onlyvisible --name '^(prompt|提示)$' 2>/dev/null | head -n1 || true)
+    [ -n "$box" ] && break
+    sleep 0.1
+  done
+  [ -n "$box" ] || return 1
+  xdotool mousemove --window "$box" 280 252 click 1
+  sleep 0.4
+}
+
+# True while a volume is being downloaded into the install folder.
+kw_has_partial_volume() { compgen -G "$1/*.tmp" >/dev/null; }
+
+# True once the finishing steps ran: the uninstaller moved, no volume left.
+kw_install_finished() {
+  [ -f "$1/uninstall.exe" ] && ! compgen -G "$1/*.tmp" >/dev/null && [ ! -e "$1/unzip.ins" ]
+}
+
+kw_process_gone() { ! kill -0 "$1" 2>/dev/null; }
+
+# kw_drive_install SHOTS ROOT PREFIX: from the version page through the
+# agreement and the download to the version page again, with real clicks,
+# saving PREFIXversion-page.png, PREFIXinstall-page.png, PREFIXpleasecheck.png,
+# PREFIXinstall-progress.png and PREFIXversion-installed.png in SHOTS.
+kw_drive_install() {
+  local shots=$1 root=$2 p=$3 x y
+  sleep 2  # the version page asks the server first
+  kw_shot "$shots/${p}version-page.png"
+  read -r x y < <(kw_online_link); kw_click_page "$x" "$y"
+  sleep 1
+  kw_shot "$shots/${p}install-page.png"
+
+  # Without the agreement the download does not start: a message says so.
+  read -r x y < <(kw_install_start); kw_click_page "$x" "$y"
+  sleep 0.6
+  kw_shot "$shots/${p}pleasecheck.png"
+  if compgen -G "$root/*.tmp" >/dev/null; then
+    echo "the download started without the agreement" >&2
+    return 1
+  fi
+  kw_click_prompt_ok || { echo "the agreement message did not show" >&2; return 1; }
+
+  read -r x y < <(kw_install_agree); kw_click_page "$x" "$y"
+  read -r x y < <(kw_install_start); kw_click_page "$x" "$y"
+  kw_wait_for 20 kw_has_partial_volume "$root" || { echo "no download started" >&2; return 1; }
+  sleep 1.5
+  kw_shot "$shots/${p}install-progress.png"
+
+  kw_wait_for 180 kw_install_finished "$root" || { echo "the installation did not finish" >&2; return 1; }
+  sleep 2
+  kw_shot "$shots/${p}version-installed.png"
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "kwserveprocess.h"
 #include "kwtestserver.h"
@@ -260,6 +261,94 @@ TEST(RangeAnswers, JsonBodiesAreReadWithASizeCap) {
   entry.url[0] = '\0';
   EXPECT_EQ(-3, util.GetDownloadUrl(entry));
   EXPECT_STREQ("", entry.url);
+}
+
+}  // namespace
+
+namespace {
+
+// Answers the server API in odd shapes: hand-picked malformed documents and
+// a bounded loop of byte mutations of a good one.  Every answer must give a
+// documented result; none may crash, throw or hang.
+TEST(RangeAnswers, MalformedAndMutatedAnswersGiveDocumentedResults) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  std::mutex lock;
+  std::string answer;
+  kwtest::InProcessServer srv;
+  auto reply = [&](const httplib::Request&, httplib::Response& res) {
+    std::lock_guard<std::mutex> hold(lock);
+    res.set_content(answer, "application/json");
+  };
+  srv.server().Get("/app/install/info", reply);
+  srv.server().Get("/app/file/download-url", reply);
+  srv.Start();
+  CKWDownloadUtilFor util;
+  util.SetBaseUrl(srv.url("").c_str());
+  auto ask = [&](const std::string& body, int* version, int* address) {
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      answer = body;
+    }
+    char text[80];
+    std::vector<PackageEntry> entries;
+    *version = util.GetVersion(text, sizeof(text), entries);
+    PackageEntry entry;
+    std::snprintf(entry.key, sizeof(entry.key), "k");
+    *address = util.GetDownloadUrl(entry);
+  };
+
+  const std::string good =
+      R"({"code":0,"msg":"ok","data":{"version":"v2","buildtime":"1","packages":[)"
+      R"({"fileServerId":"3","length":"1000","lastModified":17,"key":"p/v2_000.tmp","checksum":"AB"}]}})";
+  struct Fixture {
+    std::string body;
+    int version;
+    int address;
+  } fixtures[] = {
+      {good, 0, -3},
+      {R"({"code":0,"data":"http://x/v"})", 0, 0},
+      {R"({"code":0,"data":[1,2]})", 0, -3},
+      {R"({"code":0,"data":{"packages":{"a":1}}})", 0, -3},
+      {R"({"code":0,"data":{"packages":[1,"x",null,[]]}})", 0, -3},
+      {R"({"code":{"a":1},"data":{}})", -3, -2},
+      {R"({"code":"0x0","data":{}})", -3, -2},
+      {R"({"code":0})", -2, -3},
+      {R"([0,1])", -1, -1},
+      {R"({"code":0,"data":{"packages":[{"length":1e300,"fileServerId":1e300}]}})", 0, -3},
+      {"", -5, -4},
+      {"{\"code\":0,", -1, -1},
+  };
+  for (const Fixture& f : fixtures) {
+    int version = 1, address = 1;
+    ask(f.body, &version, &address);
+    EXPECT_EQ(f.version, version) << f.body;
+    EXPECT_EQ(f.address, address) << f.body;
+  }
+
+  uint32_t x = 99;
+  for (int round = 0; round < 300; ++round) {
+    std::string body = good;
+    for (int edits = 1 + round % 4; edits > 0; --edits) {
+      x = x * 1664525u + 1013904223u;
+      size_t at = (x >> 8) % body.size();
+      switch ((x >> 4) % 3) {
+        case 0:
+          body[at] = static_cast<char>(x >> 24);
+          break;
+        case 1:
+          body.erase(at, 1 + (x >> 28));
+          break;
+        default:
+          body.insert(at, 1, "{}[]\",:0-e"[(x >> 24) % 10]);
+      }
+      if (body.empty()) body = "{";
+    }
+    int version = 1, address = 1;
+    ask(body, &version, &address);
+    EXPECT_TRUE(version == 0 || version == -1 || version == -2 || version == -3 || version == -5)
+        << body;
+    EXPECT_TRUE(address >= -4 && address <= 0) << body;
+  }
 }
 
 }  // namespace

@@ -319,6 +319,78 @@ TEST(ViewWidget, ComboBoxChoosesFromItsPopup) {
   EXPECT_EQ(page.changes, 3);
 }
 
+TEST(ViewWidget, SliderDragPostsOnEveryMoveAndOnRelease) {
+  KwTestApp();
+  class SliderPage : public TestPage {
+   public:
+    SliderPage() : TestPage(1) {}
+    void CreateAllLineFromData() override {
+      KwViewLockGuard lock(LineListMutex());
+      auto row = std::make_unique<CKWOneLineForm>(40);
+      row->NewCell(5, kKwCellSlider);  // Value 0 of -100..100.
+      AppendLine(std::move(row));
+    }
+    void LayoutLine(CKWOneLineForm* line, int left, int top, int, int) override {
+      line->GetCell(5)->SetRect(left + 10, top + 5, 212, 30);  // Track of 200 pixels.
+    }
+    void OnSliderMoved(CKWOneLineForm*, CKWBaseViewObject*) override { ++moved; }
+    void OnSliderReleased(CKWOneLineForm*, CKWBaseViewObject*) override { ++released; }
+    int moved = 0;
+    int released = 0;
+  };
+  SliderPage page;
+  page.resize(300, 100);
+  page.CreateAllLineFromData();
+  page.RebuildRowTable();
+  page.show();
+  KwPump(40);
+  const QPoint thumb(10 + 6 + 100, 20);
+  QTest::mousePress(&page, Qt::LeftButton, {}, thumb);
+  QTest::mouseMove(&page, thumb + QPoint(50, 0));
+  QTest::mouseMove(&page, thumb + QPoint(500, 3));
+  QTest::mouseRelease(&page, Qt::LeftButton, {}, thumb + QPoint(500, 3));
+  KwPump();
+  EXPECT_DOUBLE_EQ(page.FindCell(5)->value, 100);
+  EXPECT_EQ(page.moved, 2);
+  EXPECT_EQ(page.released, 1);
+  // Two moves, the release, and the click of the pressed slider.
+  EXPECT_EQ(page.Clicks(), (std::vector<int>{5, 5, 5, 5}));
+}
+
+TEST(ViewWidget, PageFirstRowFillsTheViewAndLongPopupsScroll) {
+  KwTestApp();
+  class FillPage : public CIKWBaseWnd {
+   public:
+    void CreateAllLineFromData() override {
+      auto row = std::make_unique<CKWOneLineForm>(10);
+      CKWBaseViewObject* combo = row->NewCell(9, kKwCellCombo);
+      for (int i = 0; i < 12; ++i) combo->ComboBox()->AddItem("item " + std::to_string(i));
+      AppendLine(std::move(row));
+    }
+    void LayoutLine(CKWOneLineForm* line, int left, int top, int, int) override {
+      line->GetCell(9)->SetRect(left + 10, top + 10, 150, 30);
+    }
+  };
+  FillPage page;
+  page.CreateAllLineFromData();
+  page.resize(320, 240);
+  page.show();
+  KwPump(150);
+  EXPECT_EQ(page.GetLine(0)->height, 240);
+  EXPECT_EQ(page.TotalHeight(), 240);
+  EXPECT_FALSE(page.ScrollBarVisible());
+  QTest::mouseClick(&page, Qt::LeftButton, {}, QPoint(40, 20));
+  KwPump(60);
+  auto* menu = qobject_cast<IKWMShowPopMenu*>(page.ComboPopup());
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu->height(), 288);
+  EXPECT_TRUE(menu->List()->ScrollBarVisible());
+  EXPECT_EQ(menu->List()->TotalHeight(), 12 * 36);
+  menu->Dismiss();
+  KwPump(60);
+  EXPECT_EQ(page.ComboPopup(), nullptr);
+}
+
 TEST(ViewWidget, RenderedPageShowsItsCells) {
   Shown v(3, 200);
   QImage shot = v.page->grab().toImage();

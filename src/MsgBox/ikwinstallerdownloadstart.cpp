@@ -260,8 +260,8 @@ class CKWInstallEngine::Impl {
       failureKey_.clear();
     }
     queues_ = std::make_unique<KwSegmentQueues>();
-    buffers_ = std::make_unique<KwSegmentBufferPool>(kSegmentBuffers,
-                                                     CKWFileDownloadCtrl::kSegmentSize);
+    buffers_ =
+        std::make_unique<KwSegmentBufferPool>(kSegmentBuffers, CKWFileDownloadCtrl::kSegmentSize);
     control_ = std::make_unique<CKWFileDownloadCtrl>(this);
   }
 
@@ -449,6 +449,7 @@ class CKWInstallEngine::Impl {
         Fail(std::string("volume too large to plan: ") + e.name, nullptr);
         return false;
       }
+      queues_->BalanceLastRound(kWorkerCount);
       if (e.length == 0) volumeDone_ = true;
       holdWorkers_ = false;
       while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -521,15 +522,14 @@ class CKWInstallEngine::Impl {
       PackageEntry entry = task.entry;
       // Addresses expire; every attempt asks for a fresh one.
       util.GetDownloadUrl(entry);
-      int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnReceived,
-                                 this, &Impl::ShouldAbort, this);
+      auto result = std::make_unique<KwSegmentResult>();
+      int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &result->lanes,
+                                 &Impl::OnReceived, this, &Impl::ShouldAbort, this);
       if (n != task.length) {
         Nap(1000);
         continue;
       }
-      auto result = std::make_unique<KwSegmentResult>();
       result->head = task;
-      result->lanes.Add(buffer, task.length, task.offset);
       if (own) {
         // An oversized segment (never planned in practice) is written here.
         WriteSegment(*result, buffer);

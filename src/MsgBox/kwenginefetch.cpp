@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <chrono>
@@ -16,6 +17,8 @@ struct SinkTarget {
   int32_t room;
   int32_t got;
   bool over;
+  int64_t offset;
+  KwChecksumLanes* lanes;
 };
 
 void Sink(void* context, const char* data, int32_t count) {
@@ -26,6 +29,8 @@ void Sink(void* context, const char* data, int32_t count) {
     return;
   }
   std::memcpy(t->dest + t->got, data, static_cast<size_t>(count));
+  // Summed while the piece is still in the cache.
+  if (t->lanes != nullptr) t->lanes->Add(data, count, t->offset + t->got);
   t->got += count;
 }
 
@@ -36,7 +41,8 @@ std::string ContentRange(const char* header) {
   std::string found;
   for (const char* line = header; line != nullptr && *line != '\0';) {
     const char* end = line + std::strcspn(line, "\r\n");
-    if (static_cast<size_t>(end - line) >= nameLength && strncasecmp(line, kName, nameLength) == 0) {
+    if (static_cast<size_t>(end - line) >= nameLength &&
+        strncasecmp(line, kName, nameLength) == 0) {
       const char* value = line + nameLength;
       while (value < end && (*value == ' ' || *value == '\t')) ++value;
       found.assign(value, static_cast<size_t>(end - value));
@@ -64,11 +70,12 @@ bool IsRange(const std::string& value, int64_t offset, int32_t length) {
 }  // namespace
 
 int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
-                       CKWHttpWithCurl::ProgressFn progress, void* progressContext,
-                       CKWHttpWithCurl::AbortFn abort, void* abortContext) {
+                       KwChecksumLanes* lanes, CKWHttpWithCurl::ProgressFn progress,
+                       void* progressContext, CKWHttpWithCurl::AbortFn abort, void* abortContext) {
   if (url == nullptr || url[0] == '\0' || offset < 0 || length <= 0 || dest == nullptr) return -2;
+  if (lanes != nullptr) *lanes = KwChecksumLanes();
   CKWHttpWithCurl client;
-  SinkTarget target{dest, length, 0, false};
+  SinkTarget target{dest, length, 0, false, offset, lanes};
   client.SetProgress(progress, progressContext);
   client.SetAbortCheck(abort, abortContext);
   client.SetBodySink(&Sink, &target);
@@ -88,14 +95,29 @@ void KwChecksumLanes::Add(const char* data, int64_t size, int64_t offset) {
   const auto* p = reinterpret_cast<const uint8_t*>(data);
   uint64_t sums[8] = {};
   int64_t i = 0;
-  // Lane of the first byte; bytes before the first 8-aligned offset go one by one.
+  // Bytes before the first 8-aligned stream offset go one by one.
   for (; i < size && ((offset + i) & 7) != 0; ++i) sums[(offset + i) & 7] += p[i];
-  int64_t whole = (size - i) / 8 * 8;
-  // Sums of at most 2^56 bytes cannot overflow 64 bits.
-  for (int64_t j = 0; j < whole; j += 8) {
-    for (int k = 0; k < 8; ++k) sums[k] += p[i + j + k];
+  // Then whole words: the even and odd bytes of each little-endian word add
+  // up in four 16-bit fields each, which hold 257 bytes of 255 before they
+  // could overflow, so they are emptied every 256 words.
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "words are read little-endian");
+  constexpr uint64_t kEven = 0x00FF00FF00FF00FFull;
+  while (size - i >= 8) {
+    int64_t words = std::min<int64_t>((size - i) / 8, 256);
+    uint64_t even = 0;
+    uint64_t odd = 0;
+    for (int64_t w = 0; w < words; ++w) {
+      uint64_t v;
+      std::memcpy(&v, p + i + w * 8, 8);
+      even += v & kEven;
+      odd += (v >> 8) & kEven;
+    }
+    for (int k = 0; k < 4; ++k) {
+      sums[2 * k] += (even >> (16 * k)) & 0xFFFF;
+      sums[2 * k + 1] += (odd >> (16 * k)) & 0xFFFF;
+    }
+    i += words * 8;
   }
-  i += whole;
   for (; i < size; ++i) sums[(offset + i) & 7] += p[i];
   for (int k = 0; k < 8; ++k) lane[k] = static_cast<uint8_t>(lane[k] + (sums[k] & 0xFF));
 }

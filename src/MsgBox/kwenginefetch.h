@@ -13,14 +13,6 @@
 
 #include "network/http/ikwhttpclient.h"
 
-// Reads `length` bytes at `offset` of `url` into `dest` (room for `length`).
-// Returns `length`, or a negative value when the answer was not exactly that
-// range (an error status, a short or long body, another range, an aborted or
-// broken transfer); `dest` may then hold part of a body.
-int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
-                       CKWHttpWithCurl::ProgressFn progress, void* progressContext,
-                       CKWHttpWithCurl::AbortFn abort, void* abortContext);
-
 // The volume checksum's eight byte lanes for bytes that start at stream
 // offset `offset`; lane k collects the bytes whose offset is k modulo 8.
 struct KwChecksumLanes {
@@ -29,6 +21,15 @@ struct KwChecksumLanes {
   void Add(const KwChecksumLanes& other);
   std::string Hex() const;  // 16 upper-case hex digits, as the volume list writes them
 };
+
+// Reads `length` bytes at `offset` of `url` into `dest` (room for `length`)
+// and, when `lanes` is given, sums them into it.  Returns `length`, or a
+// negative value when the answer was not exactly that range (an error
+// status, a short or long body, another range, an aborted or broken
+// transfer); `dest` and `lanes` are then meaningless.
+int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
+                       KwChecksumLanes* lanes, CKWHttpWithCurl::ProgressFn progress,
+                       void* progressContext, CKWHttpWithCurl::AbortFn abort, void* abortContext);
 
 // A fixed set of segment buffers, allocated on first use and reused, so the
 // memory of a run stays bounded however fast segments arrive.

@@ -1,7 +1,9 @@
 #include "MsgBox/kwenginequeue.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -69,4 +71,40 @@ int32_t KwSegmentQueues::ResultsWaiting() {
 }
 int32_t KwSegmentQueues::TasksWaiting() {
   return tasks_.Count();
+}
+
+void KwSegmentQueues::BalanceLastRound(int workers) {
+  // Pieces below this size are not worth a request of their own.
+  constexpr int64_t kMinPiece = 1 << 20;
+  std::lock_guard<std::mutex> own(taskLock_);
+  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::vector<std::unique_ptr<KwSegmentTask>> tasks;
+  while (void* p = tasks_.Pop(0)) tasks.emplace_back(static_cast<KwSegmentTask*>(p));
+  std::sort(tasks.begin(), tasks.end(),
+            [](const auto& a, const auto& b) { return a->offset < b->offset; });
+  size_t n = tasks.size();
+  size_t first = n == 0 ? 0 : (n - 1) / static_cast<size_t>(workers) * static_cast<size_t>(workers);
+  bool contiguous = n > 0;
+  for (size_t i = first + 1; i < n; ++i) {
+    if (tasks[i]->offset != tasks[i - 1]->offset + tasks[i - 1]->length) contiguous = false;
+  }
+  std::vector<std::unique_ptr<KwSegmentTask>> out;
+  for (size_t i = 0; i < first; ++i) out.push_back(std::move(tasks[i]));
+  if (contiguous) {
+    int64_t start = tasks[first]->offset;
+    int64_t end = tasks[n - 1]->offset + tasks[n - 1]->length;
+    int64_t pieces = std::min<int64_t>(workers, std::max<int64_t>(1, (end - start) / kMinPiece));
+    int64_t step = (end - start + pieces - 1) / pieces;
+    for (int64_t at = start; at < end; at += step) {
+      auto t = std::make_unique<KwSegmentTask>(*tasks[first]);
+      t->offset = at;
+      t->length = static_cast<int32_t>(std::min(step, end - at));
+      out.push_back(std::move(t));
+    }
+  } else {
+    for (size_t i = first; i < n; ++i) out.push_back(std::move(tasks[i]));
+  }
+  for (auto& t : out) {
+    if (tasks_.Push(t.get()) == 0) t.release();
+  }
 }

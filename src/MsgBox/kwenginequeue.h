@@ -30,8 +30,8 @@ struct KwSegmentTask {
 
 struct KwSegmentResult {
   KwSegmentTask head;
-  char* data = nullptr;    // head.length bytes in a buffer of the run's pool (not owned)
-  KwChecksumLanes lanes;   // checksum lanes of those bytes at head.offset
+  char* data = nullptr;   // head.length bytes in a buffer of the run's pool (not owned)
+  KwChecksumLanes lanes;  // checksum lanes of those bytes at head.offset
 };
 
 // Both queues; the queue mutex orders every access to them, as planning,
@@ -46,6 +46,12 @@ class KwSegmentQueues : public IKwSegmentQueue {
   void DiscardWaiting() override;
   void QueueSegment(const PackageEntry& entry, int64_t offset, int32_t length,
                     int64_t volumeLength) override;
+
+  // Splits the segments of the last round (the tasks left over when the
+  // others are taken `workers` at a time) into up to `workers` equal pieces,
+  // so no worker idles while one fetches the volume's last segment alone.
+  // Call while the workers are held, after planning.
+  void BalanceLastRound(int workers);
 
   // Tasks queued from now on carry this generation.
   void SetGeneration(uint64_t g) { generation_ = g; }

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Download benchmark: kwinstall against aria2c and single-stream curl.
+
+Every tool fetches the same package volumes from the same kwserve in the same
+run, once with a per-connection rate limit and once without.  Results are
+ratios of download speed (higher is better for kwinstall) and the peak
+resident size of the whole kwinstall run (download, verify, unpack, finish).
+
+usage: run_download_bench.py [--build DIR] [--work DIR] [--megabytes N]
+                             [--rate BYTES_PER_SECOND] [--rounds N]
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+
+def start_server(kwserve, package, extra):
+    proc = subprocess.Popen([kwserve, "--root", package, "--port", "0"] + extra,
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    line = proc.stdout.readline().strip()
+    if not line.startswith("listening on "):
+        proc.kill()
+        sys.exit("kwserve did not start: " + line)
+    return proc, line[len("listening on "):]
+
+
+def timed(cmd, **kw):
+    """Runs cmd; returns (seconds, peak RSS in MiB, stdout)."""
+    start = time.monotonic()
+    proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
+    out = proc.stdout.read()
+    _, status, usage = os.wait4(proc.pid, 0)
+    seconds = time.monotonic() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        sys.exit("failed (%d): %s\n%s" % (proc.returncode, " ".join(cmd), out))
+    return seconds, usage.ru_maxrss / 1024.0, out
+
+
+def fresh(path):
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+
+
+def one_round(args, bins, package, work, extra):
+    server, url = start_server(bins["kwserve"], package, extra)
+    try:
+        listing = subprocess.run([bins["kwbenchdl"], "urls", url], capture_output=True, text=True,
+                                 check=True).stdout.split("\n")
+        volumes = [l.split(" ", 2) for l in listing if l.strip()]
+        total = sum(int(v[1]) for v in volumes)
+        res = {"bytes": total}
+
+        target = os.path.join(work, "kwinstall")
+        fresh(target)
+        ini = os.path.join(work, "bench.ini")
+        with open(ini, "w") as f:
+            f.write("[INSTALL]\nREQUIREDSPACE=1048576\n")
+        seconds, rss, out = timed([bins["kwinstall"], "--server", url, "--dir", target, "--agree",
+                                   "--ini", ini, "--quiet", "--timing"])
+        timing = dict(l.rsplit(" ", 1) for l in out.splitlines() if l.endswith(tuple("0123456789")))
+        res["kwinstall"] = float(timing["download seconds"])
+        res["install"] = float(timing["install seconds"])
+        res["rss"] = rss
+        shutil.rmtree(target, ignore_errors=True)
+
+        # Fresh addresses for the peers, in case addresses expire.
+        listing = subprocess.run([bins["kwbenchdl"], "urls", url], capture_output=True, text=True,
+                                 check=True).stdout.split("\n")
+        volumes = [l.split(" ", 2) for l in listing if l.strip()]
+
+        target = os.path.join(work, "aria2c")
+        fresh(target)
+        inputs = os.path.join(work, "aria2c.txt")
+        with open(inputs, "w") as f:
+            for name, _, u in volumes:
+                f.write("%s\n  out=%s\n" % (u, name))
+        res["aria2c"], _, _ = timed(["aria2c", "-x4", "-s4", "-k12M", "-j1", "-q", "-d", target,
+                                     "-i", inputs, "--allow-overwrite=true"])
+        shutil.rmtree(target, ignore_errors=True)
+
+        target = os.path.join(work, "curl")
+        fresh(target)
+        start = time.monotonic()
+        for name, _, u in volumes:
+            subprocess.run(["curl", "-s", "-f", "-o", os.path.join(target, name), u], check=True)
+        res["curl"] = time.monotonic() - start
+        shutil.rmtree(target, ignore_errors=True)
+        return res
+    finally:
+        server.terminate()
+        server.wait()
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    root = os.path.dirname(os.path.dirname(here))
+    p = argparse.ArgumentParser()
+    p.add_argument("--build", default=os.path.join(root, "build", "engine"))
+    p.add_argument("--work", default=None)
+    p.add_argument("--megabytes", type=int, default=950)
+    p.add_argument("--rate", type=int, default=20 * 1024 * 1024)
+    p.add_argument("--rounds", type=int, default=1)
+    args = p.parse_args()
+    bindir = os.path.join(args.build, "bin")
+    bins = {n: os.path.join(bindir, n) for n in ("kwserve", "kwinstall", "kwbenchdl")}
+    for n, path in bins.items():
+        if not os.access(path, os.X_OK):
+            sys.exit("missing %s (build the targets kwserve kwinstall kwbenchdl)" % path)
+    for tool in ("aria2c", "curl"):
+        if shutil.which(tool) is None:
+            sys.exit("missing " + tool)
+    work = args.work or os.path.join(args.build, "bench-download")
+    package = os.path.join(work, "package")
+    if not os.path.exists(os.path.join(package, "list.json")):
+        fresh(work)
+        print("making a %d MiB package ..." % args.megabytes, flush=True)
+        subprocess.run([bins["kwbenchdl"], "make", work, str(args.megabytes)], check=True)
+        shutil.rmtree(os.path.join(work, "source"), ignore_errors=True)
+
+    for label, extra in (("rate-limited %d B/s per connection" % args.rate,
+                          ["--rate-limit", str(args.rate)]), ("unlimited", [])):
+        for r in range(args.rounds):
+            res = one_round(args, bins, package, work, extra)
+            mb = res["bytes"] / 1e6
+            print("%s, round %d: %.0f MB" % (label, r + 1, mb))
+            for tool in ("kwinstall", "aria2c", "curl"):
+                print("  %-9s %7.2f s  %8.1f MB/s" % (tool, res[tool], mb / res[tool]))
+            print("  kwinstall speed / aria2c: %.2f   / curl: %.2f" %
+                  (res["aria2c"] / res["kwinstall"], res["curl"] / res["kwinstall"]))
+            print("  kwinstall install phase %.2f s, peak RSS of the whole run %.1f MiB" %
+                  (res["install"], res["rss"]), flush=True)
+
+
+if __name__ == "__main__":
+    main()

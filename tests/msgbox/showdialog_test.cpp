@@ -134,6 +134,16 @@ TEST(ShowDialog, TypedInputIsCopiedOutAndCut) {
   }
 }
 
+TEST(ShowDialog, OverlongMessageAndCaptionAreCutAtCharacters) {
+  std::string message;
+  for (int i = 0; i < 1000; ++i) message += "\xE4\xB8\xAD";  // 3000 bytes of Chinese.
+  Box box(1, message.c_str());
+  EXPECT_EQ(box.dlg->Content()->Message().size(), 2178u);  // 726 whole characters.
+  box.dlg->SetCaption(std::string(800, 'c').c_str());
+  EXPECT_EQ(std::string(box.dlg->m_title).size(), 499u);
+  box.dlg->EndDialog(kKwIdCancel);
+}
+
 TEST(ShowDialog, UnknownKindShowsAnEmptyDialog) {
   Box box(6);
   EXPECT_EQ(box.dlg->Content(), nullptr);

@@ -47,7 +47,7 @@ class CKwFreeForm : public QWidget {
   void RequestRepaint();
   // Auto-refresh is on by default; turning it off stops the timer.
   void SetAutoRefresh(bool on);
-  bool AutoRefresh() const { return autoRefresh_; }
+  bool AutoRefresh() const { return autoRefresh_.load(); }
 
   // Suppress-copy: draw into the back buffer without showing it.
   void SetSuppressCopy(bool on) { suppressCopy_ = on; }
@@ -130,12 +130,13 @@ class CKwFreeForm : public QWidget {
   QImage backBuffer_;
   int controlId_ = 0;
   int timerId_ = 0;
-  bool autoRefresh_ = true;
+  // Read by worker threads in RequestRepaint.
+  std::atomic<bool> autoRefresh_{true};
   bool repaintRequested_ = false;  // Guarded by repaintMutex_.
   bool painting_ = false;
   bool firstPaintDone_ = false;
   bool suppressCopy_ = false;
-  bool destroyed_ = false;
+  std::atomic<bool> destroyed_{false};
   std::atomic<int> paintCount_{0};
 };
 

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <memory>
+#include <set>
+#include <string>
 #include <thread>
 
 #include "images/ikwlogodatamake.h"
@@ -145,6 +147,27 @@ TEST(ImagePack, DecodesOnTheThreadManagerAndSurvivesEarlyDestruction) {
     early->Start();
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+}  // namespace
+
+namespace {
+
+// Every picture committed under resources/ must decode, so a damaged file is
+// caught here rather than as a missing button at run time.
+TEST(EmbeddedImages, EveryEmbeddedPictureDecodesAndNamesAreUnique) {
+  int count = 0;
+  const KwEmbeddedImage* table = KwEmbeddedImages(&count);
+  ASSERT_GE(count, 22);
+  std::set<std::string> names;
+  for (int i = 0; i < count; ++i) {
+    CKwImageUtil image;
+    EXPECT_EQ(0, image.Decode(table[i].bytes, table[i].count)) << table[i].name;
+    EXPECT_TRUE(names.insert(table[i].name).second) << table[i].name;
+    EXPECT_EQ(&table[i], KwFindEmbeddedImage(table[i].name));
+  }
+  EXPECT_EQ(nullptr, KwFindEmbeddedImage("images/close.png"));  // Named by file name.
+  EXPECT_EQ(nullptr, KwFindEmbeddedImage(nullptr));
 }
 
 }  // namespace

@@ -48,12 +48,16 @@ int main(int argc, char** argv) {
     sigwait(&stopSignals, &signal);
     app.Stop();
   });
-  waiter.detach();
   std::fprintf(stderr, "kwserve: %s, %zu volume(s), version %s\n", options.root.c_str(),
                package.volumes.size(), package.version.c_str());
   std::printf("listening on %s\n", app.url().c_str());
   std::fflush(stdout);
   bool ok = app.Run();
+  // The waiter must be done with the server before it is destroyed; when the
+  // server ended for another reason, a signal aimed at the waiter ends its
+  // wait (the signal stays blocked, so sigwait takes it).
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
   std::fprintf(stderr, "kwserve: stopped\n");
   return ok ? 0 : 1;
 }

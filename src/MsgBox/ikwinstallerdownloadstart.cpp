@@ -118,6 +118,7 @@ class CKWInstallEngine::Impl {
 
   std::string installPath_;
   std::string version_;
+  std::vector<std::string> downloaded_;  // local paths of the volumes this run downloaded
   std::string destination_;
   std::unique_ptr<KwSegmentQueues> queues_;
   std::unique_ptr<KwSegmentBufferPool> buffers_;
@@ -133,7 +134,8 @@ class CKWInstallEngine::Impl {
   // ---- owner calls ---------------------------------------------------------
 
   void Repaint() {
-    if (owner_ != nullptr) owner_->EngineRepaint();
+    // A page that stops its engine is going away; it needs no more paints.
+    if (owner_ != nullptr && !stopRequested_) owner_->EngineRepaint();
   }
 
   // Ends the run for a reason; the first reason wins.
@@ -382,6 +384,7 @@ class CKWInstallEngine::Impl {
     destination_ = installPath_ + "/" + version_;
     doneBytes_ = 0;
     totalBytes_ = 0;
+    downloaded_.clear();
 
     int64_t total = 0;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -395,6 +398,7 @@ class CKWInstallEngine::Impl {
       }
       std::snprintf(e.localPath, sizeof(e.localPath), "%s/%s", installPath_.c_str(), e.name);
       if (i == 0) packageSource_ = e.localPath;
+      downloaded_.push_back(e.localPath);
       total += e.length;
     }
     totalBytes_ = total;
@@ -416,6 +420,7 @@ class CKWInstallEngine::Impl {
   bool DownloadVolume(const PackageEntry& e) {
     control_->SetVolume(e.name, e.length);
     int64_t doneAtStart = doneBytes_;
+    int planFailures = 0;
     int64_t expectedSegments =
         (e.length + CKWFileDownloadCtrl::kSegmentSize - 1) / CKWFileDownloadCtrl::kSegmentSize;
     while (active_) {
@@ -442,9 +447,17 @@ class CKWInstallEngine::Impl {
       }
       if (plan != CKWFileDownloadCtrl::kPlanQueued) {
         if (!CheckDiskLeft()) return false;
+        // A file that cannot be created for this long will not be created by
+        // waiting; the user must pick another folder.
+        if (++planFailures >= kPlanAttempts) {
+          Fail(std::string("the volume file cannot be created: ") + installPath_ + "/" + e.name,
+               "invalidpath2");
+          return false;
+        }
         Nap(1000);
         continue;
       }
+      planFailures = 0;
       if (queues_->TasksWaiting() < expectedSegments) {
         Fail(std::string("volume too large to plan: ") + e.name, nullptr);
         return false;
@@ -486,6 +499,7 @@ class CKWInstallEngine::Impl {
     return active_;
   }
   static constexpr int64_t kMinFreeToContinue = 1 << 20;
+  static constexpr int kPlanAttempts = 10;
 
   std::mutex speedMutex_;
   KwSpeedMeter speedMeter_;
@@ -617,7 +631,11 @@ class CKWInstallEngine::Impl {
   void InstallPhase(bool downloaded) {
     std::unique_ptr<KwVolumeSource> source;
     bool embedded = false;
-    if (packageSource_ == "^") {
+    if (downloaded) {
+      // Exactly the volumes that verified: a leftover volume of an older,
+      // longer package in the same folder must not be unpacked after them.
+      source = KwMakeFileListSource(downloaded_, version_);
+    } else if (packageSource_ == "^") {
       source = KwMakeEmbeddedSource(installerFile_);
       embedded = true;
     } else if (!packageSource_.empty()) {

@@ -47,12 +47,16 @@ int32_t ReadAt(int fd, int64_t offset, int32_t length, char* dest) {
 class LocalSource : public KwVolumeSource {
  public:
   explicit LocalSource(std::string first) : first_(std::move(first)) {}
+  LocalSource(std::vector<std::string> paths, std::string version)
+      : listed_(true), paths_(std::move(paths)), version_(std::move(version)) {}
 
   int Prepare(std::string* version, std::string* why) override {
     char ver[256] = {};
     CKWDownloadUtilFor util;
-    std::vector<std::string> paths;
-    if (util.FindLocalVolumes(ver, sizeof(ver), first_.c_str()) == 0) {
+    std::vector<std::string> paths = paths_;
+    if (listed_) {
+      std::snprintf(ver, sizeof(ver), "%s", version_.c_str());
+    } else if (util.FindLocalVolumes(ver, sizeof(ver), first_.c_str()) == 0) {
       for (const auto& e : util.volumes()) paths.push_back(e->localPath);
     } else {
       // The maker writes ".kwk" volumes; a first volume of any extension
@@ -60,7 +64,7 @@ class LocalSource : public KwVolumeSource {
       ListByOwnExtension(&paths, ver, sizeof(ver));
     }
     if (paths.empty()) {
-      *why = "no package volume found at " + first_;
+      *why = "no package volume found at " + (listed_ ? version_ : first_);
       return -1;
     }
     for (const std::string& p : paths) {
@@ -107,6 +111,9 @@ class LocalSource : public KwVolumeSource {
   }
 
   std::string first_;
+  bool listed_ = false;
+  std::vector<std::string> paths_;
+  std::string version_;
 };
 
 class EmbeddedSource : public KwVolumeSource {
@@ -263,6 +270,11 @@ class ServerSource : public KwVolumeSource {
 
 std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume) {
   return std::make_unique<LocalSource>(firstVolume);
+}
+
+std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::string>& paths,
+                                                     const std::string& version) {
+  return std::make_unique<LocalSource>(paths, version);
 }
 
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile) {

@@ -39,6 +39,10 @@ class KwVolumeSource {
 
 // Local volume files named like `firstVolume` ("P_000.tmp", numbered on).
 std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume);
+// Exactly the given volume files, in order, carrying `version` (the volumes
+// a download has just verified; files beside them play no part).
+std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::string>& paths,
+                                                     const std::string& version);
 // The package appended to `installerFile` behind its marker.
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile);
 // The install server; reads are retried with fresh addresses while `active`

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -228,7 +229,7 @@ TEST_F(EngineInstall, InjectedFaultsStillGiveTheExactTree) {
   EXPECT_GT(server.CountRequests("/files/"), 5);
 }
 
-TEST_F(EngineInstall, CompleteVolumeIsSkippedAndWrongChecksumFetchedAgain) {
+TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIgnored) {
   ServerProcess server(g_suite->package, {}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
   fs::create_directories(install_);
@@ -236,6 +237,8 @@ TEST_F(EngineInstall, CompleteVolumeIsSkippedAndWrongChecksumFetchedAgain) {
   std::string bad = kwtest::ReadFile(Volume(1));
   bad[bad.size() / 2] ^= 0x20;
   kwtest::WriteFile(Downloaded(1), bad);
+  // A leftover volume of an older, longer package is not part of this one.
+  kwtest::WriteFile(Downloaded(3), kwtest::ReadFile(Volume(2)));
 
   RecordingOwner owner;
   std::atomic<bool> sawFirstCounted{false};
@@ -438,6 +441,38 @@ TEST_F(EngineInstall, PauseHoldsTransfersAndStopJoinsEveryThread) {
     EXPECT_EQ(g_installStage.load(), 1);
   }
   EXPECT_EQ(CountThreads(), threadsBefore);
+}
+
+TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
+  // A real full disk: a small memory file system, where root may mount one.
+  std::string small = dir_ / "small";
+  fs::create_directories(small);
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=20m") != 0) {
+    GTEST_SKIP() << "no permission to mount a small file system";
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{small};
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner);  // the real disk figures
+  engine.SetRequiredSpace(0);
+  const char* key = nullptr;
+  std::string target = small + "/install";
+  ASSERT_EQ(engine.StartRun(true, target.c_str(), &key), kKwStartOk);
+  auto before = std::chrono::steady_clock::now();
+  engine.WaitUntilFinished();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_EQ(owner.messages(), std::vector<std::string>{"diskfull"});
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_EQ(engine.Progress().failure, "the disk is full");
+  // What verified stays for a later run; nothing was registered.
+  EXPECT_EQ(g_installStage.load(), 1);
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
 }
 
 // kwinstall as a child process, so it can be killed outright.

@@ -1,10 +1,10 @@
 #include "kwpanel/kwstartuphooks.h"
 
-#include "baseutil/ikwlog.h"
+#include "MsgBox/kwmaininstalldlg.h"
 
 int32_t KwStartupRunMainDialog() {
-  // The main install dialog is joined here by calling KwRunMainInstallDlg()
-  // from "MsgBox/kwmaininstalldlg.h" once it is part of the build.
-  KW_LOG(1, "CkwpanelApp::InitInstance", "no main dialog in this build");
-  return -1;
+  // The dialog's own result code only tells how it was closed; the program
+  // ends normally either way.
+  KwRunMainInstallDlg();
+  return 0;
 }

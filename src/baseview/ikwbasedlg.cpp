@@ -106,7 +106,7 @@ void CIKWBaseDlg::DestroyDialog() {
   initialized_ = false;
 }
 
-void CIKWBaseDlg::EndDialog(int result) {
+void CIKWBaseDlg::done(int result) {
   QDialog::done(result);
   DestroyDialog();
 }

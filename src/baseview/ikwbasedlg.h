@@ -29,8 +29,11 @@ class CIKWBaseDlg : public QDialog {
   ~CIKWBaseDlg() override;
 
   // Ends the modal run with `result` (QDialog::Accepted / Rejected or any
-  // other code), then runs the destroy hook once.
-  void EndDialog(int result);
+  // other code), then runs the destroy hook once.  QDialog::done does the
+  // same.  A dialog deleted while still shown skips the hook (its derived
+  // part is already gone by then).
+  void EndDialog(int result) { done(result); }
+  void done(int result) override;
 
   // Escape (and a window-manager close) end the dialog only when this is set.
   int m_closeOnCancel = 0;

@@ -109,6 +109,14 @@ TEST_F(BaseDlgTest, Command54321EndsWithoutReachingTheHook) {
   EXPECT_EQ(2, dlg_->inits);
 }
 
+TEST_F(BaseDlgTest, EveryWayOfEndingRunsTheDestroyHookOnce) {
+  dlg_->done(7);
+  EXPECT_FALSE(dlg_->isVisible());
+  EXPECT_EQ(7, dlg_->result());
+  dlg_->EndDialog(8);
+  EXPECT_EQ(1, dlg_->destroys);
+}
+
 TEST_F(BaseDlgTest, CommandsFromOtherThreadsArriveAndAreLogged) {
   kwtest::TempDir logDir;
   KwLogConfigure(logDir.path().c_str(), "dlg", 1, 1);

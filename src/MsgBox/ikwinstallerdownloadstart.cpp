@@ -91,6 +91,7 @@ class CKWInstallEngine::Impl {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> volumesReady_{false};
   std::atomic<bool> holdWorkers_{true};
+  bool downloadRun_ = false;  // this run downloads (run thread only)
   std::atomic<int> lastResult_{1};
 
   std::atomic<int64_t> totalBytes_{0};
@@ -298,7 +299,10 @@ class CKWInstallEngine::Impl {
   void RunThread() {
     volumesReady_ = false;
     bool downloaded = false;
-    if (runMode_ == 0) {
+    // The online installer downloads unless its dialog handed it package
+    // files to install from; every other run mode installs from its source.
+    downloadRun_ = runMode_ == 0 && packageSource_.empty();
+    if (downloadRun_) {
       DownloadPhase();
       if (active_) {
         std::string marker = installPath_ + "/" + kKwUnzipMarker;
@@ -314,7 +318,7 @@ class CKWInstallEngine::Impl {
         g_installStage = 1;
       }
     } else {
-      // Other run modes have nothing to download: their volumes are ready.
+      // Nothing to download: the volumes are ready where they are.
       volumesReady_ = true;
       g_installStage = 2;
     }
@@ -327,7 +331,7 @@ class CKWInstallEngine::Impl {
     if (!success && g_installStage.load() == 2) {
       // Verified downloads stay for the next attempt; other sources have
       // nothing to continue.
-      g_installStage = runMode_ == 0 ? 1 : 0;
+      g_installStage = downloadRun_ ? 1 : 0;
     }
     KW_LOG(4, "CKWinstaller::runinstall", "end");
     end_ = true;
@@ -397,7 +401,6 @@ class CKWInstallEngine::Impl {
         return Fail(std::string("unusable volume name: ") + e.name, nullptr);
       }
       std::snprintf(e.localPath, sizeof(e.localPath), "%s/%s", installPath_.c_str(), e.name);
-      if (i == 0) packageSource_ = e.localPath;
       downloaded_.push_back(e.localPath);
       total += e.length;
     }

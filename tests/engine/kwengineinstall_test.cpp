@@ -334,6 +334,22 @@ TEST_F(EngineInstall, LocalVolumesInstallAndKeepTheirFiles) {
   EXPECT_EQ(g_installStage.load(), 0);
 }
 
+TEST_F(EngineInstall, OnlineInstallerGivenPackageFilesDoesNotDownload) {
+  KwSetServerBaseUrl("http://127.0.0.1:9");  // nothing listens there
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(0);
+  engine.SetPackageSource(Volume(0).c_str());
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
+  EXPECT_TRUE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+  EXPECT_TRUE(fs::exists(Volume(0)));
+  EXPECT_EQ(g_installStage.load(), 0);
+}
+
 TEST_F(EngineInstall, PackageAppendedToTheInstaller) {
   std::string installer = dir_ / "installer.bin";
   // The marker's lone 0x01 bytes before it must not confuse the search.

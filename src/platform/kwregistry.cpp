@@ -52,9 +52,16 @@ bool HiveWritable(KwHive hive) {
   return FolderWritable(folder);
 }
 
-void MakeFolders(const std::string& folder) {
+// The user's hive is private; the machine hive is readable by every user
+// (as the system's own machine settings are) and written only by those
+// allowed to.
+uint32_t HiveMode(KwHive hive) {
+  return hive == KwHive::LocalMachine ? 0644 : 0600;
+}
+
+void MakeFolders(const std::string& folder, uint32_t mode) {
   for (size_t i = 1; i <= folder.size(); ++i) {
-    if (i == folder.size() || folder[i] == '/') ::mkdir(folder.substr(0, i).c_str(), 0700);
+    if (i == folder.size() || folder[i] == '/') ::mkdir(folder.substr(0, i).c_str(), mode);
   }
 }
 
@@ -71,7 +78,7 @@ KwRegDocument LoadHive(KwHive hive, std::string* raw) {
 int32_t ChangeHive(KwHive hive, const std::function<int32_t(KwRegDocument*, bool*)>& change) {
   if (!HiveWritable(hive)) return kKwRegAccessDenied;
   std::string folder = HiveFolder(hive);
-  MakeFolders(folder);
+  MakeFolders(folder, hive == KwHive::LocalMachine ? 0755 : 0700);
   std::string file = KwRegistryFile(hive);
   KwFileLock lock(file + ".lock");
   if (lock.Status() != 0) return lock.Status() == -EACCES ? kKwRegAccessDenied : kKwRegWriteFault;
@@ -91,7 +98,7 @@ int32_t ChangeHive(KwHive hive, const std::function<int32_t(KwRegDocument*, bool
            doc.unparsedLines, file.c_str(), aside.c_str(), saved);
     if (saved != 0) return kKwRegWriteFault;  // Never drop what could not be kept.
   }
-  int32_t written = KwReplaceFileAtomic(file, KwRegSerialize(doc), 0600);
+  int32_t written = KwReplaceFileAtomic(file, KwRegSerialize(doc), HiveMode(hive));
   if (written == -EACCES || written == -EPERM || written == -EROFS) return kKwRegAccessDenied;
   return written == 0 ? kKwRegOk : kKwRegWriteFault;
 }

@@ -96,6 +96,17 @@ TEST_F(RegistryTest, OpenAndAccessRules) {
   EXPECT_EQ(KwRegKey::Open(KwHive::LocalMachine, "SOFTWARE", kKwRegRead, &key), kKwRegNotFound);
 }
 
+TEST_F(RegistryTest, MachineHiveIsReadableByAllUserHiveIsPrivate) {
+  KwRegKey key;
+  ASSERT_EQ(KwRegKey::Create(KwHive::LocalMachine, "SOFTWARE", kKwRegWrite, &key), 0);
+  ASSERT_EQ(KwRegKey::Create(KwHive::CurrentUser, "SOFTWARE", kKwRegWrite, &key), 0);
+  struct stat st;
+  ASSERT_EQ(stat((dir_ / "system.reg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  ASSERT_EQ(stat(UserFile().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST_F(RegistryTest, HiveThatCannotBeWrittenRefusesWrites) {
   // A hive folder that cannot be made (a file stands in its way) refuses
   // writes even to a user who may write anywhere.

@@ -130,6 +130,20 @@ TEST(WaitDialog, ProgressModeKeepsTheValueInRange) {
   EXPECT_EQ(50, view.Progress());
   view.SetProgress(-3);
   EXPECT_EQ(0, view.Progress());
+  // Drawn: the text in the upper half, a bar 40 % filled in the lower half.
+  view.SetRange(0, 100);
+  view.SetProgress(40);
+  view.BuildRow(72, "Unpacking");
+  view.SetProgressMode(true);
+  view.SetProgress(40);
+  view.Create(nullptr, KwRect{0, 0, 465, 72}, kKwWaitViewId);
+  QImage image(465, 72, QImage::Format_RGB32);
+  view.render(&image);
+  image.save(QDir(KW_BUILD_DIR).filePath("tk1-wait-progress.png"));
+  const int barY = 36 + 7 + 11;
+  EXPECT_EQ(qRgb(47, 111, 235), image.pixel(16 + 100, barY));
+  EXPECT_EQ(qRgb(55, 55, 57), image.pixel(16 + 300, barY));
+  EXPECT_EQ(qRgb(26, 25, 31), image.pixel(4, 4));
 }
 
 }  // namespace

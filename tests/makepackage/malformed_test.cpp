@@ -21,12 +21,12 @@ std::string Fixture(const char* name) {
 }
 
 // Unpacks into root/t and checks that root holds nothing else afterwards.
-pkgtest::Unpacked UnpackContained(const std::string& stream, size_t step) {
+pkgtest::Unpacked UnpackContained(const std::string& stream, size_t step, int threads = 1) {
   kwtest::TempDir root;
   fs::create_directories(root / "t/sub");
   fs::create_directory_symlink(root / "elsewhere", root / "t/sub/link");
   fs::create_directories(root / "elsewhere");
-  const pkgtest::Unpacked u = pkgtest::Unpack(stream, root / "t", step);
+  const pkgtest::Unpacked u = pkgtest::Unpack(stream, root / "t", step, threads);
   size_t outside = 0;
   for (auto& e : fs::directory_iterator(root.path())) outside += e.path().filename() != "t";
   EXPECT_EQ(outside, 1u);  // Only "elsewhere", left empty.
@@ -66,7 +66,7 @@ TEST(PkgFixtures, MalformedVolumesFailOrSkipSafely) {
   };
   for (const Expect& e : table) {
     for (size_t step : {1u, 7u, 0u}) {
-      const pkgtest::Unpacked u = UnpackContained(Fixture(e.file), step);
+      const pkgtest::Unpacked u = UnpackContained(Fixture(e.file), step, step == 0 ? 2 : 1);
       EXPECT_EQ(u.failed, e.failed) << e.file << " " << u.error;
       if (e.offset >= 0) {
         EXPECT_EQ(u.errorOffset, e.offset) << e.file;
@@ -122,6 +122,6 @@ TEST(PkgFixtures, BoundedMutationLoop) {
         for (int k = 0; k < 16; ++k) s[8 + rng() % 40] = char(rng() % 256);
         break;
     }
-    UnpackContained(s, steps[rng() % 5]);
+    UnpackContained(s, steps[rng() % 5], 1 + iter % 2);
   }
 }

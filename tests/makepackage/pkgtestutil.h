@@ -92,15 +92,19 @@ inline int OnEvent(void* ctx, int32_t code, const char* text, int64_t total) {
   return 0;
 }
 
-// Pushes `stream` in pieces of `step` bytes (0: whole) into a fresh unpacker.
-inline Unpacked Unpack(const std::string& stream, const std::string& target, size_t step) {
+// Pushes `stream` in pieces of `step` bytes (0: whole) into a fresh unpacker
+// that inflates on `threads` threads.
+inline Unpacked Unpack(const std::string& stream, const std::string& target, size_t step,
+                       int threads = 1) {
   Unpacked u;
   CKWUnzipPackage unzip;
+  unzip.SetThreads(threads);
   unzip.SetTargetFolder(target.c_str());
   unzip.SetCallback(&OnEvent, &u);
   if (step == 0) step = stream.size() + 1;
   for (size_t at = 0; at < stream.size(); at += step)
     unzip.PutBuffer(stream.data() + at, static_cast<int32_t>(std::min(step, stream.size() - at)));
+  unzip.Finish();
   u.total = unzip.Total();
   u.failed = unzip.Failed();
   u.error = unzip.ErrorText();

@@ -43,9 +43,11 @@ TEST(UnzipPackage, SameResultForAnySplit) {
   EXPECT_EQ(whole.events.front(), "101:/a.txt:0");
   EXPECT_EQ(whole.events.back(), "102:/d/big:" + std::to_string(whole.total));
 
-  for (size_t step : {1u, 2u, 3u, 7u, 71u, 4096u}) {
+  for (size_t step : {1u, 2u, 3u, 7u, 71u, 4096u, 0u}) {
     kwtest::TempDir dir;
-    const pkgtest::Unpacked u = Unpack(stream, dir.path(), step);
+    // Inflating on worker threads must not change order or results either.
+    const int threads = step == 0 ? 3 : (step % 2 == 0 ? 2 : 1);
+    const pkgtest::Unpacked u = Unpack(stream, dir.path(), step, threads);
     EXPECT_EQ(u.events, whole.events) << "step " << step;
     EXPECT_EQ(u.total, whole.total);
     EXPECT_EQ(u.pending, 0);
@@ -84,7 +86,7 @@ TEST(UnzipPackage, MalformedRecordsFailWithOffset) {
   for (const Case& c : cases) {
     for (size_t step : {1u, 0u}) {
       kwtest::TempDir dir;
-      const pkgtest::Unpacked u = Unpack(good + c.tail + good, dir.path(), step);
+      const pkgtest::Unpacked u = Unpack(good + c.tail + good, dir.path(), step, step ? 1 : 2);
       EXPECT_TRUE(u.failed) << c.what;
       EXPECT_EQ(u.errorOffset, static_cast<int64_t>(good.size())) << c.what << " " << u.error;
       EXPECT_FALSE(u.error.empty());

@@ -22,6 +22,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "kwprogress.h"
@@ -37,7 +38,7 @@ const char kUsage[] =
     "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
     "  list OUTDIR NAME\n"
     "  verify OUTDIR\n"
-    "  unpack FIRST_VOLUME DESTDIR\n"
+    "  unpack FIRST_VOLUME DESTDIR [--threads N]\n"
     "  bundle INSTALLER VOLUME OUT VERSION\n"
     "Run 'kwpack COMMAND --help' for one command.\n";
 
@@ -60,10 +61,11 @@ const Help kHelp[] = {
      "usage: kwpack verify OUTDIR\n"
      "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
     {"unpack",
-     "usage: kwpack unpack FIRST_VOLUME DESTDIR\n"
+     "usage: kwpack unpack FIRST_VOLUME DESTDIR [--threads N]\n"
      "Unpacks FIRST_VOLUME (a name ending in _000.kwk or _000.tmp) and the volumes that\n"
      "follow it into DESTDIR.  Fails when a volume is damaged, a file comes out wrong or\n"
-     "the package ends inside a file.\n"},
+     "the package ends inside a file.  --threads sets the inflating threads (default: one\n"
+     "per core); files are always written in order.\n"},
     {"bundle",
      "usage: kwpack bundle INSTALLER VOLUME OUT VERSION\n"
      "Writes OUT: the installer, the 32-byte marker (eight bytes 0x01, 0x02, 0x03 each and\n"
@@ -117,25 +119,46 @@ int OnMakeProgress(void* ctx, int32_t code, const char* text, int64_t total) {
   return 0;
 }
 
-int CmdMake(const std::vector<std::string>& args) {
+struct Options {
   std::vector<std::string> pos;
-  int threads = 0;
+  int threads = 0;  // One per core.
   int64_t volumeSize = kwpkg::kVolumeThreshold;
+  std::string error;
+};
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options o;
   for (size_t i = 0; i < args.size(); ++i) {
     if ((args[i] == "--threads" || args[i] == "--volume-size") && i + 1 < args.size()) {
       char* end = nullptr;
       const long long v = std::strtoll(args[i + 1].c_str(), &end, 10);
-      if (*end != 0 || v <= 0) return Fail("bad value for " + args[i] + ": " + args[i + 1]);
+      if (*end != 0 || v <= 0) {
+        o.error = "bad value for " + args[i] + ": " + args[i + 1];
+        return o;
+      }
       if (args[i] == "--threads") {
-        threads = static_cast<int>(std::min(v, 256LL));
+        o.threads = static_cast<int>(std::min(v, 256LL));
       } else {
-        volumeSize = v;
+        o.volumeSize = v;
       }
       ++i;
     } else {
-      pos.push_back(args[i]);
+      o.pos.push_back(args[i]);
     }
   }
+  return o;
+}
+
+int Cores() {
+  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
+int CmdMake(const std::vector<std::string>& args) {
+  const Options opt = ParseOptions(args);
+  if (!opt.error.empty()) return Fail("make: " + opt.error);
+  const std::vector<std::string>& pos = opt.pos;
+  const int threads = opt.threads;
+  const int64_t volumeSize = opt.volumeSize;
   if (pos.size() != 3) return Usage("make");
   const std::string& src = pos[0];
   const std::string& out = pos[1];
@@ -237,7 +260,10 @@ int OnUnpackProgress(void* ctx, int32_t code, const char* text, int64_t) {
   return 0;
 }
 
-int CmdUnpack(const std::vector<std::string>& args) {
+int CmdUnpack(const std::vector<std::string>& all) {
+  const Options opt = ParseOptions(all);
+  if (!opt.error.empty()) return Fail("unpack: " + opt.error);
+  const std::vector<std::string>& args = opt.pos;
   if (args.size() != 2) return Usage("unpack");
   const std::string& first = args[0];
   const size_t cut = first.size() >= 8 ? first.size() - 8 : std::string::npos;
@@ -262,6 +288,7 @@ int CmdUnpack(const std::vector<std::string>& args) {
   KwProgress progress("unpack", total);
   UnpackView view;
   CKWUnzipPackage unzip;
+  unzip.SetThreads(opt.threads > 0 ? opt.threads : Cores());
   unzip.SetTargetFolder(args[1].c_str());
   unzip.SetCallback(&OnUnpackProgress, &view);
   // The installer's read size: one chunk record and its header.
@@ -296,6 +323,9 @@ int CmdUnpack(const std::vector<std::string>& args) {
     }
     ::close(fd);
   }
+  if (unzip.Finish() != 0)
+    return Fail("unpack: " + unzip.ErrorText() + " (stream offset " +
+                std::to_string(unzip.ErrorOffset()) + ")");
   progress.Finish();
   if (unzip.InsideFile() || unzip.Pending() != 0)
     return Fail("unpack: the package ends inside a file (is a volume missing?)");

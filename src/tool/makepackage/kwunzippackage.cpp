@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "baseutil/kwfilehelpers.h"
+#include "tool/makepackage/kwinflatepool.h"
 #include "tool/makepackage/kwpkglog.h"
 
 using namespace kwpkg;
@@ -38,7 +39,73 @@ CKWUnzipPackage::CKWUnzipPackage()
     : m_input(new uint8_t[kMaxRecordSize]), m_output(new uint8_t[kChunkSize]) {}
 
 CKWUnzipPackage::~CKWUnzipPackage() {
+  // Work still queued is completed so no accepted byte is lost, but the owner
+  // may be going away: nothing is reported any more.
+  m_callback = nullptr;
+  Finish();
+  m_pool.reset();
   CloseOutput();
+}
+
+void CKWUnzipPackage::SetThreads(int threads) {
+  if (m_streamOffset != 0) return;
+  m_threads = threads < 1 ? 1 : threads;
+  m_pool.reset(m_threads > 1 ? new KwInflatePool(m_threads) : nullptr);
+}
+
+int32_t CKWUnzipPackage::Finish() {
+  Drain(true);
+  return m_failed ? -1 : 0;
+}
+
+void CKWUnzipPackage::Queue(int32_t type, const uint8_t* payload, int32_t length, int64_t offset) {
+  QueuedRecord q{type, -1, length, offset, nullptr};
+  if (type == kRecordData) {
+    int slot;
+    while ((slot = m_pool->TryAcquire()) < 0) DrainOne();
+    KwInflatePool::Slot& s = m_pool->At(slot);
+    std::memcpy(s.in.get(), payload, static_cast<size_t>(length));
+    s.length = length;
+    m_pool->Submit(slot);
+    q.slot = slot;
+  } else if (type == kRecordBegin || type == kRecordEnd) {
+    q.desc.reset(new uint8_t[kDescriptorSize]);
+    std::memcpy(q.desc.get(), payload, kDescriptorSize);
+  }
+  m_queue.push_back(std::move(q));
+  Drain(false);
+}
+
+// Acts on the oldest queued record, waiting for its chunk if needed.
+void CKWUnzipPackage::DrainOne() {
+  if (m_queue.empty()) return;
+  QueuedRecord q = std::move(m_queue.front());
+  m_queue.pop_front();
+  if (q.slot >= 0) {
+    KwInflatePool::Slot& s = m_pool->Wait(q.slot);
+    if (!m_failed) WriteInflated(s.rc, s.out.get(), s.produced, q.length, q.offset);
+    m_pool->Release(q.slot);
+  } else if (!m_failed) {
+    OnRecord(q.type, q.desc.get(), q.length, q.offset);
+  }
+}
+
+void CKWUnzipPackage::Drain(bool all) {
+  while (!m_queue.empty()) {
+    const QueuedRecord& front = m_queue.front();
+    if (!all && front.slot >= 0 && !m_pool->IsDone(front.slot)) return;
+    DrainOne();
+  }
+}
+
+void CKWUnzipPackage::DiscardQueue() {
+  while (!m_queue.empty()) {
+    if (m_queue.front().slot >= 0) {
+      m_pool->Wait(m_queue.front().slot);
+      m_pool->Release(m_queue.front().slot);
+    }
+    m_queue.pop_front();
+  }
 }
 
 void CKWUnzipPackage::SetTargetFolder(const char* folder) {
@@ -63,6 +130,7 @@ void CKWUnzipPackage::CloseOutput() {
 void CKWUnzipPackage::Fail(int64_t offset, const std::string& why) {
   if (m_failed) return;
   m_failed = true;
+  DiscardQueue();
   m_errorText = why;
   m_errorOffset = offset;
   CloseOutput();
@@ -74,10 +142,17 @@ void CKWUnzipPackage::Fail(int64_t offset, const std::string& why) {
   KW_PKG_LOG(kPut, "error: %s at offset %lld", why.c_str(), static_cast<long long>(offset));
 }
 
+// A bad record found while parsing lies after everything queued: the queued
+// records are completed first, as they would have been without threads.
+void CKWUnzipPackage::FailParse(int64_t offset, const std::string& why) {
+  Drain(true);
+  Fail(offset, why);
+}
+
 int32_t CKWUnzipPackage::PutBuffer(const void* data, int32_t length) {
   if (m_failed) return -1;
   if (length < 0 || (length > 0 && data == nullptr)) {
-    Fail(m_streamOffset, "invalid push");
+    FailParse(m_streamOffset, "invalid push");
     return -1;
   }
   KW_PKG_LOG(kPut, "begin length:%d", length);
@@ -121,19 +196,19 @@ int32_t CKWUnzipPackage::PutBuffer(const void* data, int32_t length) {
     // Lengths are checked before anything is buffered: a well-formed stream
     // never carries these, and trusting them would read or write out of bounds.
     if (len < 0) {
-      Fail(recOffset, "negative record length " + std::to_string(len));
+      FailParse(recOffset, "negative record length " + std::to_string(len));
       break;
     }
     if (len == 0) {
-      Fail(recOffset, "empty record of type " + std::to_string(type));
+      FailParse(recOffset, "empty record of type " + std::to_string(type));
       break;
     }
     if (len > kMaxCompressedChunk) {
-      Fail(recOffset, "record length " + std::to_string(len) + " exceeds the format's limit");
+      FailParse(recOffset, "record length " + std::to_string(len) + " exceeds the format's limit");
       break;
     }
     if ((type == kRecordBegin || type == kRecordEnd) && len != kDescriptorSize) {
-      Fail(recOffset, "file record of length " + std::to_string(len));
+      FailParse(recOffset, "file record of length " + std::to_string(len));
       break;
     }
     const int32_t whole = kRecordHeaderSize + len;
@@ -153,7 +228,11 @@ int32_t CKWUnzipPackage::PutBuffer(const void* data, int32_t length) {
       m_streamOffset += whole;
     }
     m_fill = 0;
-    OnRecord(type, rec + kRecordHeaderSize, len, recOffset);
+    if (m_pool) {
+      Queue(type, rec + kRecordHeaderSize, len, recOffset);
+    } else {
+      OnRecord(type, rec + kRecordHeaderSize, len, recOffset);
+    }
     KW_PKG_LOG(kPut, "length:%d", left);
   }
   return m_failed ? -1 : 0;
@@ -248,6 +327,12 @@ void CKWUnzipPackage::OnWriteFile(const uint8_t* payload, int32_t length, int64_
   if (m_fd < 0) return;  // No file open: the chunk is consumed without effect.
   uLongf produced = kChunkSize;
   const int rc = ::uncompress(m_output.get(), &produced, payload, static_cast<uLong>(length));
+  WriteInflated(rc, m_output.get(), produced, length, offset);
+}
+
+void CKWUnzipPackage::WriteInflated(int rc, const uint8_t* out, unsigned long produced,
+                                    int32_t length, int64_t offset) {
+  if (m_fd < 0) return;
   if (rc == Z_BUF_ERROR) {
     Fail(offset, "chunk inflates beyond 3200000 bytes");
     return;
@@ -258,7 +343,7 @@ void CKWUnzipPackage::OnWriteFile(const uint8_t* payload, int32_t length, int64_
     m_fileBad = true;
     produced = 0;
   }
-  if (produced > 0 && !WriteAll(m_fd, m_output.get(), produced)) {
+  if (produced > 0 && !WriteAll(m_fd, out, produced)) {
     KW_PKG_LOG(kWrite, "error: cannot write %s (%s)", m_currentPath.c_str(), std::strerror(errno));
     m_fileBad = true;
     CloseOutput();

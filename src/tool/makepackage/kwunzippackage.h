@@ -26,10 +26,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "tool/makepackage/kwpkgformat.h"
+
+class KwInflatePool;
 
 class CKWUnzipPackage {
  public:
@@ -50,11 +53,22 @@ class CKWUnzipPackage {
   void SetOwnerText(char* text) { m_ownerText = text; }
   char* OwnerText() const { return m_ownerText; }
 
+  // Inflates chunks on `threads` worker threads; 1 (the default) inflates on
+  // the pushing thread and finishes every record within its push.  With more,
+  // files are still created, written and reported in stream order on the
+  // pushing thread, but a record's work may complete during a later push:
+  // call Finish() after the last push.  Set before the first push.
+  void SetThreads(int threads);
+  // Completes all queued work.  Returns 0, or -1 when the unpacker failed.
+  int32_t Finish();
+
   // Appends `length` bytes of the stream and acts on every complete record.
   // Returns 0, or -1 when the unpacker is (or just became) failed; a
   // negative length or a null pointer with a positive length fails it too.
   int32_t PutBuffer(const void* data, int32_t length);
 
+  // The counters and states below are exact after Finish() (always, with one
+  // thread).
   // Decompressed bytes written through this unpacker; never reset.
   int64_t Total() const { return m_total; }
   // Stream bytes accepted so far (the offset of the next pushed byte).
@@ -80,8 +94,18 @@ class CKWUnzipPackage {
   void OnRecord(int32_t type, const uint8_t* payload, int32_t length, int64_t offset);
   void OnBeginFile(const uint8_t* payload);
   void OnWriteFile(const uint8_t* payload, int32_t length, int64_t offset);
+  // Appends one inflated chunk (`rc` the zlib result) to the current file.
+  void WriteInflated(int rc, const uint8_t* out, unsigned long produced, int32_t length,
+                     int64_t offset);
+  // Threaded mode: queues a record in stream order, and acts on queued records
+  // whose chunks are ready (all of them, or at least the oldest, when `wait`).
+  void Queue(int32_t type, const uint8_t* payload, int32_t length, int64_t offset);
+  void Drain(bool all);
+  void DrainOne();
+  void DiscardQueue();
   void OnEndFile(const uint8_t* payload);
   void Fail(int64_t offset, const std::string& why);
+  void FailParse(int64_t offset, const std::string& why);
   void CloseOutput();
   // Opens the file for `name` below the target folder without following any
   // symbolic link inside the target tree; -1 on failure.
@@ -111,4 +135,15 @@ class CKWUnzipPackage {
   bool m_failed = false;
   std::string m_errorText;
   int64_t m_errorOffset = -1;
+
+  struct QueuedRecord {
+    int32_t type;
+    int slot;  // Data records: the pool slot; else -1.
+    int32_t length;
+    int64_t offset;
+    std::unique_ptr<uint8_t[]> desc;  // File records: the 528-byte descriptor.
+  };
+  int m_threads = 1;
+  std::unique_ptr<KwInflatePool> m_pool;
+  std::deque<QueuedRecord> m_queue;
 };

@@ -1,0 +1,60 @@
+// KwInflatePool: inflates the unpacker's data chunks on worker threads while
+// the pushing thread parses and writes files.
+//
+// The unpacker copies each compressed chunk into a free slot (Acquire, then
+// Submit) and later collects the slots in stream order (Wait).  The number of
+// slots is bounded (two per worker), each with one compressed record's room
+// (4,200,000 bytes) and one chunk's output (3,200,000 bytes), so memory does
+// not grow with the package.  Owned by one unpacker; used by its pushing
+// thread only, apart from the workers it runs.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class KwInflatePool {
+ public:
+  struct Slot {
+    std::unique_ptr<uint8_t[]> in;
+    std::unique_ptr<uint8_t[]> out;
+    int32_t length = 0;          // Compressed bytes in `in`.
+    unsigned long produced = 0;  // Inflated bytes in `out`.
+    int rc = 0;                  // zlib result.
+    bool busy = false;
+    bool done = false;
+  };
+
+  explicit KwInflatePool(int workers);
+  ~KwInflatePool();
+  KwInflatePool(const KwInflatePool&) = delete;
+  KwInflatePool& operator=(const KwInflatePool&) = delete;
+
+  // A free slot index, or -1 when all are busy.
+  int TryAcquire();
+  Slot& At(int i) { return m_slots[static_cast<size_t>(i)]; }
+  // Queues slot `i` (its `in` and `length` filled) for inflation.
+  void Submit(int i);
+  // Waits until slot `i` is inflated; returns it.  Release() frees it.
+  Slot& Wait(int i);
+  bool IsDone(int i);
+  void Release(int i);
+
+  // Inflates `length` bytes into `out` (capacity one chunk), as a worker does.
+  static void Inflate(Slot* s);
+
+ private:
+  void Worker();
+
+  std::vector<Slot> m_slots;
+  std::mutex m_mutex;
+  std::condition_variable m_work;
+  std::condition_variable m_doneCv;
+  std::deque<int> m_jobs;
+  bool m_stop = false;
+  std::vector<std::thread> m_workers;
+};

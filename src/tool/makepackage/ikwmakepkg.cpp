@@ -284,16 +284,21 @@ int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string
   }
   if (m_volumeFd < 0 && (m_writeFailed || OpenVolume(true) != 0)) return -1;
   if (!m_pipeline) m_pipeline.reset(new KwChunkPipeline(this, m_threads));
-  const int src = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC);
+  // The size counts towards the total once the file is looked up, even when
+  // it then cannot be opened; the progress display expects that.
   struct stat st;
-  if (src < 0 || ::fstat(src, &st) != 0) {
-    KW_PKG_LOG(kMakeOne, "error: cannot open %s", sourcePath.c_str());
-    if (src >= 0) ::close(src);
+  if (::stat(sourcePath.c_str(), &st) != 0) {
+    KW_PKG_LOG(kMakeOne, "error: cannot find %s", sourcePath.c_str());
     return -1;
   }
   d.size = st.st_size;
   d.mtimeMs = FileTimeToPkgMs(UnixToFileTime(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
   m_total += d.size;
+  const int src = ::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (src < 0) {
+    KW_PKG_LOG(kMakeOne, "error: cannot open %s", sourcePath.c_str());
+    return -1;
+  }
   ::posix_fadvise(src, 0, 0, POSIX_FADV_SEQUENTIAL);
   uint8_t desc[kDescriptorSize];
   EncodeDescriptor(desc, d);

@@ -84,10 +84,10 @@ class RecordingOwner : public IKWInstallEngineOwner {
 
 // One product tree and its package for the whole suite: three volumes, the
 // first two larger than a download segment.
+constexpr int64_t kBigFile = 26000000;
+
 struct Suite {
-  kwtest::TempDir dir;
   ProductTree tree;
-  std::string source;
   std::string package;
   int volumes = 0;
 };
@@ -107,11 +107,14 @@ class EngineInstall : public ::testing::Test {
   static void SetUpTestSuite() {
     KwCurlBindForExecutable(BinDir().c_str());
     g_suite = new Suite;
-    g_suite->tree = MakeProductTree(26000000);
-    g_suite->source = g_suite->dir / "source";
-    g_suite->package = g_suite->dir / "package";
-    WriteProductTree(g_suite->tree, g_suite->source);
-    g_suite->volumes = PackTree(g_suite->source, g_suite->package, 13000000);
+    g_suite->tree = MakeProductTree(kBigFile);
+    g_suite->package = CachedPackage(g_suite->tree, kBigFile, 13000000);
+    int volumes = 0;
+    while (fs::exists(g_suite->package + "/V2.0.0_" + std::string(volumes < 10 ? "00" : "0") +
+                      std::to_string(volumes) + ".kwk")) {
+      ++volumes;
+    }
+    g_suite->volumes = volumes;
   }
   static void TearDownTestSuite() {
     delete g_suite;
@@ -358,8 +361,9 @@ TEST_F(EngineInstall, PackageAppendedToTheInstaller) {
   bytes += std::string(8, '\x01') + std::string(8, '\x02') + std::string(8, '\x03');
   bytes += std::string("V2.0.0\0\0", 8);
   // One volume holds the whole package when the threshold is never reached.
-  std::string single = dir_ / "single";
-  ASSERT_EQ(PackTree(g_suite->source, single, 1LL << 40), 1);
+  std::string single = CachedPackage(g_suite->tree, kBigFile, 1LL << 40);
+  ASSERT_TRUE(fs::exists(single + "/V2.0.0_000.kwk"));
+  ASSERT_FALSE(fs::exists(single + "/V2.0.0_001.kwk"));
   bytes += kwtest::ReadFile(single + "/V2.0.0_000.kwk");
   kwtest::WriteFile(installer, bytes);
 

@@ -79,6 +79,24 @@ int PackTree(const std::string& source, const std::string& out, int64_t threshol
   return static_cast<int>(maker.Volumes().size());
 }
 
+std::string CachedPackage(const ProductTree& tree, int64_t bigBytes, int64_t threshold) {
+  // Bump the generation when the tree or the packing changes.
+  std::string folder = std::string(KW_BUILD_DIR) + "/test-cache/engine-g1-" +
+                       std::to_string(bigBytes) + "-" + std::to_string(threshold);
+  if (fs::exists(folder + "/list.json")) return folder;
+  // Made aside and renamed into place, so parallel test processes never see
+  // a half-made package; the loser of the race drops its copy.
+  std::string work = folder + ".tmp" + std::to_string(getpid());
+  fs::remove_all(work);
+  WriteProductTree(tree, work + "/source");
+  if (PackTree(work + "/source", work + "/package", threshold) <= 0) return "";
+  fs::create_directories(fs::path(folder).parent_path());
+  std::error_code ec;
+  fs::rename(work + "/package", folder, ec);
+  fs::remove_all(work, ec);
+  return fs::exists(folder + "/list.json") ? folder : "";
+}
+
 std::string CompareTree(const ProductTree& tree, const std::string& folder) {
   size_t seen = 0;
   std::error_code ec;

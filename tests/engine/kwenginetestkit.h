@@ -26,6 +26,11 @@ void WriteProductTree(const ProductTree& tree, const std::string& folder);
 // with a lowered volume threshold; returns the number of volumes.
 int PackTree(const std::string& source, const std::string& out, int64_t threshold);
 
+// The package of MakeProductTree(bigBytes) packed with `threshold`, made
+// once in the build folder and shared by every test process (each test runs
+// in a process of its own under ctest).  Returns its folder, or "" on failure.
+std::string CachedPackage(const ProductTree& tree, int64_t bigBytes, int64_t threshold);
+
 // Empty when `folder` holds exactly the tree's files with their bytes and
 // times; otherwise the first difference.
 std::string CompareTree(const ProductTree& tree, const std::string& folder);

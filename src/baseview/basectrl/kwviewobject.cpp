@@ -17,8 +17,9 @@ void CKWBaseViewObject::SetPlaceholder(const std::string& cue) {
 
 int CKWBaseViewObject::EffectiveFontSize() const {
   if (fontSize >= 1) return fontSize;
-  if (style == 1) return 16;
-  if (style == 3) return 9;
+  // Edit boxes of styles 1 and 3 are the large and the small variant.
+  if (type == kKwCellEdit && style == 1) return 16;
+  if (type == kKwCellEdit && style == 3) return 9;
   return 12;
 }
 

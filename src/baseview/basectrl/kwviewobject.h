@@ -107,7 +107,8 @@ class CKWBaseViewObject {
   // Keeps at most 78 bytes, cut at a UTF-8 character boundary.
   void SetPlaceholder(const std::string& cue);
 
-  // Font size the painter and the edit control use.
+  // Font size the painter and the edit control use: the cell's own, else
+  // 12 (edit boxes: 16 for style 1, 9 for style 3).
   int EffectiveFontSize() const;
 
   // Slider: the thumb centre for the current value, and the value for a

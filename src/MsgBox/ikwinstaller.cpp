@@ -250,6 +250,7 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
     // A picture shows only once its decoding has finished.
     if (CKwImageUtil* image = logos_->GetImage(logoIndex_)) {
       image->Draw(dc, area->x, area->y, area->width, area->height);
+      logoDrawn_ = logoIndex_;
     }
   }
 
@@ -275,7 +276,11 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
 
 void CKWinstaller::KwOnRefreshTimer() {
   CIKWBaseWnd::KwOnRefreshTimer();
-  RequestRepaint();
+  // While idle the page changes only when the next picture is due or the
+  // one on show has just finished decoding; a run changes it all the time.
+  const bool pictureDue = logoClock_.elapsed() >= kLogoPeriodMs ||
+                          (logoDrawn_ != logoIndex_ && logos_->GetImage(logoIndex_) != nullptr);
+  if (engine_->RunActive() || pictureDue) RequestRepaint();
 }
 
 int CKWinstaller::StartRun() {

@@ -95,5 +95,6 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   std::unique_ptr<CIKWLogoDataMake> logos_;
   std::string chosenFolder_;
   int logoIndex_ = 0;
+  int logoDrawn_ = -1;  // index of the picture last painted
   QElapsedTimer logoClock_;
 };

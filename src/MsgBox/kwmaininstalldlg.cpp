@@ -67,6 +67,8 @@ CKWMainInstallDlg::~CKWMainInstallDlg() {
   // online page's resume table.
   delete installPage_;
   installPage_ = nullptr;
+  // Pages ended by EndEngine may still wait for their deferred deletion.
+  for (CKWinstaller* ended : findChildren<CKWinstaller*>()) delete ended;
   delete onlinePage_;
   onlinePage_ = nullptr;
   if (g_mainDialog == this) g_mainDialog = nullptr;

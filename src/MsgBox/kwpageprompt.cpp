@@ -1,8 +1,8 @@
 #include "MsgBox/kwpageprompt.h"
 
-#include <QMessageBox>
 #include <mutex>
 
+#include "app/common/ikwshowdialog.h"
 #include "language/ikwlang.h"
 
 namespace {
@@ -27,9 +27,7 @@ void KwPageMessage(QWidget* parent, const std::string& text, const std::string& 
     recorder(text, caption);
     return;
   }
-  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
-                  QString::fromStdString(text), QMessageBox::Ok, parent);
-  box.exec();
+  KwShowMessage(parent, text.c_str(), caption.c_str());
 }
 
 void KwPagePrompt(QWidget* parent, const char* key) {

@@ -21,6 +21,7 @@
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
+#include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
@@ -327,4 +328,28 @@ TEST_F(PageFlow, LanguageSwitchChangesTitleAndTexts) {
       << ReadCell(dlg.InstallPage(), kKwInstStart).text;
   SaveShot(&dlg, "install-page-zh");
   IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+}
+
+TEST_F(PageFlow, RefusedStartShowsTheSkinnedPromptInTheCurrentLanguage) {
+  KwSetPromptRecorder({});  // the real box this time
+  Serve(16 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  for (int codePage : {kKwCodePageDefault, kKwCodePageChinese}) {
+    IKWLang::Instance()->SetCodePage(codePage);
+    std::string title;
+    QTimer::singleShot(300, [&] {
+      auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      title = box->m_title;
+      SaveShot(box, codePage == 0 ? "prompt-pleasecheck-en" : "prompt-pleasecheck-zh");
+      KwPostCommand(box, 10004);  // the OK button's command
+    });
+    ASSERT_TRUE(ClickCell(dlg.InstallPage(), kKwInstStart));
+    EXPECT_EQ(title, IKWLang::Instance()->GetText("prompt"));
+  }
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  EXPECT_FALSE(dlg.InstallPage()->Engine().RunActive());
 }

@@ -83,8 +83,17 @@ TEST(ShowDialog, CaptionCloseCancelsAndKeysDoNot) {
   Box box(2);
   QTest::keyClick(box.dlg.get(), Qt::Key_Escape);
   QTest::keyClick(box.dlg.get(), Qt::Key_Return);
+  // Keys pressed in the content reach the dialog too, which ignores them.
+  QTest::keyClick(box.dlg->Content(), Qt::Key_Escape);
+  QTest::keyClick(box.dlg->Content(), Qt::Key_Enter);
   KwPump(60);
   EXPECT_FALSE(box.Ended());
+  // With close-on-cancel set, Escape in the content ends the dialog.
+  Box other(1);
+  other.dlg->m_closeOnCancel = 1;
+  QTest::keyClick(other.dlg->Content(), Qt::Key_Escape);
+  KwPump(60);
+  EXPECT_TRUE(other.Ended());
   // The close button of the drawn caption posts 10001 on the press.
   const KwCaptionLayout layout = KwComputeCaptionLayout(box.dlg->width(), false);
   const KwRect close = layout.buttons[kKwBtnClose];

@@ -213,10 +213,13 @@ void CKwFreeForm::keyPressEvent(QKeyEvent* e) {
   KwOnKeyDown(e->key(), e->isAutoRepeat() ? 1 : 0, static_cast<int>(e->modifiers()));
   const QString text = e->text();
   if (!text.isEmpty()) KwOnChar(text.at(0).unicode(), 1, 0);
+  // The hosting dialog still sees the key (Escape, Enter, Tab).
+  QWidget::keyPressEvent(e);
 }
 
 void CKwFreeForm::keyReleaseEvent(QKeyEvent* e) {
   KwOnKeyUp(e->key(), e->isAutoRepeat() ? 1 : 0, static_cast<int>(e->modifiers()));
+  QWidget::keyReleaseEvent(e);
 }
 
 void CKwFreeForm::focusInEvent(QFocusEvent* e) {

@@ -238,12 +238,13 @@ TEST(MakePkg, WalkNeverFollowsFolderLinksAndSkipsSpecialFiles) {
   EXPECT_EQ(begun, (std::vector<std::string>{"/C", "/a/x", "/b", "/blink"}));
 }
 
-TEST(MakePkg, RefusesLongNamesAndItsOwnVolumes) {
+TEST(MakePkg, RefusesUnsafeNamesAndItsOwnVolumes) {
   kwtest::TempDir src;
   const std::string deep = src.path() + "/" + std::string(200, 'd') + "/" + std::string(200, 'e');
   kwtest::WriteFile(deep + "/" + std::string(108, 'f'), "fits: 511 bytes");
   kwtest::WriteFile(deep + "/" + std::string(109, 'g'), "512 bytes: refused");
   kwtest::WriteFile(src / "z", "z");
+  kwtest::WriteFile(src / "back\\slash", "would be refused when unpacked");
   // The output folder inside the source: the volumes must not pack themselves.
   const std::string out = src / "out";
   fs::create_directories(out);
@@ -296,4 +297,21 @@ TEST(MakePkg, NoMoreThan256VolumesAndUnwritableOutput) {
   EXPECT_TRUE(volumes.empty());
   EXPECT_EQ(run.events.size(), 2u + 2 * 258);  // Every file is still reported.
   EXPECT_EQ(run.commands, std::vector<int32_t>{120});
+}
+
+TEST(MakePkg, DestroyingARunningMakerCancelsAndWaits) {
+  kwtest::TempDir src, out;
+  BuildTree(src.path());
+  {
+    IKWMakePkg maker(2);
+    maker.SetSourceFolder(src.path().c_str());
+    maker.SetOutputFolder(out.path().c_str());
+    maker.SetPackageName("P");
+    ASSERT_EQ(maker.Start(), 0);
+  }
+  // Whatever was written is a complete, listed package.
+  std::vector<KwVolumeEntry> listed = KwFindVolumes(out.path(), "P", "kwk");
+  EXPECT_EQ(kwtest::ReadFile(out / "list.json"), KwBuildListJson(listed));
+  kwtest::TempDir dest;
+  EXPECT_FALSE(pkgtest::Unpack(StreamOf(out.path()), dest.path(), 0).failed);
 }

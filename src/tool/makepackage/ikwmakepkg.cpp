@@ -71,6 +71,9 @@ IKWMakePkg::~IKWMakePkg() {
     WaitDone();
   }
   if (m_thread.joinable()) m_thread.join();
+  // Records queued by a direct makeonefile() call outside a run still land.
+  if (m_pipeline) m_pipeline->Flush();
+  m_pipeline.reset();
   CloseVolume();
 }
 
@@ -280,6 +283,14 @@ int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string
     // Cutting it would store the content under another name.
     KW_PKG_LOG(kMakeOne, "error: name longer than %d bytes:%s", kMaxNameLength, storedName.c_str());
     NoteError("name longer than 511 bytes: " + storedName);
+    return -1;
+  }
+  std::string why;
+  if (!IsSafeStoredName(storedName.c_str(), &why)) {
+    // A name the unpacker refuses (a backslash or a control byte in a file
+    // name) would be lost at install time; the release engineer hears now.
+    KW_PKG_LOG(kMakeOne, "error: %s:%s", why.c_str(), storedName.c_str());
+    NoteError(why + ": " + storedName);
     return -1;
   }
   if (m_volumeFd < 0 && (m_writeFailed || OpenVolume(true) != 0)) return -1;

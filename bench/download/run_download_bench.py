@@ -29,6 +29,8 @@ def start_server(kwserve, package, extra):
 
 def timed(cmd, **kw):
     """Runs cmd; returns (seconds, peak RSS in MiB, stdout)."""
+    # Dirty pages of the tool before must not slow down the next one.
+    os.sync()
     start = time.monotonic()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
     out = proc.stdout.read()
@@ -84,6 +86,7 @@ def one_round(args, bins, package, work, extra):
 
         target = os.path.join(work, "curl")
         fresh(target)
+        os.sync()
         start = time.monotonic()
         for name, _, u in volumes:
             subprocess.run(["curl", "-s", "-f", "-o", os.path.join(target, name), u], check=True)
@@ -123,8 +126,10 @@ def main():
 
     for label, extra in (("rate-limited %d B/s per connection" % args.rate,
                           ["--rate-limit", str(args.rate)]), ("unlimited", [])):
+        rounds = []
         for r in range(args.rounds):
             res = one_round(args, bins, package, work, extra)
+            rounds.append(res)
             mb = res["bytes"] / 1e6
             print("%s, round %d: %.0f MB" % (label, r + 1, mb))
             for tool in ("kwinstall", "aria2c", "curl"):
@@ -133,7 +138,14 @@ def main():
                   (res["aria2c"] / res["kwinstall"], res["curl"] / res["kwinstall"]))
             print("  kwinstall install phase %.2f s, peak RSS of the whole run %.1f MiB" %
                   (res["install"], res["rss"]), flush=True)
-
+        if len(rounds) > 1:
+            def median(key):
+                values = sorted(r[key] for r in rounds)
+                return values[len(values) // 2]
+            print("%s, median of %d rounds: kwinstall speed / aria2c %.2f, / curl %.2f, "
+                  "peak RSS %.1f MiB" % (label, len(rounds), median("aria2c") / median("kwinstall"),
+                                         median("curl") / median("kwinstall"), max(r["rss"] for r in rounds)),
+                  flush=True)
 
 if __name__ == "__main__":
     main()

@@ -461,6 +461,10 @@ class CKWInstallEngine::Impl {
         continue;
       }
       planFailures = 0;
+      if (!ReserveSpace(installPath_ + "/" + e.name, e.length)) {
+        Fail("the disk is full", "diskfull");
+        return false;
+      }
       if (queues_->TasksWaiting() < expectedSegments) {
         Fail(std::string("volume too large to plan: ") + e.name, nullptr);
         return false;
@@ -488,6 +492,20 @@ class CKWInstallEngine::Impl {
       if (!CheckDiskLeft()) return false;
     }
     return false;
+  }
+
+  // Reserves the blocks of a planned volume without writing them, so a disk
+  // too small for it stops the run now rather than after most of a volume.
+  // False only when the disk is full; file systems that cannot reserve are
+  // left to the writes.
+  static bool ReserveSpace(const std::string& path, int64_t length) {
+    if (length <= 0) return true;
+    int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    int r = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
+    int error = r == 0 ? 0 : errno;
+    close(fd);
+    return error != ENOSPC && error != EDQUOT;
   }
 
   // A volume that cannot be written because the disk is full would otherwise
@@ -573,11 +591,9 @@ class CKWInstallEngine::Impl {
         }
       }
       if (sampled) Repaint();
-      std::unique_ptr<KwSegmentResult> result = queues_->TakeResult();
-      if (!result) {
-        Nap(10);
-        continue;
-      }
+      // Waits for a result for at most 10 ms, waking as soon as one comes.
+      std::unique_ptr<KwSegmentResult> result = queues_->TakeResult(10);
+      if (!result) continue;
       // A result of an earlier planning would land in a file planned anew.
       if (result->head.generation == generation_) WriteSegment(*result, result->data);
       buffers_->Release(result->data);

@@ -60,10 +60,19 @@ bool KwSegmentQueues::PutResult(std::unique_ptr<KwSegmentResult>& result) {
   return true;
 }
 
-std::unique_ptr<KwSegmentResult> KwSegmentQueues::TakeResult() {
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
-  if (!lock.owns_lock()) return nullptr;
-  return std::unique_ptr<KwSegmentResult>(static_cast<KwSegmentResult*>(results_.Pop(0)));
+std::unique_ptr<KwSegmentResult> KwSegmentQueues::TakeResult(int32_t waitMs) {
+  auto take = [this]() -> void* {
+    std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+    return lock.owns_lock() ? results_.Pop(0) : nullptr;
+  };
+  void* p = take();
+  if (p == nullptr && waitMs > 0) {
+    // The queue's own wait, outside the queue mutex so the workers can push;
+    // it hands out an item only when one was there already.
+    p = results_.Pop(waitMs);
+    if (p == nullptr) p = take();
+  }
+  return std::unique_ptr<KwSegmentResult>(static_cast<KwSegmentResult*>(p));
 }
 
 int32_t KwSegmentQueues::ResultsWaiting() {

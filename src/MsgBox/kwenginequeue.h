@@ -61,7 +61,8 @@ class KwSegmentQueues : public IKwSegmentQueue {
   // False when the result queue is full or the lock timed out; the result
   // then stays with the caller.
   bool PutResult(std::unique_ptr<KwSegmentResult>& result);
-  std::unique_ptr<KwSegmentResult> TakeResult();
+  // Waits up to `waitMs` for a result when none is queued; null when none came.
+  std::unique_ptr<KwSegmentResult> TakeResult(int32_t waitMs = 0);
   int32_t ResultsWaiting();
   int32_t TasksWaiting();
 

@@ -464,35 +464,43 @@ TEST_F(EngineInstall, PauseHoldsTransfersAndStopJoinsEveryThread) {
 }
 
 TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
-  // A real full disk: a small memory file system, where root may mount one.
-  std::string small = dir_ / "small";
-  fs::create_directories(small);
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=20m") != 0) {
-    GTEST_SKIP() << "no permission to mount a small file system";
-  }
-  struct Unmount {
-    std::string path;
-    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
-  } unmount{small};
   ServerProcess server(g_suite->package, {}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
   KwSetServerBaseUrl(server.url().c_str());
-  RecordingOwner owner;
-  CKWInstallEngine engine(&owner);  // the real disk figures
-  engine.SetRequiredSpace(0);
-  const char* key = nullptr;
-  std::string target = small + "/install";
-  ASSERT_EQ(engine.StartRun(true, target.c_str(), &key), kKwStartOk);
-  auto before = std::chrono::steady_clock::now();
-  engine.WaitUntilFinished();
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
-  EXPECT_NE(engine.LastResult(), 0);
-  EXPECT_EQ(owner.messages(), std::vector<std::string>{"diskfull"});
-  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
-  EXPECT_EQ(engine.Progress().failure, "the disk is full");
-  // What verified stays for a later run; nothing was registered.
-  EXPECT_EQ(g_installStage.load(), 1);
-  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
+  // A real full disk: a small memory file system, where root may mount one.
+  // 20 MB fills up while downloading; 45 MB holds the volumes but not the
+  // unpacked product beside them.
+  for (const char* size : {"size=20m", "size=45m"}) {
+    SCOPED_TRACE(size);
+    std::string small = dir_ / (std::string("small-") + size);
+    fs::create_directories(small);
+    if (mount("tmpfs", small.c_str(), "tmpfs", 0, size) != 0) {
+      GTEST_SKIP() << "no permission to mount a small file system";
+    }
+    struct Unmount {
+      std::string path;
+      ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{small};
+    g_installStage = 0;
+    RecordingOwner owner;
+    CKWInstallEngine engine(&owner);  // the real disk figures
+    engine.SetRequiredSpace(0);
+    const char* key = nullptr;
+    std::string target = small + "/install";
+    ASSERT_EQ(engine.StartRun(true, target.c_str(), &key), kKwStartOk);
+    auto before = std::chrono::steady_clock::now();
+    engine.WaitUntilFinished();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(20));
+    EXPECT_NE(engine.LastResult(), 0);
+    EXPECT_EQ(owner.messages(), std::vector<std::string>{"diskfull"});
+    EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+    EXPECT_EQ(engine.Progress().failure, "the disk is full");
+    // What verified stays for a later run; nothing was registered.
+    EXPECT_EQ(g_installStage.load(), 1);
+    EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
+    // The larger disk got as far as unpacking.
+    EXPECT_EQ(fs::exists(target + "/V2.0.0"), std::string(size) == "size=45m");
+  }
 }
 
 // kwinstall as a child process, so it can be killed outright.

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QPainter>
+#include <QTimer>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -186,6 +187,12 @@ void CKWinstaller::DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, in
 
   for (int id : {kKwInstFolderLabel, kKwInstPath, kKwInstBrowse, kKwInstDiskLine}) {
     if (CKWBaseViewObject* cell = line->GetCell(id)) cell->visible = c.folderRowVisible;
+  }
+  if (folderRowShown_ != c.folderRowVisible) {
+    folderRowShown_ = c.folderRowVisible;
+    // The path box's native control follows its cell; widgets are not
+    // shown or hidden while painting, so right after.
+    QTimer::singleShot(0, this, [this] { PlaceEditControls(); });
   }
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstFolderLabel)) cell->text = Text("selectpath");
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstBrowse)) cell->text = Text("openf");

@@ -96,5 +96,6 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   std::string chosenFolder_;
   int logoIndex_ = 0;
   int logoDrawn_ = -1;  // index of the picture last painted
+  bool folderRowShown_ = true;
   QElapsedTimer logoClock_;
 };

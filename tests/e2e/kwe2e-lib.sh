@@ -121,9 +121,14 @@ kw_close_button() { echo "1172 24"; }          # window coordinates: caption clo
 # kw_click_prompt_ok: presses OK of the skinned message box (560 x 320, OK
 # centred in the lower half of its content below the 48-pixel caption).
 kw_click_prompt_ok() {
-  local box="" i
+  local box="" i w
   for i in $(seq 1 30); do
-    box=$(xdotool search --onlyvisible --name '^(prompt|提示)$' 2>/dev/null | head -n1 || true)
+    for w in $(xdotool search --onlyvisible --classname 'tarnwick' 2>/dev/null); do
+      if xdotool getwindowgeometry "$w" 2>/dev/null | grep -q 'Geometry: 560x320'; then
+        box=$w
+        break
+      fi
+    done
     [ -n "$box" ] && break
     sleep 0.1
   done

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -150,6 +151,7 @@ class PageFlow : public ::testing::Test {
     if (!WaitFor([&] { return dlg->InstallPage() != nullptr; }, 2000)) return nullptr;
     CKWinstaller* page = dlg->InstallPage();
     page->Engine().SetRequiredSpace(4096);
+    WaitFor([] { return false; }, 500);  // a person takes a moment to read the page
     if (!ClickCell(page, kKwInstAgree)) return nullptr;
     if (!ClickCell(page, kKwInstStart)) return nullptr;
     return page;
@@ -243,13 +245,21 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
   ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
   EXPECT_EQ(g_installStage.load(), 1);
   page->repaint();
+  // The folder row is gone while downloading, its native path box with it.
+  EXPECT_FALSE(ReadCell(page, kKwInstPath).visible);
+  QPointer<QWidget> pathControl;
+  for (QWidget* w : page->findChildren<QWidget*>()) {
+    if (w->objectName() == QString::number(kKwInstPath)) pathControl = w;
+  }
+  ASSERT_NE(pathControl, nullptr);
+  EXPECT_TRUE(WaitFor([&] { return pathControl != nullptr && !pathControl->isVisible(); }, 1000));
   SaveShot(&dlg, "install-progress-en");
 
   // The close button's request asks; Cancel keeps everything going.
   std::string question;
-  QTimer::singleShot(200, [&] {
+  QTimer::singleShot(200, &dlg, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    ASSERT_NE(box, nullptr);
+    if (box == nullptr) return;
     question = box->text().toStdString();
     box->button(QMessageBox::Cancel)->click();
   });

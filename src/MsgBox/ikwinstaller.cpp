@@ -67,8 +67,17 @@ void KwSetInstallPageHooks(KwInstallPageHooks hooks) {
   g_hooks = std::move(hooks);
 }
 
+namespace {
+
+IKWEngineDisk* HookedDisk() {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  return g_hooks.disk;
+}
+
+}  // namespace
+
 CKWinstaller::CKWinstaller(CIKWBaseDlg* owner)
-    : CIKWBaseWnd(owner), engine_(std::make_unique<CKWInstallEngine>(this)) {
+    : CIKWBaseWnd(owner), engine_(std::make_unique<CKWInstallEngine>(this, HookedDisk())) {
   SetBackground(true, kPageBackground);
   // A pause left over from an earlier page would start this run held.
   g_pauseState = 0;

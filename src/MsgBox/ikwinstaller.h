@@ -23,6 +23,7 @@
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CIKWLogoDataMake;
+class IKWEngineDisk;
 
 // Cell IDs of the page's form.
 enum KwInstallPageId : int {
@@ -50,6 +51,9 @@ struct KwInstallPageHooks {
   // Returns the chosen folder, or an empty text when cancelled.
   std::function<std::string(QWidget* parent, const std::string& start)> chooseFolder;
   std::function<void(const char* url)> openUrl;
+  // The disk measure the page's engine uses; null means the platform's.
+  // Not owned; it must outlive every page made while it is set.
+  IKWEngineDisk* disk = nullptr;
 };
 void KwSetInstallPageHooks(KwInstallPageHooks hooks);
 

@@ -64,6 +64,9 @@ done
 [ ! -e "$root/unzip.ins" ] || fail "unzip.ins left behind"
 ls "$root"/*.tmp >/dev/null 2>&1 && fail "downloaded volumes left behind"
 grep -q "\"InstallPath\"=\"$root\"" "$KW_REGISTRY_DIR/user.reg" || fail "InstallPath not stored"
+grep -q '"DisplayName"="Tarnwick"' "$KW_REGISTRY_DIR/system.reg" || fail "no uninstall entry"
+grep -q "\"UninstallString\"=\"$root/uninstall.exe\"" "$KW_REGISTRY_DIR/system.reg" ||
+  fail "uninstall entry names another uninstaller"
 desktop="$HOME/Desktop/Tarnwick.desktop"
 [ -f "$desktop" ] || fail "no desktop entry"
 grep -q "^Exec=.*$root/V2.0.0/Windows/Tarnwick.exe" "$desktop" || fail "desktop entry points elsewhere"

@@ -52,7 +52,9 @@ class ScopedHome {
 // A small product tree: the program, its settings file, the uninstaller the
 // engine moves, and `dataBytes` of incompressible data.
 inline void WriteSampleProduct(const std::string& dir, size_t dataBytes) {
-  kwtest::WriteFile(dir + "/Windows/Tarnwick.exe", "#!/bin/sh\nexit 0\n");
+  // The program notes that it ran, beside itself.
+  kwtest::WriteFile(dir + "/Windows/Tarnwick.exe",
+                    "#!/bin/sh\necho started >> \"$(dirname \"$0\")/started.log\"\n");
   kwtest::WriteFile(dir + "/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini",
                     "[LANGUAGE]\nCODEPAGE=0\n");
   kwtest::WriteFile(dir + "/ikwdriver/uninstall.exe", "uninstaller");

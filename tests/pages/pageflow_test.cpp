@@ -19,6 +19,7 @@
 
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwenginedisk.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
@@ -211,6 +212,14 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
   EXPECT_TRUE(WaitFor([&] { return ReadCell(online, kKwOnlineOpen).visible; }, 2000));
   SaveShot(&dlg, "version-page-installed-en");
 
+  // "Open" starts the installed version after writing its settings.
+  ASSERT_TRUE(ClickCell(online, kKwOnlineOpen));
+  const std::string productIni =
+      InstallRoot() + "/V2.0.0/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini";
+  EXPECT_NE(kwtest::ReadFile(productIni).find("ikwdriver/ikwactionapp.exe"), std::string::npos);
+  EXPECT_TRUE(
+      WaitFor([&] { return fs::exists(InstallRoot() + "/V2.0.0/Windows/started.log"); }, 5000));
+
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
   EXPECT_TRUE(fs::exists(InstallRoot() + "/uninstall.exe"));
@@ -362,4 +371,95 @@ TEST_F(PageFlow, RefusedStartShowsTheSkinnedPromptInTheCurrentLanguage) {
   }
   IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   EXPECT_FALSE(dlg.InstallPage()->Engine().RunActive());
+}
+
+namespace {
+
+// Reports 40 GiB free, or a hundredth of a GiB less for folders named
+// "small"; remembers the folders it was asked about.
+class FakeDisk : public IKWEngineDisk {
+ public:
+  bool Measure(const char* folder, int64_t* total, int64_t* free) override {
+    asked.push_back(folder);
+    const int64_t gib = int64_t{1} << 30;
+    *total = 100 * gib;
+    *free = std::string(folder).find("small") != std::string::npos
+                ? static_cast<int64_t>(39.99 * static_cast<double>(gib))
+                : 40 * gib;
+    return true;
+  }
+  std::vector<std::string> asked;
+};
+
+}  // namespace
+
+TEST_F(PageFlow, DiskLineBrowseAndPrivacyLink) {
+  Serve(16 * 1024);
+  FakeDisk disk;
+  std::vector<std::string> opened;
+  KwInstallPageHooks hooks;
+  hooks.disk = &disk;
+  hooks.chooseFolder = [&](QWidget*, const std::string&) { return dir_ / "small"; };
+  hooks.openUrl = [&](const char* url) { opened.push_back(url); };
+  KwSetInstallPageHooks(hooks);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  page->repaint();
+  ASSERT_EQ(disk.asked.size(), 1u);
+  EXPECT_EQ(disk.asked[0], InstallRoot());
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, "Required disk space: 40G");
+
+  // Browsing replaces the folder and measures its disk again: 39.99 GiB warns.
+  ASSERT_TRUE(ClickCell(page, kKwInstBrowse));
+  EXPECT_EQ(page->ChosenFolder(), dir_ / "small");
+  EXPECT_EQ(ReadCell(page, kKwInstPath).text, dir_ / "small");
+  ASSERT_EQ(disk.asked.size(), 2u);
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, "Required disk space: 40G Not enough disk space");
+  {
+    KwViewLockGuard lock(page->LineListMutex());
+    EXPECT_EQ(page->FindCell(kKwInstDiskLine)->textColor, 0x0000FFu);
+  }
+  SaveShot(&dlg, "install-page-low-disk-en");
+
+  ASSERT_TRUE(ClickCell(page, kKwInstPrivacy));
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], kKwPrivacyUrl);
+  KwSetInstallPageHooks({});
+}
+
+TEST_F(PageFlow, LeftoverVolumeContinuesWithoutAskingAgain) {
+  Serve(64 * 1024);
+  // A volume of an earlier download lies in the folder (its bytes are not
+  // the served ones, so it is fetched again and then verifies).
+  kwtest::WriteFile(InstallRoot() + "/V2.0.0_000.tmp", "partial");
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  EXPECT_EQ(g_installStage.load(), 1);
+  EXPECT_FALSE(online->Fresh());
+  EXPECT_STREQ(online->ResumeTable()[0].name, "V2.0.0_000.tmp");
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "Continue install..."; }, 2000));
+  SaveShot(&dlg, "version-page-continue-en");
+
+  // The link shows the install page and the run starts at once; the
+  // agreement counts as given.
+  ASSERT_TRUE(ClickCell(online, kKwOnlineInstallLink));
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  // Read before the event loop runs again: the run may end quickly.
+  CKWinstaller* page = dlg.InstallPage();
+  EXPECT_TRUE(page->Engine().RunActive() || page->Engine().RunFinished());
+  page->repaint();
+  EXPECT_FALSE(ReadCell(page, kKwInstAgree).visible);
+  EXPECT_TRUE(prompts_.empty());
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 30000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
+  EXPECT_FALSE(fs::exists(InstallRoot() + "/V2.0.0_000.tmp"));
+  // The version page asks again after the installation: nothing to continue.
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "New version V2.0.0"; }, 5000));
 }

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -173,6 +175,11 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CIKWInstallerBkg* online = dlg.OnlinePage();
+  // 1200 x 700, centred on the primary screen even when that is smaller.
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  EXPECT_EQ(dlg.geometry(), QRect(screen.left() + (screen.width() - 1200) / 2,
+                                  screen.top() + (screen.height() - 700) / 2, 1200, 700));
+  EXPECT_EQ(online->geometry(), QRect(6, 48, 1188, 646));
   EXPECT_STREQ(g_versionText, "V2.0.0");
   EXPECT_EQ(std::string(g_installPath), InstallRoot());
   EXPECT_TRUE(WaitFor(
@@ -270,6 +277,7 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr) return;
     question = box->text().toStdString();
+    SaveShot(box, "exit-question-en");
     box->button(QMessageBox::Cancel)->click();
   });
   KwPostCommand(&dlg, kCmdExitRequest);

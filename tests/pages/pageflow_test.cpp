@@ -25,6 +25,7 @@
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
+#include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
 #include "kwpagefixture.h"
@@ -333,21 +334,51 @@ TEST_F(PageFlow, UnreachableServerShowsTheErrorAndCloses) {
   EXPECT_EQ(prompts_[0].second, "error");
 }
 
+// Picks item `index` of a combo-box cell's popup list with real clicks.
+bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
+  if (!ClickCell(view, cellId)) return false;
+  IKWMShowPopMenu* menu = nullptr;
+  WaitFor(
+      [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          auto* m = qobject_cast<IKWMShowPopMenu*>(w);
+          if (m != nullptr && m->isVisible()) menu = m;
+        }
+        return menu != nullptr;
+      },
+      2000);
+  if (menu == nullptr) return false;
+  CIKWBasePopup* list = menu->findChild<CIKWBasePopup*>();
+  if (list == nullptr) return false;
+  list->repaint();
+  QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
+  return WaitFor([&] { return !menu->isVisible(); }, 2000);
+}
+
 TEST_F(PageFlow, LanguageSwitchChangesTitleAndTexts) {
   Serve(16 * 1024);
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);  // the start-up language
   CKWMainInstallDlg dlg;
   Open(&dlg);
-  EXPECT_STREQ(dlg.m_title, "Tarnwick");
-  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
-  KwPostCommand(&dlg, kCmdCaption);
-  ASSERT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "塔恩维克"; }, 2000));
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  EXPECT_STREQ(dlg.m_title, "塔恩维克");
   EXPECT_TRUE(WaitFor(
-      [&] {
-        return ReadCell(dlg.OnlinePage(), kKwOnlineInstallLink).text == "最新版本 V2.0.0下载安装";
-      },
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "最新版本 V2.0.0下载安装"; },
       2000))
-      << ReadCell(dlg.OnlinePage(), kKwOnlineInstallLink).text;
+      << ReadCell(online, kKwOnlineInstallLink).text;
   SaveShot(&dlg, "version-page-zh");
+
+  // English from the page's own list: the title follows through 9103.
+  ASSERT_TRUE(ChooseFromCombo(online, kKwOnlineLanguage, 0));
+  EXPECT_EQ(IKWLang::Instance()->CodePage(), kKwCodePageDefault);
+  EXPECT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "Tarnwick"; }, 2000));
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "New version V2.0.0"; }, 2000));
+  EXPECT_EQ(dlg.windowTitle().toStdString(), "Tarnwick");
+
+  // And back to Chinese; the install page made afterwards speaks it too.
+  ASSERT_TRUE(ChooseFromCombo(online, kKwOnlineLanguage, 1));
+  EXPECT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "塔恩维克"; }, 2000));
   KwPostCommand(&dlg, kCmdStartOnline);
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
   EXPECT_TRUE(

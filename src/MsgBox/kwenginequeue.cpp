@@ -28,7 +28,7 @@ KwSegmentQueues::~KwSegmentQueues() = default;
 
 void KwSegmentQueues::DiscardWaiting() {
   std::lock_guard<std::mutex> own(taskLock_);
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
   while (void* p = tasks_.Pop(0)) ReleaseTask(p);
 }
 
@@ -42,18 +42,18 @@ void KwSegmentQueues::QueueSegment(const PackageEntry& entry, int64_t offset, in
   task->entry = entry;
   task->generation = generation_;
   std::lock_guard<std::mutex> own(taskLock_);
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
   if (tasks_.Push(task.get()) == 0) task.release();
 }
 
 std::unique_ptr<KwSegmentTask> KwSegmentQueues::TakeTask() {
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
   if (!lock.owns_lock()) return nullptr;
   return std::unique_ptr<KwSegmentTask>(static_cast<KwSegmentTask*>(tasks_.Pop(0)));
 }
 
 bool KwSegmentQueues::PutResult(std::unique_ptr<KwSegmentResult>& result) {
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
   if (!lock.owns_lock()) return false;
   if (results_.Push(result.get()) != 0) return false;
   result.release();
@@ -62,7 +62,7 @@ bool KwSegmentQueues::PutResult(std::unique_ptr<KwSegmentResult>& result) {
 
 std::unique_ptr<KwSegmentResult> KwSegmentQueues::TakeResult(int32_t waitMs) {
   auto take = [this]() -> void* {
-    std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+    std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
     return lock.owns_lock() ? results_.Pop(0) : nullptr;
   };
   void* p = take();
@@ -86,7 +86,7 @@ void KwSegmentQueues::BalanceLastRound(int workers) {
   // Pieces below this size are not worth a request of their own.
   constexpr int64_t kMinPiece = 1 << 20;
   std::lock_guard<std::mutex> own(taskLock_);
-  std::unique_lock<std::timed_mutex> lock(queueMutex_, kQueueWait);
+  std::unique_lock<KwBoundedMutex> lock(queueMutex_, kQueueWait);
   std::vector<std::unique_ptr<KwSegmentTask>> tasks;
   while (void* p = tasks_.Pop(0)) tasks.emplace_back(static_cast<KwSegmentTask*>(p));
   std::sort(tasks.begin(), tasks.end(),

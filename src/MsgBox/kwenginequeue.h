@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "MsgBox/kwenginefetch.h"
+#include "baseutil/kwboundedmutex.h"
 #include "baseutil/kwfifolist.h"
 #include "tool/http/kwfiledownloadctrl.h"
 #include "tool/http/kwpackageentry.h"
@@ -67,7 +68,7 @@ class KwSegmentQueues : public IKwSegmentQueue {
   int32_t TasksWaiting();
 
  private:
-  std::timed_mutex queueMutex_;
+  KwBoundedMutex queueMutex_;
   std::mutex taskLock_;
   CKWFIFOList tasks_;
   CKWFIFOList results_;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
@@ -215,39 +216,50 @@ void CIKWInstallerBkg::StartServerQuery() {
 }
 
 void CIKWInstallerBkg::RunServerQuery() {
-  g_onlinePage = this;
   KW_LOG(4, "CIKWInstallerBkg::togetver", "======");
   const std::string folder = KwDefaultInstallPath();
-  KwCopyText(g_installPath, kFolderSize, folder.c_str());
-
   CKWDownloadUtilFor util;
   util.SetAbortCheck(&AbortQuery, &stopping_);
   KwServerQueryResult result;
   KwRunServerQuery(&util, folder, &result);
   if (result.status < 0) {
     KW_LOG(4, "CIKWInstallerBkg::togetver", "version query failed: %d", result.status);
-    queriesDone_++;
+  }
+  // The process-wide texts and the install stage are read by painting and
+  // by the engine; they are written on the window thread only, so no reader
+  // ever sees half a text.  A page destroyed meanwhile drops the call.
+  QMetaObject::invokeMethod(
+      this, [this, folder, result] { ApplyServerQuery(folder, result); }, Qt::QueuedConnection);
+}
+
+void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
+                                        const KwServerQueryResult& result) {
+  g_onlinePage = this;
+  // While an installation is under way its folder, stage and table belong
+  // to the engine; an answer arriving then only updates the version text.
+  const auto* dialog = dynamic_cast<const CKWMainInstallDlg*>(GetOwnerDlg());
+  const bool installing = dialog != nullptr && dialog->InstallPageShown();
+  if (!installing) KwCopyText(g_installPath, kFolderSize, folder.c_str());
+  queriesDone_++;
+  if (result.status < 0) {
     // The page closes the installer; the query stays marked busy so nothing
     // asks again while the message is up.
-    if (!stopping_) KwPostCommand(this, kCmdServerUnreachable);
+    KwPostCommand(this, kCmdServerUnreachable);
     return;
   }
   KwCopyText(g_versionText, kVersionTextSize, result.version.c_str());
-  fresh_ = result.fresh;
-  g_installStage = result.fresh ? 0 : 1;
-  if (!result.fresh) {
-    KwFillResumeTable(resume_.data(), kKwResumeEntries, result.volumeNames);
+  if (!installing) {
+    fresh_ = result.fresh;
+    g_installStage = result.fresh ? 0 : 1;
+    if (!result.fresh) KwFillResumeTable(resume_.data(), kKwResumeEntries, result.volumeNames);
   }
-  queriesDone_++;
   // Unlike a query that failed, an answered one frees the page for the next
   // (command 9104 after an installation), so the label and the continue
   // state follow what is on disk then.
   busy_ = false;
-  // The folder may have changed from the one scanned at construction (no
-  // stored install path then); list what lies in the folder now in use.
-  QMetaObject::invokeMethod(
-      this, [this] { ReFlushVersion(); }, Qt::QueuedConnection);
-  RequestRepaint();
+  // The folder may differ from the one scanned at construction (no stored
+  // install path then); list what lies in the folder now in use.
+  ReFlushVersion();
 }
 
 void CIKWInstallerBkg::StartSelectedVersion() {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "MsgBox/kwengineresume.h"
+#include "MsgBox/kwpagequery.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CKwImageUtil;
@@ -71,6 +72,7 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
   void FillLanguageList(CKWOneLineForm* line);
   void StartServerQuery();
   void RunServerQuery();
+  void ApplyServerQuery(const std::string& folder, const KwServerQueryResult& result);
   void StartSelectedVersion();
 
   std::unique_ptr<CKwImageUtil> emblem_;

@@ -15,11 +15,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -107,15 +109,18 @@ int64_t SourceBytes(const std::string& dir) {
   return sum;
 }
 
+// The maker's thread names the current file; the main thread draws.
 struct MakeView {
-  KwProgress* progress;
+  std::mutex mutex;
   std::string current;
 };
 
-int OnMakeProgress(void* ctx, int32_t code, const char* text, int64_t total) {
+int OnMakeProgress(void* ctx, int32_t code, const char* text, int64_t) {
   auto* v = static_cast<MakeView*>(ctx);
-  if (code == IKWMakePkg::kCodeFileBegin) v->current = text;
-  v->progress->Update(total, v->current);
+  if (code == IKWMakePkg::kCodeFileBegin) {
+    std::lock_guard<std::mutex> lock(v->mutex);
+    v->current = text;
+  }
   return 0;
 }
 
@@ -173,14 +178,22 @@ int CmdMake(const std::vector<std::string>& args) {
   if (ec) return Fail("make: cannot create " + out + ": " + ec.message());
 
   KwProgress progress("make", SourceBytes(src));
-  MakeView view{&progress, {}};
+  MakeView view;
   IKWMakePkg maker(threads, volumeSize);
   maker.SetSourceFolder(src.c_str());
   maker.SetOutputFolder(out.c_str());
   maker.SetPackageName(name.c_str());
   maker.SetCallback(&OnMakeProgress, &view);
-  maker.SetRunning();
-  maker.Run();
+  maker.Start();
+  while (!maker.Done()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::string current;
+    {
+      std::lock_guard<std::mutex> lock(view.mutex);
+      current = view.current;
+    }
+    progress.Update(maker.BytesRead(), current);
+  }
   progress.Finish();
   if (maker.Result() != 0) return Fail("make: " + maker.ErrorText());
   int64_t bytes = 0;

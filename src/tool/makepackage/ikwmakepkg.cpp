@@ -107,6 +107,7 @@ void IKWMakePkg::Report(int32_t code, const char* text) {
 void IKWMakePkg::Run() {
   m_volumes.clear();
   m_total = 0;
+  m_bytesRead = 0;
   m_filesPacked = m_filesFailed = 0;
   m_writeFailed = m_listWritten = false;
   m_errorText.clear();
@@ -327,6 +328,7 @@ int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string
     if (n > 0) {
       m_pipeline->SubmitChunk(static_cast<int32_t>(n));
       read += n;
+      m_bytesRead += n;
     } else {
       m_pipeline->ReleaseInput();
     }

@@ -93,6 +93,9 @@ class IKWMakePkg {
   // Results, valid once Done().
   const std::vector<KwVolumeEntry>& Volumes() const { return m_volumes; }
   int64_t Total() const { return m_total; }
+  // Source bytes read into chunks so far; any thread may poll it for a
+  // progress display finer than the per-file callback.
+  int64_t BytesRead() const { return m_bytesRead.load(); }
   int32_t FilesPacked() const { return m_filesPacked; }
   int32_t FilesFailed() const { return m_filesFailed; }
   // 0 when every file was packed and everything was written; -1 when the run
@@ -124,6 +127,7 @@ class IKWMakePkg {
   int64_t m_volumePayload = 0;
   std::atomic<int32_t> m_running{0};
   std::atomic<int32_t> m_done{1};
+  std::atomic<int64_t> m_bytesRead{0};
   std::string m_outputFolder;
   std::string m_packageName;
   std::string m_sourceFolder;

@@ -571,6 +571,14 @@ TEST_F(EngineInstall, CommandLineReportsRefusalsAndFailures) {
                                   out)),
             1);
   EXPECT_NE(kwtest::ReadFile(out).find("failed"), std::string::npos);
+  // An install server that never answers ends an unattended run.
+  std::string ini = dir_ / "itarnwick.ini";
+  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=0\n");
+  EXPECT_EQ(WaitExit(SpawnInstall({"--server", "http://127.0.0.1:9", "--dir", dir_ / "other",
+                                   "--agree", "--ini", ini, "--stall-timeout", "2"},
+                                  out)),
+            1);
+  EXPECT_NE(kwtest::ReadFile(out).find("nothing moved"), std::string::npos);
   EXPECT_EQ(WaitExit(SpawnInstall({"--volume", Volume(0), "--dir", install_, "--agree"}, out)), 0)
       << kwtest::ReadFile(out);
   EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");

@@ -54,6 +54,8 @@ const char* kUsage =
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
     "  --timing          print the seconds of each phase at the end\n"
+    "  --stall-timeout S give up when nothing moves for S seconds (default 300,\n"
+    "                    0 waits for ever, as the installer window does)\n"
     "  --help            this text\n"
     "\n"
     "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
@@ -89,7 +91,7 @@ std::string Absolute(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string server, volume, dir, ini;
+  std::string server, volume, dir, ini, stall = "300";
   bool agree = false, plain = false, quiet = false, timing = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -110,6 +112,9 @@ int main(int argc, char** argv) {
       ok = value(&dir);
     } else if (a == "--ini") {
       ok = value(&ini);
+    } else if (a == "--stall-timeout") {
+      ok = value(&stall) && !stall.empty() &&
+           stall.find_first_not_of("0123456789") == std::string::npos;
     } else if (a == "--agree") {
       agree = true;
     } else if (a == "--plain") {
@@ -176,6 +181,12 @@ int main(int argc, char** argv) {
   bool installing = false;
   auto lastPlain = std::chrono::steady_clock::now() - std::chrono::seconds(10);
   std::string lastPhase;
+  // The engine keeps asking an unreachable server for ever, as a window
+  // would until its user cancels; unattended runs need an end.
+  const long long stallSeconds = std::atoll(stall.c_str());
+  auto lastMove = std::chrono::steady_clock::now();
+  int64_t lastDone = -1;
+  int32_t lastStage = -1;
   int ticks = 0;
   while (!engine.RunFinished()) {
     // Short polls so the phase change is timed closely; the display keeps
@@ -184,6 +195,24 @@ int main(int argc, char** argv) {
     if (!installing && g_installStage.load() == 2) {
       installing = true;
       install_at = std::chrono::steady_clock::now();
+    }
+    {
+      KwEngineProgress now = engine.Progress();
+      auto at = std::chrono::steady_clock::now();
+      // Bytes arriving count as movement even before a whole segment lands.
+      if (now.doneBytes != lastDone || g_installStage.load() != lastStage || now.speed > 0) {
+        lastDone = now.doneBytes;
+        lastStage = g_installStage.load();
+        lastMove = at;
+      } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {
+        engine.Stop();
+        if (tty) std::fputs("\n", stdout);
+        std::fprintf(stderr,
+                     "kwinstall: installation failed: nothing moved for %lld seconds "
+                     "(server unreachable or not answering?)\n",
+                     stallSeconds);
+        return 1;
+      }
     }
     if (++ticks % 10 != 0 && !g_interrupted) continue;
     if (g_interrupted) {

@@ -9,6 +9,7 @@
 #include "MsgBox/ikwinstallerdownloadstart.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,9 +217,21 @@ class CKWInstallEngine::Impl {
     active_ = true;
     finished_ = false;
     end_ = false;
-    runThread_ = std::thread([this] { RunThread(); });
-    writerThread_ = std::thread([this] { WriterThread(); });
-    for (auto& w : workers_) w = std::thread([this] { WorkerThread(); });
+    // Named, so a debugger or profiler tells the run's threads apart.
+    runThread_ = std::thread([this] {
+      pthread_setname_np(pthread_self(), "kw-run");
+      RunThread();
+    });
+    writerThread_ = std::thread([this] {
+      pthread_setname_np(pthread_self(), "kw-writer");
+      WriterThread();
+    });
+    for (auto& w : workers_) {
+      w = std::thread([this] {
+        pthread_setname_np(pthread_self(), "kw-download");
+        WorkerThread();
+      });
+    }
     Repaint();
     return kKwStartOk;
   }

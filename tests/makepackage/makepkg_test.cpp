@@ -284,6 +284,10 @@ TEST(MakePkg, CancelKeepsAConsistentPackage) {
     EXPECT_EQ(kwtest::ReadFile(dest / "bin/exact").size(), size_t(kwpkg::kChunkSize));
     EXPECT_FALSE(fs::exists(dest / "data/three"));
   }
+  // A stop request left over from an earlier run does not stop the next one.
+  g_makeStopFlag = 1;
+  kwtest::TempDir out;
+  EXPECT_EQ(Make(src.path(), out.path(), 1, kwpkg::kVolumeThreshold), 0);
 }
 
 TEST(MakePkg, NoMoreThan256VolumesAndUnwritableOutput) {

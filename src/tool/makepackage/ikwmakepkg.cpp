@@ -83,6 +83,7 @@ int32_t IKWMakePkg::Start() {
   m_volumeFd = -1;
   m_nextVolume = 0;
   m_volumePayload = 0;
+  g_makeStopFlag = 0;
   SetRunning();
   m_thread = std::thread([this] { Run(); });
   return 0;

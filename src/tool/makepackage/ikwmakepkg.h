@@ -11,11 +11,12 @@
 // The walk is depth-first with each folder's entries sorted by name, so a tree
 // gives the same bytes on every run and machine.  Names beginning with "." are
 // skipped.  A symbolic link to a folder is never followed; other non-regular
-// files (pipes, devices) are skipped; a stored name over 511 bytes is refused.
+// files (pipes, devices) are skipped; a stored name over 511 bytes, or one the
+// unpacker would refuse (a backslash or control byte), is refused and logged.
 //
 // Chunks are compressed on `threads` threads and written in stream order, so
 // the volumes are byte-identical for any thread count.  Memory stays at about
-// two chunk buffers (3.2 MB in, 4.2 MB out) per compression thread.
+// two chunk buffers (3.2 MB in, 3.2 MB out) per compression thread.
 #pragma once
 
 #include <atomic>
@@ -62,8 +63,10 @@ class IKWMakePkg {
   }
   void SetCompletion(IKWMakeCompletion* owner) { m_owner = owner; }
 
-  // Resets the per-run state, sets running and clears done together, and
-  // starts the maker's thread.  Returns 0, or -1 when a run is under way.
+  // Resets the per-run state, sets running and clears done together, clears
+  // g_makeStopFlag (a stop request belongs to the run it was made for, so it
+  // must not stop every later run), and starts the maker's thread.  Returns 0,
+  // or -1 when a run is under way.
   int32_t Start();
   // Cancel: clears running; the walk and the chunk loop stop after the current
   // chunk, the open file still gets its end record, and the partial package

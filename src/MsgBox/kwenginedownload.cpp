@@ -1,0 +1,295 @@
+// The download phase of the install engine: the run thread plans each
+// volume into segments, four workers fetch them into the run's buffer pool,
+// the writer puts them into the pre-sized volume file and sums their bytes,
+// and the run thread verifies the volume by length and checksum.
+#include <fcntl.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "MsgBox/kwenginedisk.h"
+#include "MsgBox/kwenginefinish.h"
+#include "MsgBox/kwengineimpl.h"
+#include "MsgBox/kwenginesource.h"
+#include "baseutil/ikwlog.h"
+#include "tool/http/kwdownloadutil.h"
+
+using kwengine::FileLength;
+using kwengine::kMinFreeToContinue;
+using kwengine::kPlanAttempts;
+using kwengine::kWorkerCount;
+using kwengine::NowMs;
+
+void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
+  auto* self = static_cast<Impl*>(context);
+  self->received_ += count;
+  // Holding the transfer inside the receive path stops the bytes while
+  // paused; a pause long enough to time the transfer out only costs a retry.
+  while (self->Paused() && !self->end_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+void CKWInstallEngine::Impl::DownloadPhase() {
+  CKWDownloadUtilFor util(this, &Impl::OnReceived);
+  util.SetAbortCheck(&Impl::ShouldAbort, this);
+  std::vector<PackageEntry> entries;
+  char ver[256] = {};
+  while (active_) {
+    entries.clear();
+    if (util.GetVersion(ver, sizeof(ver), entries) == 0) break;
+    Nap(1000);
+  }
+  if (!active_) return;
+  if (entries.empty()) return Fail("the install server lists no volume", nullptr);
+  if (!KwIsSafePathPart(ver)) return Fail(std::string("unusable version name: ") + ver, nullptr);
+  version_ = ver;
+  if (g_versionText[0] == '\0') KwCopyText(g_versionText, kVersionTextSize, ver);
+  destination_ = installPath_ + "/" + version_;
+  doneBytes_ = 0;
+  totalBytes_ = 0;
+  downloaded_.clear();
+
+  int64_t total = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    PackageEntry& e = entries[i];
+    while (util.GetDownloadUrl(e) != 0) {
+      if (!active_) return;
+      Nap(1000);
+    }
+    if (!KwIsSafePathPart(e.name) || e.length < 0) {
+      return Fail(std::string("unusable volume name: ") + e.name, nullptr);
+    }
+    std::snprintf(e.localPath, sizeof(e.localPath), "%s/%s", installPath_.c_str(), e.name);
+    downloaded_.push_back(e.localPath);
+    total += e.length;
+  }
+  totalBytes_ = total;
+  volumeCount_ = static_cast<int>(entries.size());
+  {
+    std::lock_guard<std::mutex> lock(speedMutex_);
+    speedMeter_.Reset(NowMs(), received_);
+  }
+
+  control_->SetFolder(installPath_.c_str());
+  for (size_t i = 0; i < entries.size() && active_; ++i) {
+    volumeIndex_ = static_cast<int>(i);
+    if (!DownloadVolume(entries[i])) return;
+  }
+  if (active_) volumesReady_ = true;
+}
+
+// Downloads one volume until it verifies; false when the run ended.
+bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
+  control_->SetVolume(e.name, e.length);
+  int64_t doneAtStart = doneBytes_;
+  int planFailures = 0;
+  int64_t expectedSegments =
+      (e.length + CKWFileDownloadCtrl::kSegmentSize - 1) / CKWFileDownloadCtrl::kSegmentSize;
+  while (active_) {
+    holdWorkers_ = true;
+    queues_->DiscardWaiting();
+    volumeWritten_ = 0;
+    volumeLength_ = e.length;
+    volumeDone_ = false;
+    volumeWriteFailed_ = false;
+    {
+      std::lock_guard<std::mutex> lock(lanesMutex_);
+      volumeLanes_ = KwChecksumLanes();
+    }
+    doneBytes_ = doneAtStart;
+    uint64_t generation = ++generation_;
+    queues_->SetGeneration(generation);
+    control_->SetVolume(e.name, e.length);
+
+    int plan = control_->PlanSegments(e, *queues_);
+    if (plan == CKWFileDownloadCtrl::kPlanComplete) {
+      doneBytes_ = doneAtStart + e.length;
+      Repaint();
+      return true;
+    }
+    if (plan != CKWFileDownloadCtrl::kPlanQueued) {
+      if (!CheckDiskLeft()) return false;
+      // A file that cannot be created for this long will not be created by
+      // waiting; the user must pick another folder.
+      if (++planFailures >= kPlanAttempts) {
+        Fail(std::string("the volume file cannot be created: ") + installPath_ + "/" + e.name,
+             "invalidpath2");
+        return false;
+      }
+      Nap(1000);
+      continue;
+    }
+    planFailures = 0;
+    if (!ReserveSpace(installPath_ + "/" + e.name, e.length)) {
+      Fail("the disk is full", "diskfull");
+      return false;
+    }
+    if (queues_->TasksWaiting() < expectedSegments) {
+      Fail(std::string("volume too large to plan: ") + e.name, nullptr);
+      return false;
+    }
+    queues_->BalanceLastRound(kWorkerCount);
+    if (e.length == 0) volumeDone_ = true;
+    holdWorkers_ = false;
+    while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    holdWorkers_ = true;
+    if (!active_) return false;
+
+    // The writer summed every byte it wrote, so the checksum of the file is
+    // known without reading the volume back; a failed write fails at once.
+    std::string path = installPath_ + "/" + e.name;
+    bool lengthOk = FileLength(path) == e.length;
+    std::string sum;
+    {
+      std::lock_guard<std::mutex> lock(lanesMutex_);
+      sum = volumeLanes_.Hex();
+    }
+    bool checksumOk = lengthOk && !volumeWriteFailed_ && strcasecmp(sum.c_str(), e.checksum) == 0;
+    if (checksumOk) return true;
+    KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d)", e.name,
+           lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1);
+    if (!CheckDiskLeft()) return false;
+  }
+  return false;
+}
+
+// Reserves the blocks of a planned volume without writing them, so a disk
+// too small for it stops the run now rather than after most of a volume.
+// False only when the disk is full; file systems that cannot reserve are
+// left to the writes.
+bool CKWInstallEngine::Impl::ReserveSpace(const std::string& path, int64_t length) {
+  if (length <= 0) return true;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return true;
+  int r = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
+  int error = r == 0 ? 0 : errno;
+  close(fd);
+  return error != ENOSPC && error != EDQUOT;
+}
+
+// A volume that cannot be written because the disk is full would otherwise
+// be fetched again forever.
+bool CKWInstallEngine::Impl::CheckDiskLeft() {
+  int64_t total = 0;
+  int64_t free = 0;
+  if (disk_->Measure(installPath_.c_str(), &total, &free) && free < kMinFreeToContinue) {
+    Fail("the disk is full", "diskfull");
+    return false;
+  }
+  return active_;
+}
+
+void CKWInstallEngine::Impl::WorkerThread() {
+  CKWDownloadUtilFor util(this, &Impl::OnReceived);
+  util.SetAbortCheck(&Impl::ShouldAbort, this);
+  while (!end_) {
+    if (holdWorkers_ || Paused()) {
+      Nap(10);
+      continue;
+    }
+    std::unique_ptr<KwSegmentTask> task = queues_->TakeTask();
+    if (!task) {
+      Nap(10);
+      continue;
+    }
+    FetchSegment(util, *task);
+  }
+}
+
+void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task) {
+  char* buffer = nullptr;
+  std::unique_ptr<char[]> own;
+  if (static_cast<size_t>(task.length) <= buffers_->size()) {
+    buffer = buffers_->Acquire(end_);
+    if (buffer == nullptr) return;
+  } else {
+    own.reset(new char[static_cast<size_t>(task.length)]);
+    buffer = own.get();
+  }
+  while (!end_ && task.generation == generation_) {
+    while (Paused() && !end_) Nap(100);
+    PackageEntry entry = task.entry;
+    // Addresses expire; every attempt asks for a fresh one.
+    util.GetDownloadUrl(entry);
+    auto result = std::make_unique<KwSegmentResult>();
+    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &result->lanes,
+                               &Impl::OnReceived, this, &Impl::ShouldAbort, this);
+    if (n != task.length) {
+      Nap(1000);
+      continue;
+    }
+    result->head = task;
+    if (own) {
+      // An oversized segment (never planned in practice) is written here.
+      WriteSegment(*result, buffer);
+      return;
+    }
+    result->data = buffer;
+    while (!end_) {
+      if (queues_->ResultsWaiting() <= kKwResultsWaitingMax && queues_->PutResult(result)) return;
+      Nap(10);
+    }
+    break;
+  }
+  if (!own) buffers_->Release(buffer);
+}
+
+void CKWInstallEngine::Impl::WriterThread() {
+  while (!end_) {
+    bool sampled = false;
+    {
+      std::lock_guard<std::mutex> lock(speedMutex_);
+      if (speedMeter_.Sample(NowMs(), received_)) {
+        speed_ = Paused() ? 0 : speedMeter_.speed();
+        sampled = true;
+      }
+    }
+    if (sampled) Repaint();
+    // Waits for a result for at most 10 ms, waking as soon as one comes.
+    std::unique_ptr<KwSegmentResult> result = queues_->TakeResult(10);
+    if (!result) continue;
+    // A result of an earlier planning would land in a file planned anew.
+    if (result->head.generation == generation_) WriteSegment(*result, result->data);
+    buffers_->Release(result->data);
+  }
+}
+
+void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* data) {
+  std::string path = installPath_ + "/" + r.head.fileName;
+  int64_t written = 0;
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    KW_LOG(4, "CKWFileDownloadCtrl::WriteData", "-=-");
+    volumeWriteFailed_ = true;
+  } else {
+    while (written < r.head.length) {
+      ssize_t n = pwrite(fd, data + written, static_cast<size_t>(r.head.length - written),
+                         r.head.offset + written);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      written += n;
+    }
+    int writeErrno = errno;
+    if (close(fd) != 0 && written == r.head.length) {
+      written = 0;
+      writeErrno = errno;
+    }
+    if (written != r.head.length) {
+      KW_LOG(4, "CKWFileDownloadCtrl::WriteData", "-=-");
+      volumeWriteFailed_ = true;
+      if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
+    } else {
+      std::lock_guard<std::mutex> lock(lanesMutex_);
+      volumeLanes_.Add(r.lanes);
+    }
+  }
+  control_->CompleteSegment(written);
+  doneBytes_ += r.head.length;
+  int64_t now = (volumeWritten_ += r.head.length);
+  if (now >= volumeLength_) volumeDone_ = true;
+  Repaint();
+}

@@ -1,0 +1,173 @@
+// The inside of the install engine, shared by its three source files:
+// start, stop and the run thread (ikwinstallerdownloadstart.cpp), the
+// download phase with its workers and writer (kwenginedownload.cpp), and
+// the install phase (kwengineinstall.cpp).  Private to the engine.
+//
+// Flags and counters shared between threads are atomics.  `active_` says
+// whether the run is still wanted (it decides 833 against 832); `end_` tells
+// every thread of the run to leave its loop.  The run thread sets `end_` as
+// its last act, Stop() sets it at once, and whoever ends a run joins all six
+// threads, so none outlives the engine.  The queues, the buffer pool and the
+// download control are made anew for each run and live until the next one
+// (or the engine's end), after every thread of the run has been joined.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/kwenginefetch.h"
+#include "MsgBox/kwenginequeue.h"
+#include "MsgBox/kwenginespeed.h"
+#include "main/kwglobals.h"
+#include "tool/http/kwfiledownloadctrl.h"
+#include "tool/http/kwpackageentry.h"
+
+class CKWDownloadUtilFor;
+class CKWUnzipPackage;
+class IKWEngineDisk;
+class IKWInstallEngineOwner;
+struct KwResumeEntry;
+
+namespace kwengine {
+
+inline constexpr int kWorkerCount = 4;
+// Segment buffers of a run: one per worker in flight and as many waiting for
+// the writer, which keeps the memory of a download near 100 MB.
+inline constexpr int kSegmentBuffers = 2 * kWorkerCount;
+// Largest piece handed to the unpacker at once: a chunk record and its header.
+inline constexpr int32_t kInstallChunk = 3200008;
+// Below this much free space the disk counts as full.
+inline constexpr int64_t kMinFreeToContinue = 1 << 20;
+// Seconds a volume file may fail to be created before the run gives up.
+inline constexpr int kPlanAttempts = 10;
+
+inline int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Size of the file at `path`, or -1.
+int64_t FileLength(const std::string& path);
+
+}  // namespace kwengine
+
+class CKWInstallEngine::Impl {
+ public:
+  Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk);
+  ~Impl();
+
+  // ---- set-up (owner thread, while no run is active) -----------------------
+
+  IKWInstallEngineOwner* owner_;
+  IKWEngineDisk* disk_;
+  int32_t runMode_;
+  int64_t requiredSpace_ = kKwDefaultRequiredSpace;
+  std::string installerFile_;
+  std::string packageSource_;
+  const KwResumeEntry* resume_ = nullptr;
+
+  // ---- run state -------------------------------------------------------------
+
+  std::atomic<bool> active_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> end_{true};
+  std::atomic<bool> stopRequested_{false};
+  std::atomic<bool> volumesReady_{false};
+  std::atomic<bool> holdWorkers_{true};
+  bool downloadRun_ = false;  // this run downloads (run thread only)
+  std::atomic<int> lastResult_{1};
+
+  std::atomic<int64_t> totalBytes_{0};
+  std::atomic<int64_t> doneBytes_{0};
+  std::atomic<int64_t> diskTotal_{0};
+  std::atomic<int64_t> diskFree_{0};
+  std::atomic<int64_t> speed_{0};
+  std::atomic<int64_t> received_{0};
+  std::atomic<int> volumeCount_{0};
+  std::atomic<int> volumeIndex_{0};
+
+  // The volume being downloaded.
+  std::atomic<int64_t> volumeWritten_{0};
+  std::atomic<int64_t> volumeLength_{0};
+  std::atomic<bool> volumeDone_{false};
+  std::atomic<bool> volumeWriteFailed_{false};
+  std::mutex lanesMutex_;
+  KwChecksumLanes volumeLanes_;  // lanes of the bytes written to the current volume
+  std::atomic<uint64_t> generation_{0};
+
+  mutable std::mutex textMutex_;
+  std::string statusLine_;
+  std::string failure_;
+  std::string failureKey_;
+
+  std::string installPath_;
+  std::string version_;
+  std::vector<std::string> downloaded_;  // local paths of the volumes this run downloaded
+  std::string destination_;
+  std::unique_ptr<KwSegmentQueues> queues_;
+  std::unique_ptr<KwSegmentBufferPool> buffers_;
+  std::unique_ptr<CKWFileDownloadCtrl> control_;
+
+  std::mutex speedMutex_;
+  KwSpeedMeter speedMeter_;
+
+  std::thread runThread_;
+  std::thread writerThread_;
+  std::thread workers_[kwengine::kWorkerCount];
+
+  std::mutex finishMutex_;
+  std::condition_variable finishedCv_;
+
+  // ---- owner calls and helpers (ikwinstallerdownloadstart.cpp) ----------------
+
+  void Repaint();
+  // Ends the run for a reason; the first reason wins.
+  void Fail(const std::string& why, const char* key);
+  void SetStatus(const char* text);
+  // Sleeps up to `ms` in small steps, returning early when the run ends.
+  void Nap(int ms);
+  bool Paused() const { return g_pauseState.load() == 2; }
+
+  // ---- start and stop ----------------------------------------------------------
+
+  int StartRun(bool agreed, const char* pathText, const char** messageKey);
+  static bool ProbeFolder(const std::string& folder);
+  void ResetRunState();
+  void Stop();
+  void JoinThreads();
+  void WaitUntilFinished();
+  KwEngineProgress Progress() const;
+
+  // ---- run thread ------------------------------------------------------------
+
+  void RunThread();
+  void EndRun();
+
+  // ---- download phase (kwenginedownload.cpp) -----------------------------------
+
+  static void OnReceived(void* context, int32_t count);
+  // Lets a running transfer end at once when the run ends.
+  static bool ShouldAbort(void* context) { return static_cast<Impl*>(context)->end_.load(); }
+  void DownloadPhase();
+  bool DownloadVolume(const PackageEntry& e);
+  static bool ReserveSpace(const std::string& path, int64_t length);
+  bool CheckDiskLeft();
+  void WorkerThread();
+  void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);
+  void WriterThread();
+  void WriteSegment(const KwSegmentResult& r, const char* data);
+
+  // ---- install phase (kwengineinstall.cpp) -------------------------------------
+
+  static int OnUnpacked(void* context, int32_t code, const char* text, int64_t total);
+  void InstallPhase(bool downloaded);
+  void FailUnpacked(const CKWUnzipPackage& unpacker, const std::string& volume);
+};

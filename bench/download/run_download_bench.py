@@ -47,51 +47,62 @@ def fresh(path):
     os.makedirs(path)
 
 
-def one_round(args, bins, package, work, extra):
+def fetch_urls(bins, url):
+    listing = subprocess.run([bins["kwbenchdl"], "urls", url], capture_output=True, text=True,
+                             check=True).stdout.split("\n")
+    return [l.split(" ", 2) for l in listing if l.strip()]
+
+
+def run_kwinstall(bins, url, work, res):
+    target = os.path.join(work, "kwinstall")
+    fresh(target)
+    ini = os.path.join(work, "bench.ini")
+    with open(ini, "w") as f:
+        f.write("[INSTALL]\nREQUIREDSPACE=1048576\n")
+    _, rss, out = timed([bins["kwinstall"], "--server", url, "--dir", target, "--agree",
+                         "--ini", ini, "--quiet", "--timing"])
+    timing = dict(l.rsplit(" ", 1) for l in out.splitlines() if l.endswith(tuple("0123456789")))
+    res["kwinstall"] = float(timing["download seconds"])
+    res["install"] = float(timing["install seconds"])
+    res["rss"] = rss
+    shutil.rmtree(target, ignore_errors=True)
+
+
+def run_aria2c(bins, url, work, res):
+    volumes = fetch_urls(bins, url)
+    target = os.path.join(work, "aria2c")
+    fresh(target)
+    inputs = os.path.join(work, "aria2c.txt")
+    with open(inputs, "w") as f:
+        for name, _, u in volumes:
+            f.write("%s\n  out=%s\n" % (u, name))
+    res["aria2c"], _, _ = timed(["aria2c", "-x4", "-s4", "-k12M", "-j1", "-q", "-d", target,
+                                 "-i", inputs, "--allow-overwrite=true"])
+    shutil.rmtree(target, ignore_errors=True)
+
+
+def run_curl(bins, url, work, res):
+    volumes = fetch_urls(bins, url)
+    target = os.path.join(work, "curl")
+    fresh(target)
+    os.sync()
+    start = time.monotonic()
+    for name, _, u in volumes:
+        subprocess.run(["curl", "-s", "-f", "-o", os.path.join(target, name), u], check=True)
+    res["curl"] = time.monotonic() - start
+    shutil.rmtree(target, ignore_errors=True)
+
+
+def one_round(bins, package, work, extra, rotation):
+    """One measurement of every tool; the order turns by `rotation`, so no
+    tool always inherits the page cache state left by the same other."""
     server, url = start_server(bins["kwserve"], package, extra)
     try:
-        listing = subprocess.run([bins["kwbenchdl"], "urls", url], capture_output=True, text=True,
-                                 check=True).stdout.split("\n")
-        volumes = [l.split(" ", 2) for l in listing if l.strip()]
-        total = sum(int(v[1]) for v in volumes)
-        res = {"bytes": total}
-
-        target = os.path.join(work, "kwinstall")
-        fresh(target)
-        ini = os.path.join(work, "bench.ini")
-        with open(ini, "w") as f:
-            f.write("[INSTALL]\nREQUIREDSPACE=1048576\n")
-        seconds, rss, out = timed([bins["kwinstall"], "--server", url, "--dir", target, "--agree",
-                                   "--ini", ini, "--quiet", "--timing"])
-        timing = dict(l.rsplit(" ", 1) for l in out.splitlines() if l.endswith(tuple("0123456789")))
-        res["kwinstall"] = float(timing["download seconds"])
-        res["install"] = float(timing["install seconds"])
-        res["rss"] = rss
-        shutil.rmtree(target, ignore_errors=True)
-
-        # Fresh addresses for the peers, in case addresses expire.
-        listing = subprocess.run([bins["kwbenchdl"], "urls", url], capture_output=True, text=True,
-                                 check=True).stdout.split("\n")
-        volumes = [l.split(" ", 2) for l in listing if l.strip()]
-
-        target = os.path.join(work, "aria2c")
-        fresh(target)
-        inputs = os.path.join(work, "aria2c.txt")
-        with open(inputs, "w") as f:
-            for name, _, u in volumes:
-                f.write("%s\n  out=%s\n" % (u, name))
-        res["aria2c"], _, _ = timed(["aria2c", "-x4", "-s4", "-k12M", "-j1", "-q", "-d", target,
-                                     "-i", inputs, "--allow-overwrite=true"])
-        shutil.rmtree(target, ignore_errors=True)
-
-        target = os.path.join(work, "curl")
-        fresh(target)
-        os.sync()
-        start = time.monotonic()
-        for name, _, u in volumes:
-            subprocess.run(["curl", "-s", "-f", "-o", os.path.join(target, name), u], check=True)
-        res["curl"] = time.monotonic() - start
-        shutil.rmtree(target, ignore_errors=True)
+        res = {"bytes": sum(int(v[1]) for v in fetch_urls(bins, url))}
+        tools = [run_kwinstall, run_aria2c, run_curl]
+        k = rotation % len(tools)
+        for tool in tools[k:] + tools[:k]:
+            tool(bins, url, work, res)
         return res
     finally:
         server.terminate()
@@ -128,7 +139,7 @@ def main():
                           ["--rate-limit", str(args.rate)]), ("unlimited", [])):
         rounds = []
         for r in range(args.rounds):
-            res = one_round(args, bins, package, work, extra)
+            res = one_round(bins, package, work, extra, r)
             rounds.append(res)
             mb = res["bytes"] / 1e6
             print("%s, round %d: %.0f MB" % (label, r + 1, mb))

@@ -46,9 +46,15 @@ cmp -s "$W/out1/B_000.kwk" "$W/outN/B_000.kwk" && echo "  1 and $N threads: iden
 echo "decompress:"
 sync
 cat "$W"/outN/*.kwk "$W/corpus.tar.gz" > /dev/null
+# Dirty pages of one run must not slow down the next: each writer starts
+# after the previous output was removed and everything was flushed.
+settle() { rm -rf "$W/tx" "$W/unpacked1"; sync; }
 measure pigzd sh -c "pigz -d -c '$W/corpus.tar.gz' > /dev/null"
+settle
 measure pigzdtar sh -c "mkdir -p '$W/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$W/tx' -xf -"
+settle
 measure unpack1 "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked1" --threads 1
+settle
 measure unpack "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked" --threads "$N"
 diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  unpacked tree equals the corpus"
 echo "checksum:"

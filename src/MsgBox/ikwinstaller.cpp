@@ -36,6 +36,11 @@ constexpr int kLogoCount = 3;
 std::mutex g_hooksMutex;
 KwInstallPageHooks g_hooks;
 
+IKWEngineDisk* HookedDisk() {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  return g_hooks.disk;
+}
+
 const char* Text(const char* key) {
   return IKWLang::Instance()->GetText(key);
 }
@@ -66,15 +71,6 @@ void KwSetInstallPageHooks(KwInstallPageHooks hooks) {
   std::lock_guard<std::mutex> lock(g_hooksMutex);
   g_hooks = std::move(hooks);
 }
-
-namespace {
-
-IKWEngineDisk* HookedDisk() {
-  std::lock_guard<std::mutex> lock(g_hooksMutex);
-  return g_hooks.disk;
-}
-
-}  // namespace
 
 CKWinstaller::CKWinstaller(CIKWBaseDlg* owner)
     : CIKWBaseWnd(owner), engine_(std::make_unique<CKWInstallEngine>(this, HookedDisk())) {

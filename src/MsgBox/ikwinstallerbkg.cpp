@@ -205,6 +205,10 @@ void CIKWInstallerBkg::OnCommandId(int command) {
 }
 
 void CIKWInstallerBkg::KwOnCreate() {
+  // The beside-package installer keeps this page hidden and installs from
+  // the volume next to it; asking a server it does not need would close it
+  // whenever that server is out of reach.
+  if (g_runMode == static_cast<int32_t>(RunMode::BesidePackage)) return;
   StartServerQuery();
 }
 

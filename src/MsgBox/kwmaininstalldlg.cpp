@@ -10,6 +10,7 @@
 
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpageversions.h"
@@ -174,9 +175,7 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       ChooseLocalPackage();
       break;
     case KwMainAction::OfferStartProduct:
-      // The beside-package installer's offer arrives with its run mode's
-      // target folder handling; until then a finished run just closes.
-      CloseDialog();
+      OfferStartProduct();
       break;
     case KwMainAction::Ignore:
       break;
@@ -231,6 +230,24 @@ void CKWMainInstallDlg::AskExit() {
                   QString::fromUtf8(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel, this);
   box.setObjectName("kwExitQuestion");
   if (box.exec() == QMessageBox::Ok) CloseDialog();
+}
+
+void CKWMainInstallDlg::OfferStartProduct() {
+  const std::string text = Text("torundir");
+  const std::string caption = Text("prompt");
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption.c_str()),
+                  QString::fromUtf8(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setObjectName("kwStartProductQuestion");
+  if (box.exec() != QMessageBox::Ok) {
+    CloseDialog();
+    return;
+  }
+  // The product lies where the engine installed it: the install folder and
+  // the version of the volume beside the installer.
+  char version[kVersionTextSize];
+  KwCopyText(version, sizeof version, g_versionText);
+  KwStartProductProgram(std::string(g_installPath) + "/" + version + "/Windows/Tarnwick.exe");
+  KwPostCommand(this, kCmdQuit);
 }
 
 void CKWMainInstallDlg::CloseDialog() {

@@ -55,6 +55,7 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   void CloseDialog();
   void ReloadTitle();
   void ChooseLocalPackage();
+  void OfferStartProduct();
 
   int installPageShown_ = 0;
   int reserved1_ = 0;

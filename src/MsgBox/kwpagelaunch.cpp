@@ -22,7 +22,11 @@ int KwStartInstalledVersion(const std::string& installPath, const std::string& v
     KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot write %s", ini.c_str());
     result = -1;
   }
-  const std::string program = folder + "/Windows/Tarnwick.exe";
+  const int started = KwStartProductProgram(folder + "/Windows/Tarnwick.exe");
+  return started != 0 ? started : result;
+}
+
+int KwStartProductProgram(const std::string& program) {
   // The package format keeps no permission bits, so an unpacked program
   // arrives as a plain file; on Windows the ".exe" name alone makes it
   // runnable.  Give its owner the right to run it, as the name promises.
@@ -30,10 +34,11 @@ int KwStartInstalledVersion(const std::string& installPath, const std::string& v
   if (::stat(program.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IXUSR) == 0) {
     ::chmod(program.c_str(), (st.st_mode & 07777) | S_IXUSR);
   }
-  const int started = KwStartDetached(program.c_str(), nullptr, (folder + "/Windows").c_str());
+  const std::string::size_type cut = program.find_last_of('/');
+  const std::string folder = cut == std::string::npos ? std::string(".") : program.substr(0, cut);
+  const int started = KwStartDetached(program.c_str(), nullptr, folder.c_str());
   if (started != 0) {
     KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot start %s: %d", program.c_str(), started);
-    return started;
   }
-  return result;
+  return started;
 }

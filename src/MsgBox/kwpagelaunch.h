@@ -6,6 +6,11 @@
 // The product's own settings file inside a version folder.
 std::string KwProductIniPath(const std::string& versionFolder);
 
+// Starts the product's program `program` detached in its own folder,
+// giving it the run right first (see below).  0, or the start's negative
+// error.
+int KwStartProductProgram(const std::string& program);
+
 // Writes the product's settings first (section "LANGUAGE" key "CODEPAGE":
 // 936 for Chinese, else 0; section "ACTIONDRIVER" key "EXE": the version
 // folder's "ikwdriver/ikwactionapp.exe"), then starts

@@ -98,7 +98,10 @@ CellState ReadCell(CKWBaseView* view, int id) {
 // A real click on a cell: press and release at its centre, then the posted
 // cell command is delivered.
 bool ClickCell(CKWBaseView* view, int id) {
-  view->repaint();  // cells get their rectangles while the row is drawn
+  // Cells get their rectangles while the row is drawn: the page must have
+  // been painted once.
+  WaitFor([&] { return view->FirstPaintDone(); }, 2000);
+  view->repaint();
   const CellState s = ReadCell(view, id);
   if (!s.found || !s.visible) return false;
   QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, s.centre);

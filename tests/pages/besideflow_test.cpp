@@ -1,0 +1,142 @@
+// The beside-package installer (run mode 5): the main dialog opens the
+// install page at once with the package volume lying next to the program,
+// installs it where the user says, offers to start the product and closes.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "MsgBox/ikwinstaller.h"
+#include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwmaininstalldlg.h"
+#include "MsgBox/kwpageprompt.h"
+#include "kwpagefixture.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    static int argc = 1;
+    static char name[] = "kwpages_beside_test";
+    static char* argv[] = {name, nullptr};
+    app_ = new QApplication(argc, argv);
+    IKWLang::StartupLoadBuiltIn();
+    IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  }
+  void TearDown() override { delete app_; }
+
+ private:
+  QApplication* app_ = nullptr;
+};
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+bool WaitFor(const std::function<bool()>& done, int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+bool ClickCell(CKWBaseView* view, int id) {
+  // Cells get their rectangles while the row is drawn: the page must have
+  // been painted once.
+  WaitFor([&] { return view->FirstPaintDone(); }, 2000);
+  view->repaint();
+  QPoint centre;
+  {
+    KwViewLockGuard lock(view->LineListMutex());
+    CKWBaseViewObject* c = view->FindCell(id);
+    if (c == nullptr || !c->visible) return false;
+    centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+  }
+  QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, centre);
+  QCoreApplication::processEvents();
+  QCoreApplication::processEvents();
+  return true;
+}
+
+class BesideFlow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home_ = std::make_unique<kwpagetest::ScopedHome>(dir_.path());
+    KwCopyText(g_exeDir, kExePathSize, (dir_ / "app").c_str());
+    fs::create_directories(dir_ / "app");
+    g_installStage = 0;
+    g_installPath[0] = '\0';
+    g_versionText[0] = '\0';
+    KwSetPromptRecorder(
+        [this](const std::string& text, const std::string&) { prompts_.push_back(text); });
+  }
+  void TearDown() override { KwSetPromptRecorder({}); }
+
+  kwtest::TempDir dir_;
+  std::unique_ptr<kwpagetest::ScopedHome> home_;
+  std::vector<std::string> prompts_;
+};
+
+}  // namespace
+
+TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
+  kwpagetest::WriteSampleProduct(dir_ / "product", 32 * 1024);
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product", dir_ / "app", "V2.0.0"));
+  ASSERT_EQ(g_runMode, static_cast<int32_t>(RunMode::BesidePackage));
+  CKWMainInstallDlg dlg;
+  dlg.show();
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  ASSERT_NE(dlg.OnlinePage(), nullptr);
+  EXPECT_FALSE(dlg.OnlinePage()->isVisible());
+  EXPECT_EQ(dlg.OnlinePage()->QueriesDone(), 0);  // no server is asked
+  EXPECT_EQ(page->ChosenFolder(), dir_ / "app");
+  page->repaint();
+  {
+    KwViewLockGuard lock(page->LineListMutex());
+    ASSERT_NE(page->FindCell(kKwInstLanguage), nullptr);
+    EXPECT_EQ(page->FindCell(kKwInstLanguage)->ComboBox()->SelectedIndex(), 1);
+  }
+
+  // The finished run offers to start the product: answer it from a timer,
+  // since the question runs its own event loop.
+  std::string offer;
+  QTimer answer;
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    offer = box->text().toStdString();
+    box->button(QMessageBox::Ok)->click();
+  });
+  answer.start(100);
+  ASSERT_TRUE(ClickCell(page, kKwInstAgree));
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 30000))
+      << "stage " << g_installStage.load() << ", run active " << page->Engine().RunActive()
+      << ", result " << page->Engine().LastResult() << ", " << page->Engine().Progress().failure;
+  EXPECT_TRUE(prompts_.empty()) << prompts_.front();
+  EXPECT_EQ(offer, "torundir");  // no built-in text: the key itself shows
+  EXPECT_TRUE(fs::exists(dir_ / "app/V2.0.0/README.txt"));
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(dir_ / "app/V2.0.0/Windows/started.log"); }, 5000));
+}
+
+TEST_F(BesideFlow, NothingBesideClosesWithoutAsking) {
+  CKWMainInstallDlg dlg;
+  dlg.show();
+  ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 3000));
+  EXPECT_EQ(dlg.InstallPage(), nullptr);
+  EXPECT_EQ(dlg.InstallPagesMade(), 0);
+}

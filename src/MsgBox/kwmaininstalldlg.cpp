@@ -24,6 +24,8 @@ CKWMainInstallDlg* g_mainDialog = nullptr;
 
 namespace {
 
+KwPackageFileChooser g_packageChooser;
+
 const char* Text(const char* key) {
   return IKWLang::Instance()->GetText(key);
 }
@@ -255,10 +257,19 @@ void CKWMainInstallDlg::CloseDialog() {
 }
 
 void CKWMainInstallDlg::ChooseLocalPackage() {
-  const QString path =
-      QFileDialog::getOpenFileName(this, QString(), QString(), "Tarnwick install files(*.kwk)");
-  if (path.isEmpty()) return;
-  StartEngine(path.toUtf8().constData());
+  std::string path;
+  if (g_packageChooser) {
+    path = g_packageChooser(this);
+  } else {
+    path = QFileDialog::getOpenFileName(this, QString(), QString(), "Tarnwick install files(*.kwk)")
+               .toStdString();
+  }
+  if (path.empty()) return;
+  StartEngine(path.c_str());
+}
+
+void KwSetPackageFileChooser(KwPackageFileChooser chooser) {
+  g_packageChooser = std::move(chooser);
 }
 
 int KwRunMainInstallDlg() {

@@ -13,6 +13,9 @@
 // reports the end of the run.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "baseview/ikwbasedlg.h"
 
 class CIKWBaseWnd;
@@ -69,6 +72,12 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   CIKWBaseWnd* firstPage_ = nullptr;
   int installPagesMade_ = 0;
 };
+
+// The open-file dialog that picks a package volume for command 35126 when no
+// target folder was chosen; tests replace it.  Returns the chosen path, or
+// an empty text when cancelled.  An empty function means the real dialog.
+using KwPackageFileChooser = std::function<std::string(QWidget* parent)>;
+void KwSetPackageFileChooser(KwPackageFileChooser chooser);
 
 // The dialog of this process while it runs, else null.
 extern CKWMainInstallDlg* g_mainDialog;

@@ -505,3 +505,38 @@ TEST_F(PageFlow, LeftoverVolumeContinuesWithoutAskingAgain) {
   EXPECT_TRUE(WaitFor(
       [&] { return ReadCell(online, kKwOnlineInstallLink).text == "New version V2.0.0"; }, 5000));
 }
+
+TEST_F(PageFlow, PackageFilesChosenByTheUserInstallWithoutDownloading) {
+  Serve(16 * 1024);
+  // A second package made locally, whose volume the user picks.
+  kwpagetest::WriteSampleProduct(dir_ / "local-product", 48 * 1024);
+  kwtest::WriteFile(dir_ / "local-product/LOCAL.txt", "from the file");
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "local-product", dir_ / "local", "V2.0.0"));
+  int asked = 0;
+  KwSetPackageFileChooser([&](QWidget*) {
+    ++asked;
+    return asked == 1 ? std::string() : dir_ / "local/V2.0.0_000.kwk";
+  });
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  // Cancelled: the version page stays.
+  KwPostCommand(&dlg, kCmdStartLocal);
+  ASSERT_TRUE(WaitFor([&] { return asked == 1; }, 2000));
+  EXPECT_EQ(dlg.InstallPage(), nullptr);
+  EXPECT_TRUE(dlg.OnlinePage()->isVisible());
+
+  KwPostCommand(&dlg, kCmdStartLocal);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  page->Engine().SetRequiredSpace(4096);
+  // The pictures change every 2.5 s while the page is up.
+  const int firstPicture = page->LogoIndex();
+  WaitFor([] { return false; }, 2700);
+  page->repaint();
+  EXPECT_EQ(page->LogoIndex(), (firstPicture + 1) % 3);
+  ASSERT_TRUE(ClickCell(page, kKwInstAgree));
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 30000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/LOCAL.txt"));
+  KwSetPackageFileChooser({});
+}

@@ -284,7 +284,9 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
     SaveShot(box, "exit-question-en");
     box->button(QMessageBox::Cancel)->click();
   });
-  KwPostCommand(&dlg, kCmdExitRequest);
+  // A real press on the caption's close button (28 x 28, 42 pixels from the
+  // right edge, 10 from the top).
+  QTest::mouseClick(&dlg, Qt::LeftButton, Qt::NoModifier, QPoint(dlg.width() - 28, 24));
   ASSERT_TRUE(WaitFor([&] { return !question.empty(); }, 5000));
   EXPECT_EQ(question, "Exit installation, are you sures ?");
   EXPECT_TRUE(dlg.isVisible());

@@ -300,6 +300,9 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
 }
 
 TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
+  for (int i = 0; i < 400; ++i) {  // many small files make the unpacking visible
+    kwtest::WriteFile(dir_ / ("product/docs/page" + std::to_string(i) + ".txt"), "text");
+  }
   // 1.5 MB at 400 KB/s: about four seconds of transfer, one segment.
   Serve(1536 * 1024, 400 * 1024);
   CKWMainInstallDlg dlg;
@@ -325,6 +328,12 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
 
   ASSERT_TRUE(ClickCell(page, kKwInstStart));
   EXPECT_EQ(g_pauseState.load(), 0);
+  // A picture of the unpacking, when the poll catches it (it is short).
+  if (WaitFor([&] { return g_installStage.load() == 2 || dlg.InstallPage() == nullptr; }, 60000) &&
+      dlg.InstallPage() != nullptr) {
+    page->repaint();
+    SaveShot(&dlg, "install-unpacking-en");
+  }
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
 }

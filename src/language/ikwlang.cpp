@@ -9,6 +9,7 @@
 
 #include "baseutil/ikwlog.h"
 #include "language/kwlangbuiltin.h"
+#include "language/kwlangextra.h"
 #include "main/kwglobals.h"
 
 namespace {
@@ -139,6 +140,17 @@ void IKWLang::StartupLoadBuiltIn() {
   for (const KwLangRow& row : kKwLangEnglish) lang->SetText(kKwCodePageDefault, row.key, row.text);
   // The built-in Chinese texts are already UTF-8, so no conversion is needed.
   for (const KwLangRow& row : kKwLangChinese) lang->SetText(kKwCodePageChinese, row.key, row.text);
+  // The extra keys only fill gaps, so a language file's own text wins.
+  auto fill = [lang](int32_t codePage, const KwLangRow* rows) {
+    const IKWLangForCountry* table = lang->Table(codePage);
+    for (int32_t i = 0; i < kKwLangExtraRows; ++i) {
+      if (table == nullptr || table->texts.count(rows[i].key) == 0) {
+        lang->SetText(codePage, rows[i].key, rows[i].text);
+      }
+    }
+  };
+  fill(kKwCodePageDefault, kKwLangExtraEnglish);
+  fill(kKwCodePageChinese, kKwLangExtraChinese);
 }
 
 int32_t Utf8ToAnsi(const char* src, char* dst, int32_t dstSize) {

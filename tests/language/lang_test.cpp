@@ -29,6 +29,22 @@ TEST(LangBuiltIn, BothTablesHoldTheSameFortyKeysWithTexts) {
   EXPECT_EQ(keys.size(), 40u);
 }
 
+TEST(LangStartup, ExtraKeysFillGapsButLeaveALanguageFilesTexts) {
+  kwtest::TempDir dir;
+  kwtest::WriteFile(dir / "lang/lang936.txt", "OK=file ok\n");
+  IKWLang::DestroyInstance();
+  IKWLang* lang = IKWLang::Instance();
+  ASSERT_EQ(IKWLang::StartupLoadFile(dir.path().c_str(), 936), 0);
+  IKWLang::StartupLoadBuiltIn();
+
+  EXPECT_STREQ(lang->GetText("OK"), "file ok");
+  EXPECT_STREQ(lang->GetText("CANCEL"), "\xE5\x8F\x96\xE6\xB6\x88");
+  lang->SetCodePage(0);
+  EXPECT_STREQ(lang->GetText("diskfull"), "The disk is full. Free some space and try again.");
+  EXPECT_STREQ(lang->GetText("saveas"), "Save as");
+  IKWLang::DestroyInstance();
+}
+
 TEST(LangStartup, FileThenBuiltInTablesAndCodePageSwitching) {
   kwtest::TempDir dir;
   kwtest::WriteFile(dir / "lang/lang936.txt",

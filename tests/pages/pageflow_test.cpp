@@ -117,6 +117,17 @@ void SaveShot(QWidget* w, const char* name) {
   w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
 }
 
+// A drive with plenty of room, so runs that start at once (continuing a
+// download) do not depend on the free space of the machine's disk.
+class RoomyDisk : public IKWEngineDisk {
+ public:
+  bool Measure(const char*, int64_t* total, int64_t* free) override {
+    *total = int64_t{500} << 30;
+    *free = int64_t{400} << 30;
+    return true;
+  }
+};
+
 class PageFlow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,7 +144,16 @@ class PageFlow : public ::testing::Test {
   void TearDown() override {
     KwSetPromptRecorder({});
     KwSetServerBaseUrl(nullptr);
+    KwSetInstallPageHooks({});
   }
+
+  // Install pages made from now on measure a roomy disk.
+  void UseRoomyDisk() {
+    KwInstallPageHooks hooks;
+    hooks.disk = &roomyDisk_;
+    KwSetInstallPageHooks(hooks);
+  }
+  RoomyDisk roomyDisk_;
 
   // Packs a sample product with `bytes` of data and serves it; `rate` limits
   // every volume connection to that many bytes per second.
@@ -498,6 +518,7 @@ TEST_F(PageFlow, LeftoverVolumeContinuesWithoutAskingAgain) {
   // A volume of an earlier download lies in the folder (its bytes are not
   // the served ones, so it is fetched again and then verifies).
   kwtest::WriteFile(InstallRoot() + "/V2.0.0_000.tmp", "partial");
+  UseRoomyDisk();
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CIKWInstallerBkg* online = dlg.OnlinePage();
@@ -559,4 +580,40 @@ TEST_F(PageFlow, PackageFilesChosenByTheUserInstallWithoutDownloading) {
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 30000));
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/LOCAL.txt"));
   KwSetPackageFileChooser({});
+}
+
+TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
+  Serve(3 * 1024 * 1024, 600 * 1024);
+  {
+    CKWMainInstallDlg dlg;
+    Open(&dlg);
+    CKWinstaller* page = StartDownload(&dlg);
+    ASSERT_NE(page, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box != nullptr) box->button(QMessageBox::Ok)->click();
+    });
+    answer.start(100);
+    KwPostCommand(&dlg, kCmdExitRequest);
+    ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 5000));
+  }  // the dialog, its pages and the engine's threads are gone here
+  EXPECT_EQ(g_installStage.load(), 1);
+  EXPECT_FALSE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
+
+  // The next start finds the volume and offers to continue.
+  g_installStage = 0;
+  UseRoomyDisk();
+  CKWMainInstallDlg again;
+  Open(&again);
+  CIKWInstallerBkg* online = again.OnlinePage();
+  EXPECT_EQ(g_installStage.load(), 1);
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "Continue install..."; }, 2000));
+  ASSERT_TRUE(ClickCell(online, kKwOnlineInstallLink));
+  ASSERT_TRUE(WaitFor([&] { return again.InstallPage() != nullptr; }, 2000));
+  ASSERT_TRUE(WaitFor([&] { return again.InstallPage() == nullptr; }, 60000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+  EXPECT_TRUE(prompts_.empty());
 }

@@ -133,10 +133,14 @@ void CKWinstaller::CreateAllLineFromData() {
       CKWBaseViewObject* language = line->NewCell(kKwInstLanguage, kKwCellCombo);
       language->ComboBox()->AddItem("English");
       language->ComboBox()->AddItem("Chinese");
-      language->ComboBox()->Select(1);
+      // Start-up always leaves the Chinese tables current, so this is item
+      // 1 in practice; following the table keeps the list truthful.
+      language->ComboBox()->Select(IKWLang::Instance()->CodePage() != 0 ? 1 : 0);
       language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
         IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
                                                                    : kKwCodePageDefault);
+        // The caption follows the language, as on the version page.
+        PostToOwner(kCmdCaption);
         RequestRepaint();
       });
     }
@@ -158,7 +162,9 @@ void CKWinstaller::CreateAllLineFromData() {
     browse->textAlign = 1;
   }
   AppendLine(std::move(line));
-  if (g_runMode == static_cast<int32_t>(RunMode::Online)) MeasureDisk();
+  // Whenever the folder row shows, its disk line needs a measure; without
+  // one the line would warn of a full disk that was never looked at.
+  if (!chosenFolder_.empty()) MeasureDisk();
 }
 
 void CKWinstaller::MeasureDisk() {

@@ -150,7 +150,8 @@ kw_process_gone() { ! kill -0 "$1" 2>/dev/null; }
 # kw_drive_install SHOTS ROOT PREFIX: from the version page through the
 # agreement and the download to the version page again, with real clicks,
 # saving PREFIXversion-page.png, PREFIXinstall-page.png, PREFIXpleasecheck.png,
-# PREFIXinstall-progress.png and PREFIXversion-installed.png in SHOTS.
+# PREFIXinstall-progress.png (and -later.png while still downloading) and
+# PREFIXversion-installed.png in SHOTS.
 kw_drive_install() {
   local shots=$1 root=$2 p=$3 x y
   sleep 2  # the version page asks the server first
@@ -174,6 +175,9 @@ kw_drive_install() {
   kw_wait_for 20 kw_has_partial_volume "$root" || { echo "no download started" >&2; return 1; }
   sleep 1.5
   kw_shot "$shots/${p}install-progress.png"
+  # A second look once the first segments have landed, if still under way.
+  sleep 3
+  if kw_has_partial_volume "$root"; then kw_shot "$shots/${p}install-progress-later.png"; fi
 
   kw_wait_for 180 kw_install_finished "$root" || { echo "the installation did not finish" >&2; return 1; }
   sleep 2

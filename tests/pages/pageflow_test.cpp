@@ -204,6 +204,10 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
   EXPECT_EQ(dlg.geometry(), QRect(screen.left() + (screen.width() - 1200) / 2,
                                   screen.top() + (screen.height() - 700) / 2, 1200, 700));
   EXPECT_EQ(online->geometry(), QRect(6, 48, 1188, 646));
+  dlg.resize(1000, 650);  // the version page follows the window
+  EXPECT_TRUE(WaitFor([&] { return online->geometry() == QRect(6, 48, 988, 596); }, 2000));
+  dlg.resize(1200, 700);
+  EXPECT_TRUE(WaitFor([&] { return online->geometry() == QRect(6, 48, 1188, 646); }, 2000));
   EXPECT_STREQ(g_versionText, "V2.0.0");
   EXPECT_EQ(std::string(g_installPath), InstallRoot());
   EXPECT_TRUE(WaitFor(

@@ -280,7 +280,9 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
 }
 
 TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
-  Serve(3 * 1024 * 1024, 600 * 1024);
+  // The last volume is shared out over four connections: 8 MB at 600 KB/s
+  // each lasts about three and a half seconds.
+  Serve(8 * 1024 * 1024, 600 * 1024);
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CKWinstaller* page = StartDownload(&dlg);
@@ -327,8 +329,8 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
   for (int i = 0; i < 400; ++i) {  // many small files make the unpacking visible
     kwtest::WriteFile(dir_ / ("product/docs/page" + std::to_string(i) + ".txt"), "text");
   }
-  // 1.5 MB at 400 KB/s: about four seconds of transfer, one segment.
-  Serve(1536 * 1024, 400 * 1024);
+  // 6 MB over four connections at 400 KB/s each: about four seconds.
+  Serve(6 * 1024 * 1024, 400 * 1024);
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CKWinstaller* page = StartDownload(&dlg);
@@ -587,7 +589,9 @@ TEST_F(PageFlow, PackageFilesChosenByTheUserInstallWithoutDownloading) {
 }
 
 TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
-  Serve(3 * 1024 * 1024, 600 * 1024);
+  // The last volume is shared out over four connections: 8 MB at 600 KB/s
+  // each lasts about three and a half seconds.
+  Serve(8 * 1024 * 1024, 600 * 1024);
   {
     CKWMainInstallDlg dlg;
     Open(&dlg);

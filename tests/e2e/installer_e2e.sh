@@ -33,9 +33,10 @@ fail() {
 [ -z "$shots" ] && shots="$work/shots"
 mkdir -p "$shots"
 
-# A product of 3 MiB served at 512 KiB/s per connection: a few seconds of
-# download, long enough to see the page in progress.
-kw_make_product "$work/product" "$uninstaller" 3
+# A product of 8 MiB served at 512 KiB/s per connection (the engine shares
+# the volume out over four): about four seconds of download, long enough to
+# see the page in progress.
+kw_make_product "$work/product" "$uninstaller" 8
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 524288 "$work/kwserve.log" || fail "kwserve"
 

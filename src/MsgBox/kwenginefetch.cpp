@@ -1,7 +1,5 @@
 #include "MsgBox/kwenginefetch.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -9,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tool/http/kwcontentrange.h"
 
 namespace {
 
@@ -34,39 +34,6 @@ void Sink(void* context, const char* data, int32_t count) {
   t->got += count;
 }
 
-// The value of the last "Content-Range:" header line, or empty.
-std::string ContentRange(const char* header) {
-  static const char kName[] = "content-range:";
-  const size_t nameLength = sizeof(kName) - 1;
-  std::string found;
-  for (const char* line = header; line != nullptr && *line != '\0';) {
-    const char* end = line + std::strcspn(line, "\r\n");
-    if (static_cast<size_t>(end - line) >= nameLength &&
-        strncasecmp(line, kName, nameLength) == 0) {
-      const char* value = line + nameLength;
-      while (value < end && (*value == ' ' || *value == '\t')) ++value;
-      found.assign(value, static_cast<size_t>(end - value));
-    }
-    line = end;
-    while (*line == '\r' || *line == '\n') ++line;
-  }
-  return found;
-}
-
-// "bytes START-END/TOTAL" naming exactly the range asked for.
-bool IsRange(const std::string& value, int64_t offset, int32_t length) {
-  if (strncasecmp(value.c_str(), "bytes", 5) != 0) return false;
-  const char* p = value.c_str() + 5;
-  while (*p == ' ') ++p;
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-  char* end = nullptr;
-  long long start = std::strtoll(p, &end, 10);
-  if (end == p || *end != '-' || start != offset) return false;
-  p = end + 1;
-  long long last = std::strtoll(p, &end, 10);
-  return end != p && last == offset + length - 1;
-}
-
 }  // namespace
 
 int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
@@ -85,7 +52,10 @@ int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* de
   int32_t r = client.DoGet(url);
   if (r < 0) return r;
   if (client.curlCode() != 0 || target.over || target.got != length) return -2;
-  if (client.statusCode() != 206 || !IsRange(ContentRange(client.headerText()), offset, length)) {
+  KwContentRange range;
+  if (client.statusCode() != 206 ||
+      !KwParseContentRange(KwContentRangeOf(client.headerText()), &range) ||
+      range.first != offset || range.last != offset + length - 1) {
     return -2;
   }
   return length;

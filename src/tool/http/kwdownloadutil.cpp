@@ -14,6 +14,7 @@
 
 #include "baseutil/ikwlog.h"
 #include "network/http/ikwhttpclient.h"
+#include "tool/http/kwcontentrange.h"
 #include "tool/http/kwhttpdatacheck.h"
 #include "tool/http/kwjsonaccess.h"
 #include "tool/http/kwserverconfig.h"
@@ -46,37 +47,6 @@ bool ParseJson(const char* body, Json::Value* root) {
 std::string LastComponent(const std::string& path) {
   size_t cut = path.find_last_of("/\\");
   return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-// The value of the last "Content-Range:" header line (the final answer's,
-// when a redirect came first), without leading blanks; empty when none.
-std::string ContentRangeOf(const char* header) {
-  static const char kName[] = "content-range:";
-  const size_t nameLength = sizeof(kName) - 1;
-  std::string found;
-  for (const char* line = header; *line != '\0';) {
-    const char* end = line + std::strcspn(line, "\r\n");
-    if (static_cast<size_t>(end - line) >= nameLength &&
-        strncasecmp(line, kName, nameLength) == 0) {
-      const char* value = line + nameLength;
-      while (value < end && (*value == ' ' || *value == '\t')) ++value;
-      found.assign(value, static_cast<size_t>(std::min<ptrdiff_t>(end - value, 999)));
-    }
-    line = end;
-    while (*line == '\r' || *line == '\n') ++line;
-  }
-  return found;
-}
-
-// True when a Content-Range value describes bytes starting at `offset`.
-bool RangeStartsAt(const std::string& value, int64_t offset) {
-  if (strncasecmp(value.c_str(), "bytes", 5) != 0) return false;
-  const char* p = value.c_str() + 5;
-  while (*p == ' ') ++p;
-  if (!std::isdigit(static_cast<unsigned char>(*p))) return false;
-  char* end = nullptr;
-  long long start = std::strtoll(p, &end, 10);
-  return end != p && *end == '-' && start == offset;
 }
 
 }  // namespace
@@ -215,7 +185,7 @@ int32_t CKWDownloadUtilFor::ReadRange(const char* url, int64_t offset, int32_t l
   int32_t r = client.DoGet(url);
   if (r < 0) return r;
   int32_t n = client.resultLength();
-  std::string range = ContentRangeOf(client.headerText());
+  std::string range = KwContentRangeOf(client.headerText());
   std::snprintf(client.m_contentRange, sizeof(client.m_contentRange), "%s", range.c_str());
   if (n != length) {
     KW_LOG(4, kFunc, "range %lld+%d of %s: %d bytes arrived", static_cast<long long>(offset),
@@ -224,17 +194,14 @@ int32_t CKWDownloadUtilFor::ReadRange(const char* url, int64_t offset, int32_t l
   }
   // Only a partial answer for exactly the bytes asked for is data; a whole
   // file, another range or an error page of the right size is not.
-  if (client.statusCode() != 206 || !RangeStartsAt(range, offset)) {
+  KwContentRange parsed;
+  if (client.statusCode() != 206 || !KwParseContentRange(range, &parsed) ||
+      parsed.first != offset) {
     KW_LOG(4, kFunc, "range %lld+%d of %s: status %ld, Content-Range [%s]",
            static_cast<long long>(offset), length, url, client.statusCode(), range.c_str());
     return -2;
   }
-  size_t slash = range.find('/');
-  if (slash != std::string::npos && total != nullptr) {
-    const char* number = range.c_str() + slash + 1;
-    if (std::isdigit(static_cast<unsigned char>(*number)))
-      *total = std::strtoll(number, nullptr, 10);
-  }
+  if (total != nullptr && parsed.total >= 0) *total = parsed.total;
   std::memcpy(dest, client.body(), static_cast<size_t>(n));
   return n;
 }

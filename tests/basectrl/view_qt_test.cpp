@@ -13,7 +13,7 @@
 #include "baseview/basectrl/ikwbasewnd.h"
 #include "baseview/ikwbasedlg.h"
 #include "baseview/kwcommand.h"
-#include "qtapp.h"
+#include "kwtest/qtapp.h"
 
 namespace {
 

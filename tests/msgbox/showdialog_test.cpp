@@ -11,7 +11,7 @@
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
 #include "baseview/kwframelogic.h"
-#include "qtapp.h"
+#include "kwtest/qtapp.h"
 
 namespace {
 

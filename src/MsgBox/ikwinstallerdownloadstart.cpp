@@ -156,7 +156,7 @@ void CKWInstallEngine::Impl::ResetRunState() {
   holdWorkers_ = true;
   lastResult_ = 1;
   totalBytes_ = 0;
-  doneBytes_ = 0;
+  StartCounting(0, generation_);
   speed_ = 0;
   received_ = 0;
   volumeCount_ = 0;
@@ -265,7 +265,10 @@ void CKWInstallEngine::Impl::EndRun() {
 KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   KwEngineProgress p;
   p.totalBytes = totalBytes_;
-  p.doneBytes = doneBytes_;
+  {
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    p.doneBytes = doneBytes_ + arriving_;
+  }
   p.speed = Paused() ? 0 : speed_.load();
   p.diskTotal = diskTotal_;
   p.diskFree = diskFree_;

@@ -38,9 +38,12 @@ inline constexpr int64_t kKwDefaultRequiredSpace = 45097156608LL;
 // A copy of what the page draws, taken under the engine's lock.
 struct KwEngineProgress {
   int64_t totalBytes = 0;  // sum of the volume lengths of the current phase; 0 while unknown
-  int64_t doneBytes = 0;   // bytes downloaded (or unpacked) so far in the phase
-  int64_t speed = 0;       // download speed in bytes per second; 0 while paused
-  int64_t diskTotal = 0;   // drive of the chosen folder, from the last MeasureDisk
+  // Bytes downloaded (or unpacked) so far in the phase.  A download counts
+  // the bytes of segments still arriving; a failed attempt's bytes are taken
+  // back, so it never passes totalBytes and may step back on a retry.
+  int64_t doneBytes = 0;
+  int64_t speed = 0;      // download speed in bytes per second; 0 while paused
+  int64_t diskTotal = 0;  // drive of the chosen folder, from the last MeasureDisk
   int64_t diskFree = 0;
   bool runActive = false;    // a run is wanted
   bool runFinished = false;  // the run thread has ended

@@ -33,6 +33,26 @@ void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
   }
 }
 
+void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
+  auto* arrival = static_cast<SegmentArrival*>(context);
+  OnReceived(arrival->self, count);
+  arrival->self->CountArriving(*arrival, count);
+}
+
+void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
+  std::lock_guard<std::mutex> lock(progressMutex_);
+  if (a.generation != arrivingGeneration_) return;
+  arriving_ += count;
+  a.counted += count;
+}
+
+void CKWInstallEngine::Impl::StartCounting(int64_t done, uint64_t generation) {
+  std::lock_guard<std::mutex> lock(progressMutex_);
+  doneBytes_ = done;
+  arriving_ = 0;
+  arrivingGeneration_ = generation;
+}
+
 void CKWInstallEngine::Impl::DownloadPhase() {
   CKWDownloadUtilFor util(this, &Impl::OnReceived);
   util.SetAbortCheck(&Impl::ShouldAbort, this);
@@ -100,14 +120,14 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       std::lock_guard<std::mutex> lock(lanesMutex_);
       volumeLanes_ = KwChecksumLanes();
     }
-    doneBytes_ = doneAtStart;
     uint64_t generation = ++generation_;
+    StartCounting(doneAtStart, generation);
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
     int plan = control_->PlanSegments(e, *queues_);
     if (plan == CKWFileDownloadCtrl::kPlanComplete) {
-      doneBytes_ = doneAtStart + e.length;
+      StartCounting(doneAtStart + e.length, generation);
       Repaint();
       return true;
     }
@@ -216,12 +236,18 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     // Addresses expire; every attempt asks for a fresh one.
     util.GetDownloadUrl(entry);
     auto result = std::make_unique<KwSegmentResult>();
+    SegmentArrival arrival{this, task.generation, 0};
     int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &result->lanes,
-                               &Impl::OnReceived, this, &Impl::ShouldAbort, this);
+                               &Impl::OnSegmentBytes, &arrival, &Impl::ShouldAbort, this);
     if (n != task.length) {
+      // The next attempt brings these bytes again; shown twice they would
+      // push the progress past the total.
+      CountArriving(arrival, -arrival.counted);
       Nap(1000);
       continue;
     }
+    // A good answer is exactly the segment, whatever pieces it came in.
+    CountArriving(arrival, task.length - arrival.counted);
     result->head = task;
     if (own) {
       // An oversized segment (never planned in practice) is written here.
@@ -233,6 +259,7 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
       if (queues_->ResultsWaiting() <= kKwResultsWaitingMax && queues_->PutResult(result)) return;
       Nap(10);
     }
+    CountArriving(arrival, -arrival.counted);
     break;
   }
   if (!own) buffers_->Release(buffer);
@@ -288,7 +315,12 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
     }
   }
   control_->CompleteSegment(written);
-  doneBytes_ += r.head.length;
+  {
+    // The segment moves from arriving to written in one step.
+    std::lock_guard<std::mutex> lock(progressMutex_);
+    doneBytes_ += r.head.length;
+    if (r.head.generation == arrivingGeneration_) arriving_ -= r.head.length;
+  }
   int64_t now = (volumeWritten_ += r.head.length);
   if (now >= volumeLength_) volumeDone_ = true;
   Repaint();

@@ -103,6 +103,16 @@ class CKWInstallEngine::Impl {
   KwChecksumLanes volumeLanes_;  // lanes of the bytes written to the current volume
   std::atomic<uint64_t> generation_{0};
 
+  // Bytes of the current planning's segments that have arrived from the
+  // server but are not in the volume file yet.  Progress() shows them with
+  // doneBytes_ so the bar moves while a segment arrives, not only when it
+  // lands.  progressMutex_ guards them and every change of doneBytes_ during
+  // a download, so a reader never sees a segment counted both as arriving
+  // and as written, or as neither.
+  mutable std::mutex progressMutex_;
+  int64_t arriving_ = 0;
+  uint64_t arrivingGeneration_ = 0;
+
   mutable std::mutex textMutex_;
   std::string statusLine_;
   std::string failure_;
@@ -154,6 +164,20 @@ class CKWInstallEngine::Impl {
   // ---- download phase (kwenginedownload.cpp) -----------------------------------
 
   static void OnReceived(void* context, int32_t count);
+  // One attempt at one segment: the bytes it has added to arriving_, so a
+  // failed attempt can take them back before the segment is fetched again.
+  struct SegmentArrival {
+    Impl* self;
+    uint64_t generation;
+    int64_t counted;
+  };
+  static void OnSegmentBytes(void* context, int32_t count);
+  // Adds `count` (negative: takes back) to arriving_ for `a`, unless its
+  // planning is no longer the current one.
+  void CountArriving(SegmentArrival& a, int64_t count);
+  // Sets doneBytes_ at a new planning of a volume; what arrived for the
+  // earlier planning no longer counts.
+  void StartCounting(int64_t done, uint64_t generation);
   // Lets a running transfer end at once when the run ends.
   static bool ShouldAbort(void* context) { return static_cast<Impl*>(context)->end_.load(); }
   void DownloadPhase();

@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -235,6 +236,109 @@ TEST_F(EngineInstall, InjectedFaultsStillGiveTheExactTree) {
   int clean = 0;
   for (int k = 0; k < 3; ++k) clean += CleanPieces(k);
   EXPECT_GT(server.CountRequests("/files/"), clean);
+}
+
+// What the page reads during the download phase of a run: snapshots from a
+// thread polling Progress() and from every repaint (one follows each segment
+// written, so the last shows the finished download).  A snapshot counts only
+// when the download stage held before and after it was taken.
+struct DownloadWatch {
+  std::mutex mutex;
+  std::vector<int64_t> polled;     // in the polling thread's order
+  std::vector<int64_t> repainted;  // from the engine's threads
+  int64_t total = 0;
+  bool pastTotal = false;
+  bool totalChanged = false;
+
+  void Take(const CKWInstallEngine& engine, std::vector<int64_t> DownloadWatch::*into) {
+    int32_t before = g_installStage.load();
+    KwEngineProgress p = engine.Progress();
+    if (before != 1 || g_installStage.load() != 1 || p.totalBytes == 0) return;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (total != 0 && p.totalBytes != total) totalChanged = true;
+    total = p.totalBytes;
+    if (p.doneBytes > p.totalBytes || p.doneBytes < 0) pastTotal = true;
+    (this->*into).push_back(p.doneBytes);
+  }
+  int64_t MaxRepainted() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return repainted.empty() ? -1 : *std::max_element(repainted.begin(), repainted.end());
+  }
+};
+
+class EngineProgress : public EngineInstall {
+ protected:
+  // Runs a whole online installation while `watch` looks on; returns the
+  // run's result.
+  int WatchRun(ServerProcess& server, DownloadWatch& watch) {
+    KwSetServerBaseUrl(server.url().c_str());
+    RecordingOwner owner;
+    CKWInstallEngine engine(&owner, &disk_);
+    engine.SetRunMode(0);
+    owner.onRepaint = [&] { watch.Take(engine, &DownloadWatch::repainted); };
+    const char* key = nullptr;
+    if (engine.StartRun(true, install_.c_str(), &key) != kKwStartOk) return -100;
+    while (!engine.RunFinished()) {
+      watch.Take(engine, &DownloadWatch::polled);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    engine.WaitUntilFinished();
+    owner.onRepaint = nullptr;
+    return engine.LastResult();
+  }
+
+  static int64_t PackageBytes() {
+    int64_t sum = 0;
+    for (int k = 0; k < 3; ++k)
+      sum += static_cast<int64_t>(
+          fs::file_size(g_suite->package + "/V2.0.0_00" + std::to_string(k) + ".kwk"));
+    return sum;
+  }
+};
+
+TEST_F(EngineProgress, RateLimitedDownloadMovesWhileSegmentsArrive) {
+  // 2 MB/s per connection: every planned piece is at least 1 MiB, so for
+  // about half a second nothing can have landed in a volume file yet.
+  ServerProcess server(g_suite->package, {"--rate-limit", "2000000"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  DownloadWatch watch;
+  ASSERT_EQ(WatchRun(server, watch), 0);
+  ExpectInstalledOnline();
+
+  EXPECT_EQ(watch.total, PackageBytes());
+  EXPECT_FALSE(watch.totalChanged);
+  EXPECT_FALSE(watch.pastTotal);
+  // Several different figures below the smallest piece: the bar moved
+  // before the first segment was written.
+  std::set<int64_t> early;
+  for (int64_t d : watch.polled) {
+    if (d > 0 && d < (1 << 20)) early.insert(d);
+  }
+  EXPECT_GE(early.size(), 2u);
+  // Without faults nothing is taken back, so the figure never steps back.
+  EXPECT_TRUE(std::is_sorted(watch.polled.begin(), watch.polled.end()));
+  // The last segment written leaves the download exactly complete.
+  EXPECT_EQ(watch.MaxRepainted(), watch.total);
+}
+
+TEST_F(EngineProgress, RetriedSegmentsAreNotCountedTwice) {
+  // Dropped connections and short answers deliver part of a segment before
+  // failing; a corrupted byte makes a whole volume come again.
+  ServerProcess server(g_suite->package,
+                       {"--seed", "5", "--drop-rate", "0.3", "--short-rate", "0.2",
+                        "--corrupt-rate", "0.1", "--max-faults", "8", "--rate-limit", "20000000"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  DownloadWatch watch;
+  ASSERT_EQ(WatchRun(server, watch), 0);
+  ExpectInstalledOnline();
+  int clean = 0;
+  for (int k = 0; k < 3; ++k) clean += CleanPieces(k);
+  EXPECT_GT(server.CountRequests("/files/"), clean);
+
+  EXPECT_EQ(watch.total, PackageBytes());
+  EXPECT_FALSE(watch.pastTotal);
+  EXPECT_EQ(watch.MaxRepainted(), watch.total);
 }
 
 TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIgnored) {

@@ -113,7 +113,7 @@ def main():
     here = os.path.dirname(os.path.abspath(__file__))
     root = os.path.dirname(os.path.dirname(here))
     p = argparse.ArgumentParser()
-    p.add_argument("--build", default=os.path.join(root, "build", "engine"))
+    p.add_argument("--build", default=os.path.join(root, "build", "default"))
     p.add_argument("--work", default=None)
     p.add_argument("--megabytes", type=int, default=950)
     p.add_argument("--rate", type=int, default=20 * 1024 * 1024)

@@ -2,13 +2,13 @@
 # Package benchmark: maker, unpacker and checksum against gzip, pigz, cat and
 # md5sum on one generated corpus, all in the same run; prints ratios.
 #
-#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB]     (defaults: build/pkg, 250)
+#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB]     (defaults: build/default, 250)
 #
 # The corpus and all outputs live under ${TMPDIR:-/tmp}/kwpkgbench and are
 # removed at the end (KEEP=1 keeps them).  Other processes on the machine
 # disturb the figures: repeat the run and compare.
 set -eu
-BUILD=${1:-build/pkg}
+BUILD=${1:-build/default}
 MB=${2:-250}
 BIN=$BUILD/bin
 W=${TMPDIR:-/tmp}/kwpkgbench

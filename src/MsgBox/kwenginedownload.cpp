@@ -6,6 +6,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -294,8 +295,8 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
     volumeWriteFailed_ = true;
   } else {
     while (written < r.head.length) {
-      ssize_t n = pwrite(fd, data + written, static_cast<size_t>(r.head.length - written),
-                         r.head.offset + written);
+      int64_t piece = std::min<int64_t>(r.head.length - written, kwengine::kWritePiece);
+      ssize_t n = pwrite(fd, data + written, static_cast<size_t>(piece), r.head.offset + written);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       written += n;

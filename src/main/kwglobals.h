@@ -29,9 +29,9 @@ inline constexpr int kFolderSize = 512;
 inline constexpr int kProgramDirCopySize = 500;
 inline constexpr int kVersionTextSize = 80;
 
-extern char g_exePath[kExePathSize];     // Full path of the running executable.
-extern char g_exeDir[kExePathSize];      // Its folder, without a trailing separator.
-extern char g_programDir[kFolderSize];   // The same folder, fetched again at start.
+extern char g_exePath[kExePathSize];    // Full path of the running executable.
+extern char g_exeDir[kExePathSize];     // Its folder, without a trailing separator.
+extern char g_programDir[kFolderSize];  // The same folder, fetched again at start.
 extern char g_programDirCopy[kProgramDirCopySize];
 extern char g_installPath[kFolderSize];  // "InstallPath" from the key store, or empty.
 extern char g_dataDir[kFolderSize];      // The product's roaming data folder.

@@ -5,8 +5,8 @@
 // data chunks after compression) and the pipeline writes them through
 // IKWMakePkg::WriteRecord on that same thread, oldest first, so the output
 // does not depend on how many threads compress or how fast they are.  The
-// number of chunk buffers is bounded (two per worker, one when compressing
-// inline), which bounds memory; the maker's thread blocks when all are busy.
+// number of chunk buffers is bounded (two per worker plus two, one when
+// compressing inline), which bounds memory; the maker's thread blocks when all are busy.
 // Owned by the maker for one run.
 #pragma once
 

@@ -20,6 +20,19 @@ CKWBaseViewObject* Button(CKWOneLineForm* row, int id, const std::string& text, 
   return b;
 }
 
+// The warning icon and the wrapped message that the one- and two-button
+// boxes open with.
+void AddIconAndMessage(CKWOneLineForm* row, const std::string& message) {
+  CKWBaseViewObject* icon = row->NewCell(1001, kKwCellImage);
+  icon->image = CIKWImageIcon::Instance()->GetImage(2);
+  icon->drawBackground = false;
+  CKWBaseViewObject* text = row->NewCell(1002, kKwCellText);
+  text->text = message;
+  text->fontSize = 16;
+  text->wordWrap = true;
+  text->drawBackground = false;
+}
+
 std::string Lang(const char* key) {
   const char* text = IKWLang::Instance()->GetText(key);
   return text ? text : "";
@@ -84,14 +97,7 @@ CIKWMessageBox1::CIKWMessageBox1(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner,
 void CIKWMessageBox1::BuildRow() {
   KwViewLockGuard lock(LineListMutex());
   CKWOneLineForm* row = NewRow();
-  CKWBaseViewObject* icon = row->NewCell(1001, kKwCellImage);
-  icon->image = CIKWImageIcon::Instance()->GetImage(2);
-  icon->drawBackground = false;
-  CKWBaseViewObject* text = row->NewCell(1002, kKwCellText);
-  text->text = Message();
-  text->fontSize = 16;
-  text->wordWrap = true;
-  text->drawBackground = false;
+  AddIconAndMessage(row, Message());
   Button(row, 1003, Lang("OK"), 16, 12, kKwBoxBlue);
 }
 
@@ -116,14 +122,7 @@ void CIKWMessageBox2::SetButtonTexts(const std::string& first, const std::string
 void CIKWMessageBox2::BuildRow() {
   KwViewLockGuard lock(LineListMutex());
   CKWOneLineForm* row = NewRow();
-  CKWBaseViewObject* icon = row->NewCell(1001, kKwCellImage);
-  icon->image = CIKWImageIcon::Instance()->GetImage(2);
-  icon->drawBackground = false;
-  CKWBaseViewObject* text = row->NewCell(1002, kKwCellText);
-  text->text = Message();
-  text->fontSize = 16;
-  text->wordWrap = true;
-  text->drawBackground = false;
+  AddIconAndMessage(row, Message());
   Button(row, 1003, first_, 16, 12, kKwCellBackground);
   Button(row, 1004, second_, 16, 12, kKwBoxBlue);
 }

@@ -18,6 +18,7 @@
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
+#include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
@@ -25,6 +26,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using kwtest::ClickCell;
+using kwtest::WaitFor;
 
 class QtEnvironment : public ::testing::Environment {
  public:
@@ -42,34 +46,6 @@ class QtEnvironment : public ::testing::Environment {
   QApplication* app_ = nullptr;
 };
 ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-bool ClickCell(CKWBaseView* view, int id) {
-  // Cells get their rectangles while the row is drawn: the page must have
-  // been painted once.
-  WaitFor([&] { return view->FirstPaintDone(); }, 2000);
-  view->repaint();
-  QPoint centre;
-  {
-    KwViewLockGuard lock(view->LineListMutex());
-    CKWBaseViewObject* c = view->FindCell(id);
-    if (c == nullptr || !c->visible) return false;
-    centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
-  }
-  QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, centre);
-  QCoreApplication::processEvents();
-  QCoreApplication::processEvents();
-  return true;
-}
 
 class BesideFlow : public ::testing::Test {
  protected:

@@ -28,6 +28,7 @@
 #include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
+#include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
@@ -40,6 +41,9 @@ using kwpagetest::ScopedHome;
 using kwpagetest::Server;
 
 namespace {
+
+using kwtest::ClickCell;
+using kwtest::WaitFor;
 
 class QtEnvironment : public ::testing::Environment {
  public:
@@ -60,17 +64,6 @@ class QtEnvironment : public ::testing::Environment {
   QApplication* app_ = nullptr;
 };
 ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// Runs the event loop until `done` holds or `ms` pass.
-bool WaitFor(const std::function<bool()>& done, int ms) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
 
 // A copy of a cell's state, read under the view's line-list lock.
 struct CellState {
@@ -97,19 +90,6 @@ CellState ReadCell(CKWBaseView* view, int id) {
 
 // A real click on a cell: press and release at its centre, then the posted
 // cell command is delivered.
-bool ClickCell(CKWBaseView* view, int id) {
-  // Cells get their rectangles while the row is drawn: the page must have
-  // been painted once.
-  WaitFor([&] { return view->FirstPaintDone(); }, 2000);
-  view->repaint();
-  const CellState s = ReadCell(view, id);
-  if (!s.found || !s.visible) return false;
-  QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, s.centre);
-  QCoreApplication::processEvents();
-  QCoreApplication::processEvents();
-  return true;
-}
-
 void SaveShot(QWidget* w, const char* name) {
   const char* dir = getenv("KW_PAGE_SHOTS");
   if (dir == nullptr || *dir == '\0') return;

@@ -258,41 +258,35 @@ void CKWBaseView::OnCommand(int command) {
   OnCommandId(command);
 }
 
-void CKWBaseView::CreateEditControls() {
+template <typename Fn>
+void CKWBaseView::ForEachCellLocked(Fn fn) {
   KwViewLockGuard lock(lineListMutex_);
   if (!lock.owns()) return;
   for (size_t r = 0; r < lines_.size(); ++r) {
     const bool shown = KwRowShownByGroup(lines_, r);
-    for (const auto& kv : lines_[r]->Cells()) {
-      CKWBaseViewObject* cell = kv.second.get();
-      if (cell->type != kKwCellEdit || cell->Editor() != nullptr) continue;
-      cell->SetEditor(std::make_unique<CKwEdit>(this, *cell));
-      cell->Editor()->SetVisible(shown && cell->visible);
-    }
+    for (const auto& kv : lines_[r]->Cells()) fn(kv.second.get(), shown);
   }
+}
+
+void CKWBaseView::CreateEditControls() {
+  ForEachCellLocked([this](CKWBaseViewObject* cell, bool shown) {
+    if (cell->type != kKwCellEdit || cell->Editor() != nullptr) return;
+    cell->SetEditor(std::make_unique<CKwEdit>(this, *cell));
+    cell->Editor()->SetVisible(shown && cell->visible);
+  });
 }
 
 void CKWBaseView::PlaceEditControls() {
-  KwViewLockGuard lock(lineListMutex_);
-  if (!lock.owns()) return;
-  for (size_t r = 0; r < lines_.size(); ++r) {
-    const bool shown = KwRowShownByGroup(lines_, r);
-    for (const auto& kv : lines_[r]->Cells()) {
-      CKWBaseViewObject* cell = kv.second.get();
-      if (IKwCellEditor* editor = cell->Editor()) {
-        editor->SetGeometry(KwEditControlRect(*cell));
-        editor->SetVisible(shown && cell->visible);
-      }
+  ForEachCellLocked([](CKWBaseViewObject* cell, bool shown) {
+    if (IKwCellEditor* editor = cell->Editor()) {
+      editor->SetGeometry(KwEditControlRect(*cell));
+      editor->SetVisible(shown && cell->visible);
     }
-  }
+  });
 }
 
 void CKWBaseView::PullEditTexts() {
-  KwViewLockGuard lock(lineListMutex_);
-  if (!lock.owns()) return;
-  for (const auto& line : lines_) {
-    for (const auto& kv : line->Cells()) kv.second->PullEditorText();
-  }
+  ForEachCellLocked([](CKWBaseViewObject* cell, bool) { cell->PullEditorText(); });
 }
 
 void CKWBaseView::ScheduleEditPlacement(int delayMs) {

@@ -111,6 +111,11 @@ class CKWBaseView : public CKwVertListGrid {
  private:
   CKWBaseViewObject* CellAtPoint(KwPoint point, int* row);
   void ScheduleEditPlacement(int delayMs);
+  // Calls `fn(cell, shown)` for every cell under the line-list lock, `shown`
+  // telling whether the cell's row is visible through its group; does
+  // nothing when the lock cannot be had.
+  template <typename Fn>
+  void ForEachCellLocked(Fn fn);
 
   KwViewMutex lineListMutex_{kKwLockLineList};
   std::vector<std::unique_ptr<CKWOneLineForm>> lines_;

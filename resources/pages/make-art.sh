@@ -2,6 +2,7 @@
 # Draws the installer pages' own pictures with ImageMagick:
 #   tarnwick-emblem.png  583x575  emblem of the online version page
 #   logo1.png .. logo3.png 1067x600  pictures shown in turn on the install page
+#   firstpage.png        115x67   picture of the guided first page
 # The output is deterministic (no time chunks), so re-running the script
 # leaves the committed files unchanged unless the drawing changes.
 set -euo pipefail
@@ -42,3 +43,17 @@ logo() {
 logo logo1.png '#2a5d8f' '#9cc6e8' '#4e6b85' '#2d4357' '#ffd27a' 'Your tools, ready in minutes'
 logo logo2.png '#4a2a6f' '#f29b6b' '#6b4a6e' '#3a2a48' '#ffe3a3' 'One installer, every update'
 logo logo3.png '#0f3b3a' '#7fc8b5' '#3f6f66' '#22403b' '#f5f5d0' 'Made to stay out of your way'
+
+# First page picture (115x67): the tarn under its peaks at dusk, on a card
+# with rounded corners; drawn small as it is carried.
+convert -size 115x67 gradient:'#1d3b5c'-'#6fa6d6' \
+  -fill '#ffd27a' -draw 'circle 88,16 88,10' \
+  -fill '#a9c1d6' -draw 'polygon 8,48 36,18 58,40 76,22 108,48' \
+  -fill '#ffffff' -draw 'polygon 30,25 36,18 42,25 38,23 36,27 34,23' \
+  -fill '#f2f7fb' -draw 'polygon 71,27 76,22 81,27 78,26 76,29 74,26' \
+  -fill '#2a6fb3' -draw 'ellipse 57,53 48,9 0,360' \
+  -fill '#5aa3e6' -draw 'ellipse 57,52 30,4 0,360' \
+  -fill '#ffffff' -draw 'rectangle 40,51 52,51' -draw 'rectangle 62,54 78,54' \
+  \( -size 115x67 xc:none -fill white -draw 'roundrectangle 0,0 114,66 8,8' \) \
+  -compose DstIn -composite -type TrueColorAlpha \
+  "${png_opts[@]}" firstpage.png

@@ -6,8 +6,10 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <algorithm>
 #include <string>
 
+#include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/kwpagelaunch.h"
@@ -63,6 +65,11 @@ CKWMainInstallDlg::CKWMainInstallDlg(QWidget* parent) : CIKWBaseDlg(parent) {
     onlinePage_->setParent(this);
     onlinePage_->hide();
   }
+  if (IsRunMode(RunMode::Guided)) {
+    firstPage_ = new CIKWInsFirstWnd(this);
+    firstPage_->setParent(this);
+    firstPage_->hide();
+  }
 }
 
 CKWMainInstallDlg::~CKWMainInstallDlg() {
@@ -74,6 +81,8 @@ CKWMainInstallDlg::~CKWMainInstallDlg() {
   for (CKWinstaller* ended : findChildren<CKWinstaller*>()) delete ended;
   delete onlinePage_;
   onlinePage_ = nullptr;
+  delete firstPage_;
+  firstPage_ = nullptr;
   if (g_mainDialog == this) g_mainDialog = nullptr;
 }
 
@@ -102,6 +111,10 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
 
   ReloadTitle();
   setWindowTitle(QString::fromUtf8(m_title));
+  if (firstPage_ != nullptr) {
+    CreatePage(firstPage_, this, PageRect(), kKwModePageId);
+    firstPage_->show();
+  }
   if (onlinePage_ == nullptr) {
     update();
     return;
@@ -127,6 +140,9 @@ void CKWMainInstallDlg::IKW_OnSize(int, int) {
   const KwRect r = PageRect();
   if (onlinePage_ != nullptr && onlinePage_->ControlId() != 0) {
     onlinePage_->setGeometry(r.left, r.top, r.Width(), r.Height());
+  }
+  if (firstPage_ != nullptr && firstPage_->ControlId() != 0) {
+    firstPage_->setGeometry(r.left, r.top, r.Width(), r.Height());
   }
 }
 
@@ -163,6 +179,7 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       // Every page shows its texts in the new language at once.
       if (onlinePage_ != nullptr) onlinePage_->RequestRepaint();
       if (installPage_ != nullptr) installPage_->RequestRepaint();
+      if (firstPage_ != nullptr) firstPage_->RequestRepaint();
       break;
     case KwMainAction::AskExit:
       AskExit();
@@ -274,8 +291,10 @@ void KwSetPackageFileChooser(KwPackageFileChooser chooser) {
 
 int KwRunMainInstallDlg() {
   CKWMainInstallDlg dialog;
-  dialog.m_minWidth = 800;
-  dialog.m_minHeight = 600;
+  // The guided installer's window is smaller than the others.
+  const KwSize size = KwMainDialogSize(g_runMode);
+  dialog.m_minWidth = std::min(800, size.w);
+  dialog.m_minHeight = std::min(600, size.h);
   g_mainDialog = &dialog;
   const int result = dialog.exec();
   g_mainDialog = nullptr;

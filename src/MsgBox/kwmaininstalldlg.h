@@ -40,6 +40,8 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
 
   CIKWInstallerBkg* OnlinePage() const { return onlinePage_; }
   CKWinstaller* InstallPage() const { return installPage_; }
+  // The guided installer's only page (null in the other run modes).
+  CIKWBaseWnd* FirstPage() const { return firstPage_; }
   bool InstallPageShown() const { return installPageShown_ != 0; }
   // How many install pages this dialog has made; each visit makes a new one.
   int InstallPagesMade() const { return installPagesMade_; }
@@ -64,8 +66,8 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   int reserved1_ = 0;
   int reserved2_ = 0;
   CIKWInstallerBkg* onlinePage_ = nullptr;
-  // The pages of the local-package (4), make-package (1) and guided (2)
-  // run modes come with their own windows; until then these stay empty.
+  // The pages of the local-package (4) and make-package (1) run modes come
+  // with their own windows; until then these stay empty.
   CIKWBaseWnd* localPage_ = nullptr;
   CKWinstaller* installPage_ = nullptr;
   CIKWBaseWnd* makePackageWnd_ = nullptr;

@@ -1,11 +1,12 @@
 // Texts for keys the program uses beyond the two built-in tables: the engine's
-// full-disk stop and the message boxes' button captions.  Without them a user
+// full-disk stop, the message boxes' button captions and the guided page's
+// failed deployment.  Without them a user
 // would read the bare key.  A language file may still supply its own text.
 #pragma once
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangExtraRows = 5;
+inline constexpr int32_t kKwLangExtraRows = 6;
 
 extern const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows];
 extern const KwLangRow kKwLangExtraChinese[kKwLangExtraRows];

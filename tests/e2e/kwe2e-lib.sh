@@ -119,11 +119,13 @@ kw_install_cancel() { echo "922 556"; }        # cancel
 kw_close_button() { echo "1172 24"; }          # window coordinates: caption close
 
 # kw_click_prompt_ok: presses OK of the skinned message box (560 x 320, OK
-# centred in the lower half of its content below the 48-pixel caption).
+# centred in the lower half of its content below the 48-pixel caption).  The
+# window class follows the program's file name: "tarnwick-*", or
+# "twinstaller.exe" for the installer the guided installer writes out.
 kw_click_prompt_ok() {
   local box="" i w
   for i in $(seq 1 30); do
-    for w in $(xdotool search --onlyvisible --classname 'tarnwick' 2>/dev/null); do
+    for w in $(xdotool search --onlyvisible --classname '(tarnwick|twinstaller)' 2>/dev/null); do
       if xdotool getwindowgeometry "$w" 2>/dev/null | grep -q 'Geometry: 560x320'; then
         box=$w
         break

@@ -1,13 +1,19 @@
 // Page test helpers that drive real widgets: running the event loop until a
-// condition holds, and clicking a cell where the page drew it.
+// condition holds, reading and clicking a cell where the page drew it,
+// choosing from a combo box's list, and saving a picture of a window.
 #pragma once
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QTest>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
+#include <string>
 #include <thread>
 
+#include "app/common/ikwbasepopup.h"
 #include "baseview/basectrl/CKWBaseView.h"
 #include "baseview/basectrl/kwviewlocks.h"
 
@@ -41,6 +47,58 @@ inline bool ClickCell(CKWBaseView* view, int id) {
   QCoreApplication::processEvents();
   QCoreApplication::processEvents();
   return true;
+}
+
+// A copy of a cell's state, read under the view's line-list lock.
+struct CellState {
+  bool found = false;
+  bool visible = false;
+  bool checked = false;
+  std::string text;
+  QPoint centre;
+};
+
+inline CellState ReadCell(CKWBaseView* view, int id) {
+  CellState s;
+  KwViewLockGuard lock(view->LineListMutex());
+  if (!lock.owns()) return s;
+  if (CKWBaseViewObject* c = view->FindCell(id)) {
+    s.found = true;
+    s.visible = c->visible;
+    s.checked = c->checked;
+    s.text = c->text;
+    s.centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+  }
+  return s;
+}
+
+// Picks item `index` of a combo-box cell's popup list with real clicks.
+inline bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
+  if (!ClickCell(view, cellId)) return false;
+  IKWMShowPopMenu* menu = nullptr;
+  WaitFor(
+      [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+          auto* m = qobject_cast<IKWMShowPopMenu*>(w);
+          if (m != nullptr && m->isVisible()) menu = m;
+        }
+        return menu != nullptr;
+      },
+      2000);
+  if (menu == nullptr) return false;
+  CIKWBasePopup* list = menu->findChild<CIKWBasePopup*>();
+  if (list == nullptr) return false;
+  list->repaint();
+  QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
+  return WaitFor([&] { return !menu->isVisible(); }, 2000);
+}
+
+// Saves a picture of `w` as NAME.png into $KW_PAGE_SHOTS, when that is set.
+inline void SaveShot(QWidget* w, const char* name) {
+  const char* dir = std::getenv("KW_PAGE_SHOTS");
+  if (dir == nullptr || *dir == '\0') return;
+  std::filesystem::create_directories(dir);
+  w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
 }
 
 }  // namespace kwtest

@@ -42,7 +42,11 @@ using kwpagetest::Server;
 
 namespace {
 
+using kwtest::CellState;
+using kwtest::ChooseFromCombo;
 using kwtest::ClickCell;
+using kwtest::ReadCell;
+using kwtest::SaveShot;
 using kwtest::WaitFor;
 
 class QtEnvironment : public ::testing::Environment {
@@ -64,38 +68,6 @@ class QtEnvironment : public ::testing::Environment {
   QApplication* app_ = nullptr;
 };
 ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
-
-// A copy of a cell's state, read under the view's line-list lock.
-struct CellState {
-  bool found = false;
-  bool visible = false;
-  bool checked = false;
-  std::string text;
-  QPoint centre;
-};
-
-CellState ReadCell(CKWBaseView* view, int id) {
-  CellState s;
-  KwViewLockGuard lock(view->LineListMutex());
-  if (!lock.owns()) return s;
-  if (CKWBaseViewObject* c = view->FindCell(id)) {
-    s.found = true;
-    s.visible = c->visible;
-    s.checked = c->checked;
-    s.text = c->text;
-    s.centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
-  }
-  return s;
-}
-
-// A real click on a cell: press and release at its centre, then the posted
-// cell command is delivered.
-void SaveShot(QWidget* w, const char* name) {
-  const char* dir = getenv("KW_PAGE_SHOTS");
-  if (dir == nullptr || *dir == '\0') return;
-  fs::create_directories(dir);
-  w->grab().save(QString::fromStdString(std::string(dir) + "/" + name + ".png"));
-}
 
 // A drive with plenty of room, so runs that start at once (continuing a
 // download) do not depend on the free space of the machine's disk.
@@ -365,27 +337,6 @@ TEST_F(PageFlow, UnreachableServerShowsTheErrorAndCloses) {
   dlg.show();
   ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 15000));
   EXPECT_EQ(title, "error");
-}
-
-// Picks item `index` of a combo-box cell's popup list with real clicks.
-bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
-  if (!ClickCell(view, cellId)) return false;
-  IKWMShowPopMenu* menu = nullptr;
-  WaitFor(
-      [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-          auto* m = qobject_cast<IKWMShowPopMenu*>(w);
-          if (m != nullptr && m->isVisible()) menu = m;
-        }
-        return menu != nullptr;
-      },
-      2000);
-  if (menu == nullptr) return false;
-  CIKWBasePopup* list = menu->findChild<CIKWBasePopup*>();
-  if (list == nullptr) return false;
-  list->repaint();
-  QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
-  return WaitFor([&] { return !menu->isVisible(); }, 2000);
 }
 
 TEST_F(PageFlow, LanguageSwitchChangesTitleAndTexts) {

@@ -1,0 +1,252 @@
+#include "MsgBox/ikwinsfirstwnd.h"
+
+#include <sys/stat.h>
+
+#include <QFileDialog>
+#include <mutex>
+#include <utility>
+
+#include "MsgBox/kwdeploy.h"
+#include "MsgBox/kwfirstpagelayout.h"
+#include "MsgBox/kwpageprompt.h"
+#include "MsgBox/kwpagerules.h"
+#include "baseview/ikwbasedlg.h"
+#include "baseview/kwcommand.h"
+#include "baseview/kwdlgwait.h"
+#include "images/kwembedded.h"
+#include "images/kwimageutil.h"
+#include "language/ikwlang.h"
+#include "main/kwglobals.h"
+
+namespace {
+
+constexpr KwColor kPageBackground = 0x272727;
+constexpr KwColor kBlue = 0xF66D59;
+constexpr KwColor kWhite = 0xFFFFFF;
+
+std::mutex g_hooksMutex;
+KwFirstPageHooks g_hooks;
+
+KwFirstPageHooks Hooks() {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  return g_hooks;
+}
+
+const char* Text(const char* key) {
+  return IKWLang::Instance()->GetText(key);
+}
+
+CKWBaseViewObject* NewButton(CKWOneLineForm* line, int id, bool primary) {
+  CKWBaseViewObject* button = line->NewCell(id, kKwCellButton);
+  button->cornerRadius = 8;
+  button->fontSize = 12;
+  button->textAlign = 1;
+  if (primary) {
+    button->bkColor = kBlue;
+    button->textColor = kWhite;
+  }
+  return button;
+}
+
+CKWBaseViewObject* NewLabel(CKWOneLineForm* line, int id) {
+  CKWBaseViewObject* label = line->NewCell(id, kKwCellText);
+  label->fontSize = 12;
+  label->drawBackground = false;
+  return label;
+}
+
+// What the wait dialog's worker needs; it lives on the page's stack frame
+// for the whole modal run.
+struct DeployContext {
+  CIKWInsFirstWnd* page = nullptr;
+  KwDeployRequest request;
+  CIKWBaseDlg* owner = nullptr;
+  int result = 0;
+};
+
+}  // namespace
+
+void KwSetFirstPageHooks(KwFirstPageHooks hooks) {
+  std::lock_guard<std::mutex> lock(g_hooksMutex);
+  g_hooks = std::move(hooks);
+}
+
+CIKWInsFirstWnd::CIKWInsFirstWnd(CIKWBaseDlg* owner)
+    : CIKWBaseWnd(owner), image_(std::make_unique<CKwImageUtil>()) {
+  SetBackground(true, kPageBackground);
+  if (const KwEmbeddedImage* art = KwFindEmbeddedImage(kKwFirstPageImage)) {
+    image_->Decode(art->bytes, art->count);
+  }
+}
+
+CIKWInsFirstWnd::~CIKWInsFirstWnd() {
+  // The cells point at the picture: they go first.
+  ClearLines();
+  image_.reset();
+}
+
+void CIKWInsFirstWnd::CreateAllLineFromData() {
+  auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 466);
+  CKWBaseViewObject* image = line->NewCell(kKwFirstImage, kKwCellImage);
+  image->image = image_.get();
+  image->textAlign = 1;  // keep the picture's proportions in its place
+  image->drawBackground = false;
+
+  NewLabel(line.get(), kKwFirstLanguageLabel);
+  CKWBaseViewObject* language = line->NewCell(kKwFirstLanguage, kKwCellCombo);
+  language->fontSize = 12;
+  language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
+    if (refillingLanguage_) return;
+    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
+                                                               : kKwCodePageDefault);
+    // The window's caption follows the language as on the other pages.
+    PostToOwner(kCmdCaption);
+    RequestRepaint();
+  });
+  FillLanguageList(line.get());
+
+  NewLabel(line.get(), kKwFirstPathLabel);
+  CKWBaseViewObject* path = line->NewCell(kKwFirstPath, kKwCellEdit);
+  path->fontSize = 12;
+  NewButton(line.get(), kKwFirstBrowse, true);
+  NewButton(line.get(), kKwFirstCancel, false);
+  NewButton(line.get(), kKwFirstInstall, true);
+  AppendLine(std::move(line));
+}
+
+void CIKWInsFirstWnd::FillLanguageList(CKWOneLineForm* line) {
+  CKWBaseViewObject* cell = line->GetCell(kKwFirstLanguage);
+  if (cell == nullptr) return;
+  const int codePage = IKWLang::Instance()->CodePage();
+  if (languageShown_ == codePage) return;
+  languageShown_ = codePage;
+  CSfDrawComboBox* box = cell->ComboBox();
+  refillingLanguage_ = true;
+  box->Clear();
+  box->AddItem(Text("english"));
+  box->AddItem(Text("chinese"));
+  box->Select(codePage != 0 ? 1 : 0);
+  refillingLanguage_ = false;
+}
+
+void CIKWInsFirstWnd::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
+  const KwFirstPageLayout l = KwLayoutFirstPage(left, top, width, height);
+  auto place = [line](int id, const KwRect& r) {
+    if (CKWBaseViewObject* cell = line->GetCell(id)) {
+      cell->SetRect(r.left, r.top, r.Width(), r.Height());
+    }
+  };
+  place(kKwFirstImage, l.image);
+  place(kKwFirstLanguageLabel, l.languageLabel);
+  place(kKwFirstLanguage, l.languageList);
+  place(kKwFirstPathLabel, l.pathLabel);
+  place(kKwFirstPath, l.pathBox);
+  place(kKwFirstBrowse, l.browseButton);
+  place(kKwFirstCancel, l.cancelButton);
+  place(kKwFirstInstall, l.installButton);
+}
+
+void CIKWInsFirstWnd::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
+  // Texts are read on every paint, so a language change shows at once.
+  FillLanguageList(line);
+  const std::pair<int, const char*> texts[] = {
+      {kKwFirstLanguageLabel, "selectLanguage"},
+      {kKwFirstPathLabel, "selectpath"},
+      {kKwFirstBrowse, "openf"},
+      {kKwFirstInstall, "install"},
+      {kKwFirstCancel, "cancel"},
+  };
+  for (const auto& [id, key] : texts) {
+    if (CKWBaseViewObject* cell = line->GetCell(id)) cell->text = Text(key);
+  }
+  for (int id : {kKwFirstInstall, kKwFirstCancel}) {
+    if (CKWBaseViewObject* cell = line->GetCell(id)) cell->visible = true;
+  }
+}
+
+void CIKWInsFirstWnd::OnCommandId(int command) {
+  switch (command) {
+    case kKwFirstBrowse:
+      Browse();
+      break;
+    case kKwFirstInstall:
+      Install();
+      break;
+    case kKwFirstCancel:
+      PostToOwner(kCmdExitRequest);
+      break;
+    default:
+      break;
+  }
+}
+
+std::string CIKWInsFirstWnd::Location() {
+  PullEditTexts();
+  KwViewLockGuard lock(LineListMutex());
+  if (!lock.owns()) return std::string();
+  CKWBaseViewObject* edit = FindCell(kKwFirstPath);
+  return edit != nullptr ? edit->text : std::string();
+}
+
+void CIKWInsFirstWnd::Browse() {
+  const KwFirstPageHooks hooks = Hooks();
+  const std::string start = Location();
+  std::string chosen;
+  if (hooks.chooseFolder) {
+    chosen = hooks.chooseFolder(this, start);
+  } else {
+    chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择目录"),
+                                               QString::fromStdString(start))
+                 .toStdString();
+  }
+  if (chosen.empty()) return;
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (lock.owns()) {
+      if (CKWBaseViewObject* edit = FindCell(kKwFirstPath)) {
+        edit->text = chosen;
+        if (IKwCellEditor* editor = edit->Editor()) editor->SetText(chosen);
+      }
+    }
+  }
+  OnCommand(kKwCmdRefreshRows);
+}
+
+int CIKWInsFirstWnd::Install() {
+  const std::string location = Location();
+  if (const char* refusal = KwCheckDeployLocation(location)) {
+    KwPagePrompt(this, refusal);
+    return 1;
+  }
+  ::mkdir(KwDeployFolderPath(location).c_str(), 0755);
+  target_ = KwDeployTargetPath(location);
+
+  const KwFirstPageHooks hooks = Hooks();
+  DeployContext context;
+  context.page = this;
+  context.owner = GetOwnerDlg();
+  context.request.target = target_;
+  context.request.iniSource = std::string(g_exeDir) + "/" + kKwDeployIni;
+  context.request.bytes = KwCarriedInstaller(&context.request.size);
+  context.request.settleMs = hooks.settleMs;
+  context.request.start = hooks.start;
+
+  CKwDlgWait wait(this);
+  wait.setObjectName("kwDeployWait");
+  wait.SetMessage(Text("pleasewait"));
+  wait.SetJob(&CIKWInsFirstWnd::DeployJob, &context);
+  wait.exec();
+  // The job has returned once the modal run ends.
+  if (context.result != kKwDeployOk) KwPagePrompt(this, "deployfailed");
+  return context.result;
+}
+
+void CIKWInsFirstWnd::DeployJob(void* userData, CKwDlgWait*) {
+  auto* context = static_cast<DeployContext*>(userData);
+  context->result = KwDeployInstaller(context->request);
+  // Only a started installer ends this program; otherwise the page stays
+  // so the user can choose another location.
+  if (context->result == kKwDeployOk && context->owner != nullptr) {
+    KwPostCommand(context->owner, kCmdFirstPageQuit);
+  }
+}

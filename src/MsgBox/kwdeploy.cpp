@@ -1,0 +1,118 @@
+#include "MsgBox/kwdeploy.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "MsgBox/kwshortcut.h"
+#include "baseutil/ikwlog.h"
+#include "platform/kwatomicfile.h"
+#include "platform/kwprocess.h"
+
+namespace {
+
+std::atomic<const uint8_t*> g_carriedBytes{nullptr};
+std::atomic<size_t> g_carriedSize{0};
+
+std::string FolderOf(const std::string& path) {
+  const std::string::size_type cut = path.find_last_of('/');
+  if (cut == std::string::npos) return ".";
+  return cut == 0 ? "/" : path.substr(0, cut);
+}
+
+// True when a new file can be made in `folder`.  "install.log" is the
+// probe's name; when a file of that name is already there it stays
+// untouched and a uniquely named probe answers instead.
+bool CanCreateFileIn(const std::string& folder) {
+  const std::string probe = folder + "/install.log";
+  int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  std::string unique = folder + "/install.log.XXXXXX";
+  fd = ::mkstemp(unique.data());
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(unique.c_str());
+  return true;
+}
+
+// Copies the settings file beside the installer; a missing source is not
+// an error (the installer then uses its defaults).
+void CopySettings(const std::string& source, const std::string& target) {
+  if (source.empty()) return;
+  std::string bytes;
+  const int32_t read = KwReadWholeFile(source, &bytes);
+  if (read != 0) {
+    if (read != -ENOENT) KW_LOG(4, "KwDeployInstaller", "cannot read %s: %d", source.c_str(), read);
+    return;
+  }
+  const std::string copy = FolderOf(target) + "/" + kKwDeployIni;
+  const int32_t written = KwReplaceFileAtomic(copy, bytes, 0644);
+  if (written != 0) KW_LOG(4, "KwDeployInstaller", "cannot write %s: %d", copy.c_str(), written);
+}
+
+}  // namespace
+
+void KwSetCarriedInstaller(const uint8_t* bytes, size_t size) {
+  g_carriedSize = bytes != nullptr ? size : 0;
+  g_carriedBytes = bytes;
+}
+
+const uint8_t* KwCarriedInstaller(size_t* size) {
+  const uint8_t* bytes = g_carriedBytes.load();
+  if (size != nullptr) *size = bytes != nullptr ? g_carriedSize.load() : 0;
+  return bytes;
+}
+
+const char* KwCheckDeployLocation(const std::string& location) {
+  if (location.empty()) return "pleaseinputtopath";
+  if (location.find("Program Files") != std::string::npos) return "invalidpath";
+  if (!CanCreateFileIn(location)) return "invalidpath2";
+  return nullptr;
+}
+
+std::string KwDeployFolderPath(const std::string& location) {
+  return location + "/" + kKwDeployFolder;
+}
+
+std::string KwDeployTargetPath(const std::string& location) {
+  return KwDeployFolderPath(location) + "/" + kKwDeployExe;
+}
+
+int KwDeployInstaller(const KwDeployRequest& request) {
+  if (request.bytes == nullptr || request.size == 0) return kKwDeployNothingCarried;
+  const std::string folder = FolderOf(request.target);
+  ::mkdir(folder.c_str(), 0755);
+  const std::string bytes(reinterpret_cast<const char*>(request.bytes), request.size);
+  const int32_t written = KwReplaceFileAtomic(request.target, bytes, 0755);
+  // An earlier file of the same name keeps its mode across the
+  // replacement; the installer must be runnable whatever it was.
+  if (written != 0 || ::chmod(request.target.c_str(), 0755) != 0) {
+    KW_LOG(4, "KwDeployInstaller", "cannot write %s: %d", request.target.c_str(),
+           written != 0 ? written : -errno);
+    return kKwDeployWriteFailed;
+  }
+  CopySettings(request.iniSource, request.target);
+  if (request.settleMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(request.settleMs));
+  }
+  CreateDesktopShortcut(request.target.c_str(), kKwDeployShortcut, 1);
+  const int32_t started = request.start
+                              ? request.start(request.target.c_str(), folder.c_str())
+                              : KwStartDetached(request.target.c_str(), nullptr, folder.c_str());
+  if (started != 0) {
+    KW_LOG(4, "KwDeployInstaller", "cannot start %s: %d", request.target.c_str(), started);
+    return kKwDeployStartFailed;
+  }
+  return kKwDeployOk;
+}

@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# End-to-end: the real tarnwick-guided under a virtual display.  Its first
+# page is looked at in both languages, refuses three bad locations, then
+# deploys the installer it carries into a typed location, puts the desktop
+# entry to it, starts it and closes; the second installer then installs
+# from kwserve on 127.0.0.1 with real clicks.
+# Usage: guided_e2e.sh GUIDED INSTALLER KWSERVE KWPACK UNINSTALLER [SHOTS_DIR]
+# Exits 77 (skipped) when Xvfb or xdotool is missing.
+set -euo pipefail
+guided=$1 installer=$2 kwserve=$3 kwpack=$4 uninstaller=$5 shots=${6:-}
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=kwe2e-lib.sh
+source "$here/kwe2e-lib.sh"
+for tool in Xvfb xdotool import; do
+  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kwguided.XXXXXX")
+KW_SERVER_PID="" KW_XVFB_PID="" app_pid="" second_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$second_pid" ] && kill "$second_pid" 2>/dev/null || true
+  [ -n "$KW_SERVER_PID" ] && kill "$KW_SERVER_PID" 2>/dev/null || true
+  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  [ -n "$shots" ] && [ -n "${DISPLAY:-}" ] && import -window root "$shots/guided-failure.png" 2>/dev/null || true
+  [ -f "$work/guided.log" ] && tail -n 30 "$work/guided.log" >&2
+  exit 1
+}
+[ -z "$shots" ] && shots="$work/shots"
+mkdir -p "$shots"
+
+# Page coordinates of the first page's controls in the 788 x 466 page area
+# of the 800 x 520 window.
+first_language() { echo "368 346"; }
+first_location() { echo "450 378"; }
+first_install() { echo "676 430"; }
+
+# Types TEXT into the location box, replacing what was there.
+type_location() {
+  read -r x y < <(first_location); kw_click_page "$x" "$y"
+  xdotool key --window "$KW_WID" ctrl+a BackSpace
+  [ -z "$1" ] || xdotool type --delay 10 "$1"
+  sleep 0.3
+}
+
+# Presses Install, expects the skinned message box, keeps a picture of the
+# screen as NAME.png and presses OK.
+expect_refusal() {
+  read -r x y < <(first_install); kw_click_page "$x" "$y"
+  sleep 0.4
+  import -window root "$shots/$1.png"
+  kw_click_prompt_ok || fail "no message for $1"
+}
+
+# A product of 4 MiB at 256 KiB/s per connection: a few seconds of download,
+# so the second installer is seen at work.
+kw_make_product "$work/product" "$uninstaller" 4
+"$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
+kw_start_server "$kwserve" "$work/server" 262144 "$work/kwserve.log" || fail "kwserve"
+
+mkdir -p "$work/app" "$work/home/Desktop" "$work/Program Files" "$work/loc"
+cp "$guided" "$work/app/tarnwick-guided"
+printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+unset QT_QPA_PLATFORM
+kw_start_xvfb || fail "Xvfb"
+
+"$work/app/tarnwick-guided" > "$work/guided.log" 2>&1 &
+app_pid=$!
+kw_wait_window "(塔恩维克|Tarnwick)" 20 || fail "window"
+xdotool getwindowgeometry "$KW_WID" | grep -q 'Geometry: 800x520' || fail "the window is not 800 x 520"
+sleep 1
+kw_shot "$shots/guided-page-zh.png"
+
+# English from the page's list: the list opens as a window of its own below
+# the cell; its first item is English.
+read -r x y < <(first_language); kw_click_page "$x" "$y"
+popup=""
+for w in $(xdotool search --onlyvisible --pid "$app_pid" 2>/dev/null); do
+  [ "$w" = "$KW_WID" ] || popup=$w
+done
+[ -n "$popup" ] || fail "the language list did not open"
+xdotool mousemove --window "$popup" 40 18 click 1
+sleep 0.6
+kw_shot "$shots/guided-page-en.png"
+
+expect_refusal guided-refused-empty
+type_location "$work/Program Files"
+expect_refusal guided-refused-programfiles
+type_location "$work/missing"
+expect_refusal guided-refused-unwritable
+[ -e "$work/Program Files/tarnwick_install" ] && fail "a refused location was written to"
+
+type_location "$work/loc"
+read -r x y < <(first_install)
+xdotool mousemove --window "$KW_WID" $((KW_PAGE_X + x)) $((KW_PAGE_Y + y)) click 1
+sleep 0.5
+import -window root "$shots/guided-wait.png"
+kw_wait_for 30 kw_process_gone "$app_pid" || fail "the guided window did not close"
+app_pid=""
+
+exe="$work/loc/tarnwick_install/twinstaller.exe"
+cmp -s "$installer" "$exe" || fail "twinstaller.exe differs from tarnwick-installer"
+[ -x "$exe" ] || fail "twinstaller.exe is not runnable"
+cmp -s "$work/app/itarnwick.ini" "$work/loc/tarnwick_install/itarnwick.ini" || fail "settings not copied"
+entry="$HOME/Desktop/Tarnwick Installer.desktop"
+[ -f "$entry" ] || fail "no desktop entry"
+grep -qx "Exec=$exe" "$entry" || fail "desktop entry points elsewhere: $(grep Exec= "$entry")"
+
+# The second installer is up: its window belongs to the written program.
+kw_wait_window "(塔恩维克|Tarnwick)" 30 || fail "the second installer's window"
+second_pid=$(xdotool getwindowpid "$KW_WID")
+[ "$(readlink "/proc/$second_pid/exe")" = "$exe" ] || fail "the window is not the written installer's"
+xdotool getwindowgeometry "$KW_WID" | grep -q 'Geometry: 1200x700' || fail "not the installer's window"
+
+root="$HOME/tarnwickinst"
+kw_drive_install "$shots" "$root" guided-second- || fail "driving the second installer"
+cmp -s "$work/product/data/sample1.bin" "$root/V2.0.0/data/sample1.bin" || fail "sample1.bin differs"
+[ -f "$HOME/Desktop/Tarnwick.desktop" ] || fail "no product desktop entry"
+read -r x y < <(kw_close_button); kw_click_window "$x" "$y"
+kw_wait_for 10 kw_process_gone "$second_pid" || fail "the second installer did not close"
+second_pid=""
+echo "guided e2e: deployed into $work/loc and installed into $root; screenshots in $shots"

@@ -1,0 +1,132 @@
+// Deployment of the second installer without a window: the location checks
+// and what a deployment leaves behind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "MsgBox/kwdeploy.h"
+#include "kwpagefixture.h"
+#include "kwtest/tempdir.h"
+
+namespace fs = std::filesystem;
+using kwtest::ReadFile;
+using kwtest::WriteFile;
+
+namespace {
+
+class Deploy : public ::testing::Test {
+ protected:
+  void SetUp() override { home_ = std::make_unique<kwpagetest::ScopedHome>(dir_ / "home"); }
+
+  // A deployment of `bytes` into `location` that records the starts.
+  int Run(const std::string& location, const std::string& bytes, const std::string& ini = "") {
+    KwDeployRequest r;
+    r.target = KwDeployTargetPath(location);
+    r.iniSource = ini;
+    r.bytes = reinterpret_cast<const uint8_t*>(bytes.data());
+    r.size = bytes.size();
+    r.settleMs = 0;
+    r.start = [this](const char* program, const char* folder) {
+      started_.push_back(std::string(program) + " in " + folder);
+      return startResult_;
+    };
+    return KwDeployInstaller(r);
+  }
+
+  kwtest::TempDir dir_;
+  std::unique_ptr<kwpagetest::ScopedHome> home_;
+  std::vector<std::string> started_;
+  int32_t startResult_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Deploy, LocationChecksRefuseInOrder) {
+  EXPECT_STREQ(KwCheckDeployLocation(""), "pleaseinputtopath");
+  // Only the exact letter case is refused, even where the folder is fine.
+  fs::create_directories(dir_ / "Program Files");
+  fs::create_directories(dir_ / "program files");
+  EXPECT_STREQ(KwCheckDeployLocation(dir_ / "Program Files"), "invalidpath");
+  EXPECT_STREQ(KwCheckDeployLocation(dir_ / "nowhere/Program Files/x"), "invalidpath");
+  EXPECT_EQ(KwCheckDeployLocation(dir_ / "program files"), nullptr);
+  // No file can be made: a missing folder, or a file where a folder should be.
+  EXPECT_STREQ(KwCheckDeployLocation(dir_ / "missing"), "invalidpath2");
+  WriteFile(dir_ / "plain", "x");
+  EXPECT_STREQ(KwCheckDeployLocation(dir_ / "plain"), "invalidpath2");
+  if (::geteuid() != 0) {
+    fs::create_directories(dir_ / "locked");
+    ::chmod((dir_ / "locked").c_str(), 0555);
+    EXPECT_STREQ(KwCheckDeployLocation(dir_ / "locked"), "invalidpath2");
+  }
+  // The probe leaves nothing behind.
+  EXPECT_FALSE(fs::exists(dir_ / "program files/install.log"));
+}
+
+TEST_F(Deploy, ProbeNeverTouchesAnExistingInstallLog) {
+  // A log of the user's keeps its bytes; a link named install.log is not
+  // followed, so the file it points at is neither emptied nor removed.
+  fs::create_directories(dir_ / "a");
+  WriteFile(dir_ / "a/install.log", "the user's log");
+  EXPECT_EQ(KwCheckDeployLocation(dir_ / "a"), nullptr);
+  EXPECT_EQ(ReadFile(dir_ / "a/install.log"), "the user's log");
+
+  fs::create_directories(dir_ / "b");
+  WriteFile(dir_ / "precious", "keep me");
+  fs::create_symlink(dir_ / "precious", dir_ / "b/install.log");
+  EXPECT_EQ(KwCheckDeployLocation(dir_ / "b"), nullptr);
+  EXPECT_EQ(ReadFile(dir_ / "precious"), "keep me");
+  EXPECT_TRUE(fs::is_symlink(dir_ / "b/install.log"));
+  EXPECT_EQ(fs::directory_iterator(dir_ / "b")->path().filename(), "install.log");
+}
+
+TEST_F(Deploy, WritesRunnableInstallerSettingsAndEntryThenStartsIt) {
+  const std::string location = dir_ / "loc";
+  fs::create_directories(location);
+  const std::string exe = location + "/tarnwick_install/twinstaller.exe";
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nURL=http://127.0.0.1:1/\n");
+  ASSERT_EQ(Run(location, std::string("first\0bytes", 11), dir_ / "app/itarnwick.ini"),
+            kKwDeployOk);
+  EXPECT_EQ(ReadFile(exe), std::string("first\0bytes", 11));
+  EXPECT_EQ(fs::status(exe).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(ReadFile(location + "/tarnwick_install/itarnwick.ini"),
+            "[SERVER]\nURL=http://127.0.0.1:1/\n");
+  const std::string entry = ReadFile(dir_ / "home/Desktop/Tarnwick Installer.desktop");
+  EXPECT_NE(entry.find("Exec=" + exe + "\n"), std::string::npos) << entry;
+  EXPECT_NE(entry.find("Comment=Tarnwick Installer\n"), std::string::npos) << entry;
+  ASSERT_EQ(started_.size(), 1u);
+  EXPECT_EQ(started_[0], exe + " in " + location + "/tarnwick_install");
+
+  // The same location again replaces the installer (even one that lost its
+  // run bits) and the entry; without a settings file beside this program
+  // the earlier copy stays.
+  ::chmod(exe.c_str(), 0644);
+  ASSERT_EQ(Run(location, "second", dir_ / "app/none.ini"), kKwDeployOk);
+  EXPECT_EQ(ReadFile(exe), "second");
+  EXPECT_EQ(fs::status(exe).permissions() & fs::perms::owner_exec, fs::perms::owner_exec);
+  EXPECT_EQ(started_.size(), 2u);
+  int entries = 0;
+  for (const auto& e : fs::directory_iterator(dir_ / "home/Desktop")) {
+    entries += e.path().filename().string().rfind("Tarnwick Installer", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(entries, 1);
+  EXPECT_TRUE(fs::exists(location + "/tarnwick_install/itarnwick.ini"));
+}
+
+TEST_F(Deploy, FailuresStartNothingOrSayTheStartFailed) {
+  EXPECT_EQ(Run(dir_ / "x", ""), kKwDeployNothingCarried);
+  // "tarnwick_install" is a file: nothing can be written, nothing starts,
+  // no entry is made.
+  WriteFile(dir_ / "loc/tarnwick_install", "in the way");
+  EXPECT_EQ(Run(dir_ / "loc", "bytes"), kKwDeployWriteFailed);
+  EXPECT_TRUE(started_.empty());
+  EXPECT_FALSE(fs::exists(dir_ / "home/Desktop/Tarnwick Installer.desktop"));
+
+  startResult_ = -2;
+  fs::create_directories(dir_ / "ok");
+  EXPECT_EQ(Run(dir_ / "ok", "bytes"), kKwDeployStartFailed);
+  EXPECT_EQ(started_.size(), 1u);
+}

@@ -3,6 +3,7 @@
 #   tarnwick-emblem.png  583x575  emblem of the online version page
 #   logo1.png .. logo3.png 1067x600  pictures shown in turn on the install page
 #   firstpage.png        115x67   picture of the guided first page
+#   ../icons/tarnwick.png 256x256  the product icon the installer places
 # The output is deterministic (no time chunks), so re-running the script
 # leaves the committed files unchanged unless the drawing changes.
 set -euo pipefail
@@ -57,3 +58,9 @@ convert -size 115x67 gradient:'#1d3b5c'-'#6fa6d6' \
   \( -size 115x67 xc:none -fill white -draw 'roundrectangle 0,0 114,66 8,8' \) \
   -compose DstIn -composite -type TrueColorAlpha \
   "${png_opts[@]}" firstpage.png
+
+# The product's icon for the applications menu and the desktop entry: the
+# emblem on a square ground, at the 256 x 256 size icon themes use.
+mkdir -p ../icons
+convert tarnwick-emblem.png -background none -gravity center -extent 583x583 \
+  -filter Lanczos -resize 256x256 "${png_opts[@]}" ../icons/tarnwick.png

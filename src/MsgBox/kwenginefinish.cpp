@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/kwproducticon.h"
 #include "MsgBox/kwshortcut.h"
 #include "baseutil/ikwlog.h"
+#include "platform/kwknownfolders.h"
 #include "platform/kwregistry.h"
 
 bool KwIsDownloadedVolumeName(const char* name) {
@@ -69,12 +71,30 @@ int32_t KwWriteUninstallEntry(const char* installPath, const char* versionText,
   return kKwRegOk;
 }
 
+namespace {
+
+// The desktop entry and the applications-menu entry of the installed
+// product, both showing the product icon placed in the data folder.  Like
+// the designed shortcut, they are conveniences: failures are only logged.
+void MakeProductEntries(const std::string& target) {
+  char data[1024];
+  std::string icon;
+  if (KwGetKnownFolder(KwKnownFolder::AppData, data, sizeof(data)) == 0) {
+    icon = KwPlaceProductIcon(data);
+  }
+  if (icon.empty()) KW_LOG(4, "CKWinstaller::runinstall", "product icon not placed");
+  CreateDesktopShortcutWithIcon(target.c_str(), kKwProductShortcutName, 0, icon.c_str());
+  if (!icon.empty()) {
+    int32_t r = KwCreateMenuEntry(target.c_str(), icon.c_str());
+    if (r != 0) KW_LOG(4, "CKWinstaller::runinstall", "menu entry not written: %d", r);
+  }
+}
+
+}  // namespace
+
 int KwRunFinishingSteps(const KwFinishInput& in) {
   int failed = 0;
-  if (in.makeShortcut) {
-    std::string target = in.destination + "/Windows/Tarnwick.exe";
-    CreateDesktopShortcut(target.c_str(), kKwProductShortcutName, 0);
-  }
+  if (in.makeShortcut) MakeProductEntries(in.destination + "/Windows/Tarnwick.exe");
   if (KwWriteUninstallEntry(in.installPath.c_str(), in.versionText.c_str(),
                             in.destination.c_str()) != kKwRegOk) {
     ++failed;

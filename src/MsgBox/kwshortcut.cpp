@@ -77,16 +77,45 @@ std::string EntryName(const std::string& linkPath) {
   return name;
 }
 
+// Makes `path` and its missing parents.
+void MakeFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
+  }
+}
+
 // The desktop folder, made when missing so the entry has somewhere to go.
 bool DesktopFolder(std::string* out) {
   char folder[1024];
   if (KwGetKnownFolder(KwKnownFolder::CommonDesktop, folder, sizeof(folder)) != 0) return false;
-  std::string path(folder);
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
-  }
-  *out = path;
+  *out = folder;
+  MakeFolders(*out);
   return true;
+}
+
+// The text of a desktop entry that starts `target` in its own folder.
+std::string EntryText(const std::string& name, const char* comment, const std::string& target,
+                      const std::string& icon) {
+  std::string entry = "[Desktop Entry]\n";
+  entry += "Type=Application\n";
+  entry += "Version=1.0\n";
+  entry += "Name=" + EscapeValue(name) + "\n";
+  if (comment != nullptr) entry += std::string("Comment=") + comment + "\n";
+  entry += "Exec=" + ExecValue(target) + "\n";
+  std::string folder = FolderOf(target);
+  if (!folder.empty()) entry += "Path=" + EscapeValue(folder) + "\n";
+  entry += "Icon=" + EscapeValue(icon) + "\n";
+  entry += "Terminal=false\n";
+  return entry;
+}
+
+// Writes an entry file: launchers run only entries marked executable, and an
+// earlier entry of the same name may have had another mode.
+int32_t WriteEntry(const char* path, const std::string& entry) {
+  int32_t written = KwReplaceFileAtomic(path, entry, 0755);
+  if (written != 0) return -written;
+  if (::chmod(path, 0755) != 0) return errno;
+  return 0;
 }
 
 // A shortcut's name becomes a file name on the desktop; one that could
@@ -99,37 +128,49 @@ bool SafeName(const char* name) {
 
 }  // namespace
 
-int32_t CreateShellLink(const char* targetPath, const char* linkPath, int32_t installerFlag) {
+int32_t CreateShellLinkWithIcon(const char* targetPath, const char* linkPath, int32_t installerFlag,
+                                const char* iconPath) {
   if (targetPath == nullptr || *targetPath == '\0') return kMissingArgument;
   if (linkPath == nullptr || *linkPath == '\0') return kMissingArgument;
   std::string target(targetPath);
-  std::string entry = "[Desktop Entry]\n";
-  entry += "Type=Application\n";
-  entry += "Version=1.0\n";
-  entry += "Name=" + EscapeValue(EntryName(linkPath)) + "\n";
-  entry +=
-      std::string("Comment=") + (installerFlag != 0 ? "Tarnwick Installer" : "Tarnwick") + "\n";
-  entry += "Exec=" + ExecValue(target) + "\n";
-  std::string folder = FolderOf(target);
-  if (!folder.empty()) entry += "Path=" + EscapeValue(folder) + "\n";
-  entry += "Icon=" + EscapeValue(target) + "\n";
-  entry += "Terminal=false\n";
-  int32_t written = KwReplaceFileAtomic(linkPath, entry, 0755);
-  if (written != 0) return -written;
-  // Launchers run only entries marked executable; an earlier entry of the
-  // same name may have had another mode.
-  if (::chmod(linkPath, 0755) != 0) return errno;
-  return 0;
+  std::string icon = iconPath != nullptr && *iconPath != '\0' ? iconPath : target;
+  const char* comment = installerFlag != 0 ? "Tarnwick Installer" : "Tarnwick";
+  return WriteEntry(linkPath, EntryText(EntryName(linkPath), comment, target, icon));
 }
 
-void CreateDesktopShortcut(const char* targetPath, const char* name, int32_t installerFlag) {
+int32_t CreateShellLink(const char* targetPath, const char* linkPath, int32_t installerFlag) {
+  return CreateShellLinkWithIcon(targetPath, linkPath, installerFlag, nullptr);
+}
+
+void CreateDesktopShortcutWithIcon(const char* targetPath, const char* name, int32_t installerFlag,
+                                   const char* iconPath) {
   if (!SafeName(name)) return;
   std::string desktop;
   if (!DesktopFolder(&desktop)) return;
   std::string link = desktop + "/" + name + ".desktop";
   // File managers watch the desktop folder themselves, so no change
   // notification is needed once the file is there.
-  CreateShellLink(targetPath, link.c_str(), installerFlag);
+  CreateShellLinkWithIcon(targetPath, link.c_str(), installerFlag, iconPath);
+}
+
+void CreateDesktopShortcut(const char* targetPath, const char* name, int32_t installerFlag) {
+  CreateDesktopShortcutWithIcon(targetPath, name, installerFlag, nullptr);
+}
+
+std::string KwApplicationsFolder(const char* dataRoot) {
+  return std::string(dataRoot) + "/applications";
+}
+
+int32_t KwCreateMenuEntry(const char* targetPath, const char* iconPath) {
+  if (targetPath == nullptr || *targetPath == '\0') return kMissingArgument;
+  if (iconPath == nullptr || *iconPath == '\0') return kMissingArgument;
+  char data[1024];
+  if (KwGetKnownFolder(KwKnownFolder::AppData, data, sizeof(data)) != 0) return ENOENT;
+  std::string folder = KwApplicationsFolder(data);
+  MakeFolders(folder);
+  std::string path = folder + "/" + kKwProductMenuEntryFile;
+  // Menus show the Name; a Comment that only repeated it would add nothing.
+  return WriteEntry(path.c_str(), EntryText(kKwProductShortcutName, nullptr, targetPath, iconPath));
 }
 
 void DeleteDesktopShortcut() {

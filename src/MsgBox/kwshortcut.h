@@ -1,10 +1,12 @@
 // Desktop shortcuts: freedesktop desktop entries on the user's desktop.
 // The install engine makes "Tarnwick" at the end of a run, the guided first
-// page makes "Tarnwick Installer"; the uninstaller removes "Tarnwick".
+// page makes "Tarnwick Installer"; the uninstaller removes "Tarnwick".  The
+// product also gets an entry in the user's applications menu.
 // All functions may be called from any thread and never throw.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Name of the product's shortcut, as the engine makes it and the
 // uninstaller removes it.
@@ -25,3 +27,24 @@ int32_t CreateShellLink(const char* targetPath, const char* linkPath, int32_t in
 
 // Removes the product's shortcut "Tarnwick.desktop" from the desktop.
 void DeleteDesktopShortcut();
+
+// As CreateShellLink and CreateDesktopShortcut, with `iconPath` (a picture
+// file) as the entry's icon; null or empty keeps the target as the icon.
+int32_t CreateShellLinkWithIcon(const char* targetPath, const char* linkPath, int32_t installerFlag,
+                                const char* iconPath);
+void CreateDesktopShortcutWithIcon(const char* targetPath, const char* name, int32_t installerFlag,
+                                   const char* iconPath);
+
+// File name of the product's entry in the applications menu.  The vendor
+// prefix keeps it apart from other programs' entries in the shared folder.
+inline constexpr const char* kKwProductMenuEntryFile = "kws-tarnwick.desktop";
+
+// The folder of the user's applications menu, "$XDG_DATA_HOME/applications"
+// for the data folder `dataRoot`.
+std::string KwApplicationsFolder(const char* dataRoot);
+
+// Writes the product's menu entry into the user's applications folder
+// (created when missing): Name "Tarnwick", Exec `targetPath`, its folder as
+// Path, `iconPath` as Icon.  Returns 0, 87 when the target or icon is
+// missing, or the system error number of the failing step.
+int32_t KwCreateMenuEntry(const char* targetPath, const char* iconPath);

@@ -170,6 +170,11 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
   if (desktopDir != nullptr && *desktopDir != '\0') {
     failed += RemoveFile(std::string(desktopDir) + "/" + kKwProductShortcutName + ".desktop");
   }
+  // The menu entry goes with the desktop entry; its icon lay in the data
+  // folder removed above.
+  if (dataRoot != nullptr && *dataRoot == '/') {
+    failed += RemoveFile(KwApplicationsFolder(dataRoot) + "/" + kKwProductMenuEntryFile);
+  }
   RemoveKeys();
   return failed;
 }

@@ -195,6 +195,19 @@ class EngineInstall : public ::testing::Test {
   std::string install_;
 };
 
+// Runs desktop-file-validate on `path`; its exit status, its report in
+// `report` (warnings included).
+int ValidateDesktopEntry(const std::string& path, std::string* report) {
+  std::string command = "desktop-file-validate '" + path + "' 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  char buffer[512];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), pipe)) > 0) report->append(buffer, n);
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 TEST_F(EngineInstall, OnlineInstallIsExactThenTheUninstallerRemovesIt) {
   ServerProcess server(g_suite->package, {}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
@@ -211,11 +224,29 @@ TEST_F(EngineInstall, OnlineInstallIsExactThenTheUninstallerRemovesIt) {
         << k;
   }
 
+  // The menu entry and the desktop entry start the product and show the
+  // icon placed in the data folder; both are valid desktop entries.
+  const std::string menu = home_.dataHome() + "/applications/kws-tarnwick.desktop";
+  const std::string icon = home_.dataHome() + "/tarnwick/tarnwick.png";
+  const std::string exe = install_ + "/V2.0.0/Windows/Tarnwick.exe";
+  for (const std::string& entry : {menu, home_.desktop() + "/Tarnwick.desktop"}) {
+    std::string text = kwtest::ReadFile(entry);
+    EXPECT_NE(text.find("\nExec=" + exe + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nIcon=" + icon + "\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\nName=Tarnwick\n"), std::string::npos) << text;
+    std::string report;
+    EXPECT_EQ(ValidateDesktopEntry(entry, &report), 0) << entry << "\n" << report;
+    EXPECT_EQ(report.find("error"), std::string::npos) << report;
+  }
+  EXPECT_EQ(kwtest::ReadFile(icon).compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+
   std::string self = install_ + "/uninstall.exe";
   UninstallFrom(self.c_str(), home_.dataHome().c_str(), home_.desktop().c_str());
   EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
   EXPECT_FALSE(fs::exists(self));
   EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
+  EXPECT_FALSE(fs::exists(menu));
+  EXPECT_FALSE(fs::exists(icon));
   EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
   EXPECT_EQ(RegValue(KwHive::CurrentUser, kKwProductKey, kKwInstallPathValue), "<no key>");
 }

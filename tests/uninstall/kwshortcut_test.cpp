@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "MsgBox/kwproducticon.h"
 #include "kwuninstall_fixture.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +79,41 @@ TEST(Shortcut, DeleteRemovesOnlyTheProductEntry) {
   EXPECT_FALSE(fs::exists(home.Desktop() + "/Tarnwick.desktop"));
   EXPECT_TRUE(fs::exists(home.Desktop() + "/Tarnwick Installer.desktop"));
   DeleteDesktopShortcut();  // Nothing left to remove is fine.
+}
+
+TEST(MenuEntry, PlacedIconIsThePngAndBothEntriesShowIt) {
+  TempHome home;
+  std::string icon = KwPlaceProductIcon(home.Data().c_str());
+  ASSERT_EQ(icon, home.Data() + "/tarnwick/tarnwick.png");
+  std::string png = kwtest::ReadFile(icon);
+  size_t size = 0;
+  const unsigned char* bytes = KwProductIconData(&size);
+  EXPECT_EQ(png, std::string(reinterpret_cast<const char*>(bytes), size));
+  // A square PNG: the IHDR chunk's width and height, both 256.
+  ASSERT_GT(png.size(), 24u);
+  EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
+  EXPECT_EQ(png.substr(16, 8), std::string("\0\0\1\0\0\0\1\0", 8));
+  EXPECT_EQ(KwPlaceProductIcon(""), "");
+  EXPECT_EQ(KwPlaceProductIcon("relative/data"), "");
+
+  const char* exe = "/opt/My Apps/V2.0.0/Windows/Tarnwick.exe";
+  ASSERT_EQ(KwCreateMenuEntry(exe, icon.c_str()), 0);
+  std::string menu = home.Data() + "/applications/kws-tarnwick.desktop";
+  EXPECT_EQ(kwtest::ReadFile(menu),
+            "[Desktop Entry]\nType=Application\nVersion=1.0\nName=Tarnwick\n"
+            "Exec=\"/opt/My Apps/V2.0.0/Windows/Tarnwick.exe\"\n"
+            "Path=/opt/My Apps/V2.0.0/Windows\nIcon=" +
+                icon + "\nTerminal=false\n");
+  struct stat st;
+  ASSERT_EQ(stat(menu.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  EXPECT_EQ(KwCreateMenuEntry(exe, ""), 87);
+  EXPECT_EQ(KwCreateMenuEntry(nullptr, icon.c_str()), 87);
+
+  CreateDesktopShortcutWithIcon(exe, "Tarnwick", 0, icon.c_str());
+  std::string desktop = kwtest::ReadFile(home.Desktop() + "/Tarnwick.desktop");
+  EXPECT_NE(desktop.find("\nIcon=" + icon + "\n"), std::string::npos) << desktop;
+  EXPECT_NE(desktop.find("\nComment=Tarnwick\n"), std::string::npos) << desktop;
 }
 
 }  // namespace

@@ -128,6 +128,8 @@ TEST_F(UninstallTest, DataFolderShortcutAndProgramsEntryGo) {
   kwtest::WriteFile(home_.Data() + "/tarnwick-other/keep", "k");
   kwtest::WriteFile(home_.Desktop() + "/Tarnwick.desktop", "d");
   kwtest::WriteFile(home_.Desktop() + "/Tarnwick Installer.desktop", "d");
+  kwtest::WriteFile(home_.Data() + "/applications/kws-tarnwick.desktop", "m");
+  kwtest::WriteFile(home_.Data() + "/applications/other.desktop", "m");
   const char* programs = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
   TempHome::SetValue(KwHive::LocalMachine, (std::string(programs) + "\\Tarnwick").c_str(),
                      "UninstallString", Self().c_str());
@@ -138,6 +140,8 @@ TEST_F(UninstallTest, DataFolderShortcutAndProgramsEntryGo) {
   EXPECT_TRUE(fs::exists(home_.Data() + "/tarnwick-other/keep"));
   EXPECT_FALSE(fs::exists(home_.Desktop() + "/Tarnwick.desktop"));
   EXPECT_TRUE(fs::exists(home_.Desktop() + "/Tarnwick Installer.desktop"));
+  EXPECT_FALSE(fs::exists(home_.Data() + "/applications/kws-tarnwick.desktop"));
+  EXPECT_TRUE(fs::exists(home_.Data() + "/applications/other.desktop"));
   EXPECT_FALSE(
       TempHome::KeyExists(KwHive::LocalMachine, (std::string(programs) + "\\Tarnwick").c_str()));
   EXPECT_TRUE(

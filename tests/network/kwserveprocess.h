@@ -4,7 +4,8 @@
 // "listening on URL" and stops it with SIGTERM when destroyed.  Standard error
 // goes to a file (one line per request) so it never blocks the server.
 // KwNginxProcess starts the system's nginx on a free port with its own
-// configuration, pid and log files in a temporary folder.
+// configuration, pid and log files in a temporary folder, and stops only
+// the process it started.
 #pragma once
 
 #include <fcntl.h>
@@ -139,58 +140,20 @@ class KwNginxProcess {
 
   // Serves the files of `root` on a free port of 127.0.0.1.
   explicit KwNginxProcess(const std::string& root) {
-    m_port = FreePort();
     // When the tests run as root, nginx's workers drop to an unprivileged
     // user, which must be able to enter the served folder.
     chmod(root.c_str(), 0755);
-    std::string conf = m_dir / "nginx.conf";
-    mkdir((m_dir / "tmp").c_str(), 0755);
-    WriteFile(conf,
-              "daemon off;\n"
-              "worker_processes 1;\n"
-              "pid " +
-                  m_dir / "nginx.pid" +
-                  ";\n"
-                  "error_log " +
-                  m_dir / "error.log" +
-                  ";\n"
-                  "events { worker_connections 64; }\n"
-                  "http {\n"
-                  "  access_log " +
-                  m_dir / "access.log" +
-                  ";\n"
-                  "  client_body_temp_path " +
-                  m_dir / "tmp" +
-                  ";\n"
-                  "  proxy_temp_path " +
-                  m_dir / "tmp" +
-                  ";\n"
-                  "  fastcgi_temp_path " +
-                  m_dir / "tmp" +
-                  ";\n"
-                  "  uwsgi_temp_path " +
-                  m_dir / "tmp" +
-                  ";\n"
-                  "  scgi_temp_path " +
-                  m_dir / "tmp" +
-                  ";\n"
-                  "  server {\n"
-                  "    listen 127.0.0.1:" +
-                  std::to_string(m_port) +
-                  ";\n"
-                  "    root " +
-                  root +
-                  ";\n"
-                  "  }\n"
-                  "}\n");
-    m_pid =
-        SpawnChild("/usr/sbin/nginx", {"-p", m_dir.path(), "-e", m_dir / "error.log", "-c", conf},
-                   -1, m_dir / "stderr");
-    for (int i = 0; i < 500 && !PortAccepts(m_port); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_ready = PortAccepts(m_port);
+    int port = FreePort();
+    Start(port, "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    root " + root +
+                    ";\n  }\n");
   }
+
+  // Runs nginx on `port` with `httpBody` inside its http block (server
+  // blocks and settings); pid, logs and temporary files stay in a folder of
+  // its own.  The access log records "$msec $request_time $status $request_uri
+  // $body_bytes_sent" per request.
+  KwNginxProcess(int port, const std::string& httpBody) { Start(port, httpBody); }
+
   ~KwNginxProcess() {
     if (m_pid > 0) {
       kill(m_pid, SIGQUIT);
@@ -198,16 +161,67 @@ class KwNginxProcess {
     }
   }
   bool ready() const { return m_ready; }
+  int port() const { return m_port; }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(m_port); }
   std::string ErrorLog() const {
     return ReadFile(m_dir / "error.log") + ReadFile(m_dir / "stderr");
   }
+  std::string AccessLog() const { return ReadFile(m_dir / "access.log"); }
 
  private:
+  void Start(int port, const std::string& httpBody) {
+    m_port = port;
+    std::string conf = m_dir / "nginx.conf";
+    std::string tmp = m_dir / "tmp";
+    mkdir(tmp.c_str(), 0755);
+    std::string text = "daemon off;\nworker_processes 1;\n";
+    text += "pid " + m_dir / "nginx.pid" + ";\n";
+    text += "error_log " + m_dir / "error.log" + ";\n";
+    text += "events { worker_connections 64; }\n";
+    text += "http {\n";
+    text += "  log_format kwtest '$msec $request_time $status $request_uri $body_bytes_sent';\n";
+    text += "  access_log " + m_dir / "access.log" + " kwtest;\n";
+    for (const char* kind : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
+      text += std::string("  ") + kind + "_temp_path " + tmp + ";\n";
+    }
+    text += httpBody;
+    text += "}\n";
+    WriteFile(conf, text);
+    m_pid =
+        SpawnChild("/usr/sbin/nginx", {"-p", m_dir.path(), "-e", m_dir / "error.log", "-c", conf},
+                   -1, m_dir / "stderr");
+    // Slow machines start nginx slowly; give up early only when it ended.
+    for (int i = 0; i < 3000 && !PortAccepts(m_port); ++i) {
+      if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
+        m_pid = -1;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_ready = m_pid > 0 && PortAccepts(m_port);
+  }
+
   TempDir m_dir;
   int m_port = 0;
   pid_t m_pid = -1;
   bool m_ready = false;
 };
+
+// The repository's nginx configuration for the volumes, rendered for a test:
+// its listen line, package folder and link secret replaced.  Empty when one
+// of them is no longer where the file's instructions say it is.
+inline std::string RenderDeployNginx(int port, const std::string& root, const std::string& secret) {
+  std::string text = ReadFile(std::string(KW_SOURCE_DIR) + "/deploy/nginx/tarnwick-files.conf");
+  const std::pair<std::string, std::string> edits[] = {
+      {"listen 8080;", "listen 127.0.0.1:" + std::to_string(port) + ";"},
+      {"root /srv/tarnwick/packages;", "root " + root + ";"},
+      {"CHANGE-THIS-SECRET", secret}};
+  for (const auto& edit : edits) {
+    size_t at = text.find(edit.first);
+    if (at == std::string::npos) return "";
+    text.replace(at, edit.first.size(), edit.second);
+  }
+  return text;
+}
 
 }  // namespace kwtest

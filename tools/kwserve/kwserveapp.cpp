@@ -16,6 +16,7 @@
 #include <json/writer.h>
 
 #include "kwservefaults.h"
+#include "kwservelinks.h"
 #include "tool/http/kwhttpdatacheck.h"
 
 namespace {
@@ -130,6 +131,15 @@ struct KwServeApp::Impl {
     if (found == nullptr ||
         req.get_param_value("fileServerId") != std::to_string(options.fileServerId)) {
       Answer(res, 1004, "unknown volume", Json::Value());
+      return;
+    }
+    if (!options.filesUrl.empty()) {
+      // The file server holds a copy of the package folder: the maker's
+      // file name is the address, the published name stays the key.
+      std::string file = found->diskPath.substr(found->diskPath.find_last_of('/') + 1);
+      Answer(res, options.answerCode, "ok",
+             Json::Value(KwSecureLinkAddress(options.filesUrl, file, options.linkSecret,
+                                             Now() + options.linkTtl)));
       return;
     }
     std::string host = req.get_header_value("Host");
@@ -289,10 +299,13 @@ KwServeApp::KwServeApp(const KwServeOptions& options, const KwServedPackage& pac
                    route([impl](const httplib::Request& q, httplib::Response& s, uint64_t) {
                      impl->DownloadUrl(q, s);
                    }));
-  impl->server.Get(R"(/files/([^/]+))",
-                   route([impl](const httplib::Request& q, httplib::Response& s, uint64_t n) {
-                     impl->File(q, s, n);
-                   }));
+  // With the volumes on another file server this one serves only the API.
+  if (options.filesUrl.empty()) {
+    impl->server.Get(R"(/files/([^/]+))",
+                     route([impl](const httplib::Request& q, httplib::Response& s, uint64_t n) {
+                       impl->File(q, s, n);
+                     }));
+  }
   impl->server.set_logger(
       [impl](const httplib::Request& q, const httplib::Response& s) { impl->Log(q, s); });
 }

@@ -4,6 +4,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+
+#include "kwservelinks.h"
 
 namespace {
 
@@ -24,7 +27,46 @@ bool ToShare(const char* text, double* out) {
   return true;
 }
 
+// The first line of `path`, without its line end.
+bool ReadSecretFile(const char* path, std::string* secret) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::getline(in, *secret);
+  while (!secret->empty() && (secret->back() == '\r' || secret->back() == '\n')) {
+    secret->pop_back();
+  }
+  return true;
+}
+
+// Checks the options that belong together once all are read.
+int CheckLinkOptions(const KwServeOptions& o, bool linkOptionGiven, std::string* error) {
+  if (o.filesUrl.empty()) {
+    if (!linkOptionGiven) return 0;
+    *error = "--link-secret, --link-secret-file and --link-ttl need --files-url";
+    return -1;
+  }
+  std::string wrong = KwCheckFilesUrl(o.filesUrl);
+  if (!wrong.empty()) {
+    *error = "--files-url " + o.filesUrl + " " + wrong;
+    return -1;
+  }
+  if (o.linkSecret.empty()) {
+    *error = "--files-url needs --link-secret or --link-secret-file";
+    return -1;
+  }
+  wrong = KwCheckLinkSecret(o.linkSecret);
+  if (!wrong.empty()) {
+    *error = "the link secret " + wrong;
+    return -1;
+  }
+  return 0;
+}
+
 }  // namespace
+
+std::string KwServeVersion() {
+  return std::string("kwserve (Tarnwick) ") + KW_TOOLS_VERSION + "\n";
+}
 
 std::string KwServeUsage() {
   return "usage: kwserve --root PACKAGE_DIR --port PORT [--host ADDRESS] [options]\n"
@@ -56,13 +98,27 @@ std::string KwServeUsage() {
          "  --delay-ms N          delay every answer by N milliseconds\n"
          "  --rate-limit BYTES    volume bytes per second per connection\n"
          "  --url-ttl SECONDS     download addresses expire after this long (403 after)\n"
-         "  --help                this text\n";
+         "\n"
+         "Volumes on another file server (nginx with secure_link, or a CDN):\n"
+         "  --files-url BASE      hand out addresses BASE/NAME_000.kwk?md5=...&expires=...\n"
+         "                        instead of serving the volumes; the file server serves\n"
+         "                        a copy of the package folder at BASE\n"
+         "  --link-secret SECRET  secret shared with the file server's link check\n"
+         "  --link-secret-file F  read the secret from the first line of file F (keeps it\n"
+         "                        out of the process list)\n"
+         "  --link-ttl SECONDS    lifetime of each address (default 600)\n"
+         "\n"
+         "  --help                this text\n"
+         "  --version             the program's version (when no NAME follows)\n";
 }
 
 int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* error) {
+  bool linkOptionGiven = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return 1;
+    // "--version NAME" publishes NAME; alone it asks for the program's version.
+    if (std::strcmp(arg, "--version") == 0 && (i + 1 >= argc || argv[i + 1][0] == '-')) return 2;
     if (std::strcmp(arg, "--code-as-text") == 0) {
       o->codeAsText = true;
       continue;
@@ -114,6 +170,22 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
       ok = ToInt(value, 0, INT64_MAX, &o->rateLimit);
     } else if (std::strcmp(arg, "--url-ttl") == 0) {
       ok = ToInt(value, 0, INT64_MAX, &o->urlTtl);
+    } else if (std::strcmp(arg, "--files-url") == 0) {
+      o->filesUrl = value;
+    } else if (std::strcmp(arg, "--link-secret") == 0) {
+      o->linkSecret = value;
+      linkOptionGiven = true;
+    } else if (std::strcmp(arg, "--link-secret-file") == 0) {
+      linkOptionGiven = true;
+      if (!ReadSecretFile(value, &o->linkSecret)) {
+        *error = std::string("cannot read the link secret from ") + value;
+        return -1;
+      }
+    } else if (std::strcmp(arg, "--link-ttl") == 0) {
+      // An address must outlive the request that fetches it; a year is
+      // longer than any link needs.
+      ok = ToInt(value, 1, 366LL * 86400, &o->linkTtl);
+      linkOptionGiven = true;
     } else {
       *error = std::string("unknown option ") + arg;
       return -1;
@@ -131,5 +203,5 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
     *error = "--port is required";
     return -1;
   }
-  return 0;
+  return CheckLinkOptions(*o, linkOptionGiven, error);
 }

@@ -27,11 +27,20 @@ struct KwServeOptions {
   int64_t delayMs = 0;     // Every request waits this long before its answer.
   int64_t rateLimit = 0;   // Volume bodies: bytes per second per connection (0: none).
   int64_t urlTtl = 0;      // Seconds a download address stays valid (0: forever).
+
+  // Volumes on another file server: download addresses under filesUrl,
+  // signed with linkSecret and valid for linkTtl seconds (see kwservelinks.h).
+  // Empty filesUrl: kwserve serves the volumes itself.
+  std::string filesUrl;
+  std::string linkSecret;
+  int64_t linkTtl = 600;
 };
 
 // Fills `options` from argv.  Returns 0 when the server should run, 1 when
-// help was printed, -1 on an error described in `error`.
+// help was asked for, 2 when the version was, -1 on an error described in
+// `error`.
 int KwParseServeOptions(int argc, char** argv, KwServeOptions* options, std::string* error);
 
-// The --help text.
+// The --help and --version texts.
 std::string KwServeUsage();
+std::string KwServeVersion();

@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
   KwServeOptions options;
   std::string error;
   int parsed = KwParseServeOptions(argc, argv, &options, &error);
-  if (parsed == 1) {
-    std::fputs(KwServeUsage().c_str(), stdout);
+  if (parsed == 1 || parsed == 2) {
+    std::fputs(parsed == 1 ? KwServeUsage().c_str() : KwServeVersion().c_str(), stdout);
     return 0;
   }
   if (parsed < 0) {

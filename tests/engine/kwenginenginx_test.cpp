@@ -1,0 +1,161 @@
+// Volumes on nginx, the API on kwserve: the repository's nginx configuration
+// serves a copy of the package folder behind expiring links that
+// `kwserve --files-url` hands out, and `kwinstall` installs from the pair.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kwenginetestkit.h"
+#include "kwtest/tempdir.h"
+#include "network/kwserveprocess.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kwenginetest;
+
+constexpr int64_t kBigFile = 26000000;
+const char kSecret[] = "tarnwick-test-secret";
+
+// One request of nginx's access log.
+struct Served {
+  double start = 0;  // seconds since 1970
+  int status = 0;
+  std::string uri;
+  int64_t expires = 0;  // the link's expiry
+};
+
+std::vector<Served> VolumeRequests(const std::string& log) {
+  std::vector<Served> out;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    double end = 0, took = 0;
+    Served s;
+    int64_t bytes = 0;
+    fields >> end >> took >> s.status >> s.uri >> bytes;
+    if (s.uri.find(".kwk") == std::string::npos) continue;
+    s.start = end - took;
+    size_t at = s.uri.find("expires=");
+    if (at != std::string::npos) s.expires = std::atoll(s.uri.c_str() + at + 8);
+    out.push_back(s);
+  }
+  return out;
+}
+
+class FilesOnNginx : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!kwtest::KwNginxProcess::Available()) GTEST_SKIP() << "nginx is not installed";
+    tree_ = MakeProductTree(kBigFile);
+    std::string package = CachedPackage(tree_, kBigFile, 13000000);
+    ASSERT_FALSE(package.empty());
+    package_ = package;
+    // Published as a release engineer would: the folder copied to where the
+    // file server reads it (nginx's workers, unprivileged, must enter it).
+    for (const auto& e : fs::directory_iterator(package)) {
+      fs::copy_file(e.path(), www_ / e.path().filename().string());
+    }
+    chmod(www_.path().c_str(), 0755);
+    install_ = dir_ / "install";
+    ini_ = dir_ / "itarnwick.ini";
+    kwtest::WriteFile(ini_, "[INSTALL]\nREQUIREDSPACE=1048576\n");
+  }
+
+  // nginx from the repository's configuration, with `extra` settings for
+  // the whole http block.
+  std::unique_ptr<kwtest::KwNginxProcess> StartNginx(const std::string& extra) {
+    int port = kwtest::FreePort();
+    std::string server = kwtest::RenderDeployNginx(port, www_.path(), kSecret);
+    if (server.empty()) return nullptr;
+    return std::make_unique<kwtest::KwNginxProcess>(port, extra + server);
+  }
+
+  // kwinstall against `api`; its exit status, its output in `out`.
+  int Install(const std::string& api, std::string* out) {
+    std::string outPath = dir_ / "kwinstall.out";
+    int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = kwtest::SpawnChild(BinDir() + "/kwinstall",
+                                   {"--server", api, "--dir", install_, "--agree", "--ini", ini_,
+                                    "--plain", "--stall-timeout", "60"},
+                                   fd, outPath + ".err");
+    close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    *out = kwtest::ReadFile(outPath) + kwtest::ReadFile(outPath + ".err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string CompareInstalled() const {
+    ProductTree installed = tree_;
+    installed.files.erase("ikwdriver/uninstall.exe");  // moved beside the versions
+    return CompareTree(installed, install_ + "/V2.0.0");
+  }
+
+  kwtest::TempDir www_;  // made before the home moves TMPDIR into it
+  kwtest::TempDir dir_;
+  ScopedHome home_{dir_ / "home"};
+  ProductTree tree_;
+  std::string package_;
+  std::string install_;
+  std::string ini_;
+};
+
+TEST_F(FilesOnNginx, InstallsByteForByteAndKwserveServesNoVolumeBytes) {
+  auto nginx = StartNginx("");
+  ASSERT_TRUE(nginx) << "the deploy configuration lost a line the test renders";
+  ASSERT_TRUE(nginx->ready()) << nginx->ErrorLog();
+  ServerProcess api(package_, {"--files-url", nginx->url(), "--link-secret", kSecret},
+                    dir_ / "kwserve.log");
+  ASSERT_TRUE(api.ok());
+  std::string out;
+  ASSERT_EQ(Install(api.url(), &out), 0) << out;
+  EXPECT_EQ(CompareInstalled(), "");
+  EXPECT_EQ(api.CountRequests("/files/"), 0);
+  EXPECT_GE(api.CountRequests("/app/file/download-url"), 3);
+  std::vector<Served> served = VolumeRequests(nginx->AccessLog());
+  ASSERT_GE(served.size(), 3u) << nginx->AccessLog();
+  for (const Served& s : served) EXPECT_EQ(s.status, 206) << s.uri;
+}
+
+TEST_F(FilesOnNginx, ShortLivedLinksOnARateLimitedServerAreRefreshedAndTheRunCompletes) {
+  // About 1.2 MB/s per connection: the download lasts several link
+  // lifetimes of 2 seconds.
+  auto nginx = StartNginx("  limit_rate 1200k;\n");
+  ASSERT_TRUE(nginx) << "the deploy configuration lost a line the test renders";
+  ASSERT_TRUE(nginx->ready()) << nginx->ErrorLog();
+  ServerProcess api(package_,
+                    {"--files-url", nginx->url(), "--link-secret", kSecret, "--link-ttl", "2"},
+                    dir_ / "kwserve.log");
+  ASSERT_TRUE(api.ok());
+  std::string out;
+  ASSERT_EQ(Install(api.url(), &out), 0) << out;
+  EXPECT_EQ(CompareInstalled(), "");
+
+  std::vector<Served> served = VolumeRequests(nginx->AccessLog());
+  ASSERT_FALSE(served.empty());
+  std::set<int64_t> expiries;
+  double firstExpiry = 1e300;
+  for (const Served& s : served) {
+    expiries.insert(s.expires);
+    firstExpiry = std::min(firstExpiry, static_cast<double>(s.expires));
+  }
+  // Data was served on requests made after the first link had expired:
+  // they carried newer links.
+  int servedLater = 0;
+  for (const Served& s : served) servedLater += s.status == 206 && s.start > firstExpiry + 1;
+  EXPECT_GT(servedLater, 0) << nginx->AccessLog();
+  EXPECT_GE(expiries.size(), 2u);
+}
+
+}  // namespace

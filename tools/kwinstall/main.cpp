@@ -57,6 +57,7 @@ const char* kUsage =
     "  --stall-timeout S give up when nothing moves for S seconds (default 300,\n"
     "                    0 waits for ever, as the installer window does)\n"
     "  --help            this text\n"
+    "  --version         the program's version\n"
     "\n"
     "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
     "3 refused before starting, 130 interrupted.\n";
@@ -103,6 +104,9 @@ int main(int argc, char** argv) {
     bool ok = true;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      std::printf("kwinstall (Tarnwick) %s\n", KW_TOOLS_VERSION);
       return 0;
     } else if (a == "--server") {
       ok = value(&server);

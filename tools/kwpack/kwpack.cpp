@@ -42,7 +42,7 @@ const char kUsage[] =
     "  verify OUTDIR\n"
     "  unpack FIRST_VOLUME DESTDIR [--threads N]\n"
     "  bundle INSTALLER VOLUME OUT VERSION\n"
-    "Run 'kwpack COMMAND --help' for one command.\n";
+    "Run 'kwpack COMMAND --help' for one command, 'kwpack --help' for all.\n";
 
 struct Help {
   const char* command;
@@ -85,8 +85,28 @@ int Usage(const char* command, bool asked = false) {
   const char* text = kUsage;
   for (const Help& h : kHelp)
     if (command != nullptr && std::strcmp(command, h.command) == 0) text = h.text;
-  std::fputs(text, to);
-  return asked ? 0 : 2;
+  if (!asked || text != kUsage) {
+    std::fputs(text, to);
+    return asked ? 0 : 2;
+  }
+  // The whole help (the manual page is made from it): every command with
+  // its description indented below it.
+  std::fputs("usage: kwpack COMMAND ARGS...\n\nCommands:\n", to);
+  for (const Help& h : kHelp) {
+    std::string lines(h.text);
+    const std::string prefix = "usage: kwpack ";
+    if (lines.compare(0, prefix.size(), prefix) == 0) lines.erase(0, prefix.size());
+    size_t start = 0;
+    for (bool first = true; start < lines.size(); first = false) {
+      size_t end = lines.find('\n', start);
+      if (end == std::string::npos) end = lines.size();
+      std::fprintf(to, "%s%s\n", first ? "  " : "        ",
+                   lines.substr(start, end - start).c_str());
+      start = end + 1;
+    }
+  }
+  std::fputs("\nRun 'kwpack COMMAND --help' for one command.\n", to);
+  return 0;
 }
 
 // Bytes the maker will meet, walked by the same rules, for the progress bar.
@@ -408,6 +428,10 @@ int main(int argc, char** argv) {
   if (argc < 2) return Usage(nullptr);
   const std::string cmd = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
+  if (cmd == "--version") {
+    std::printf("kwpack (Tarnwick) %s\n", KW_TOOLS_VERSION);
+    return 0;
+  }
   if (cmd == "--help" || cmd == "-h" || cmd == "help") {
     return Usage(args.empty() ? nullptr : args[0].c_str(), true);
   }

@@ -2,8 +2,9 @@
 
 #include <openssl/evp.h>
 
-#include <cctype>
 #include <cstring>
+
+#include "tool/http/kwjsonaccess.h"
 
 namespace {
 
@@ -50,22 +51,6 @@ std::string Decoded(const std::string& path) {
   return out;
 }
 
-// A file name as one path step of an address.
-std::string Escaped(const std::string& name) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : name) {
-    if (std::isalnum(c) || std::strchr("-._~", c) != nullptr) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
-
 // Length of "scheme://host[:port]" in an address checked by KwCheckFilesUrl.
 size_t AuthorityEnd(const std::string& base) {
   size_t start = base.find("://") + 3;
@@ -87,7 +72,7 @@ std::string KwSecureLinkAddress(const std::string& base, const std::string& name
                                 const std::string& secret, int64_t expires) {
   std::string root = base;
   while (!root.empty() && root.back() == '/') root.pop_back();
-  std::string address = root + "/" + Escaped(name);
+  std::string address = root + "/" + KwUrlEncodeValue(name);
   std::string path = Decoded(address.substr(AuthorityEnd(address)));
   return address + "?md5=" + KwSecureLinkHash(expires, path, secret) +
          "&expires=" + std::to_string(expires);

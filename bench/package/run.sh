@@ -57,6 +57,13 @@ measure unpack1 "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked1" --thread
 settle
 measure unpack "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked" --threads "$N"
 diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  unpacked tree equals the corpus"
+# The same volumes inflated by zlib instead of libdeflate, both thread counts.
+rm -rf "$W/unpacked"
+settle
+measure unpackz1 "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked1" --threads 1 --inflater zlib
+settle
+measure unpackz "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked" --threads "$N" --inflater zlib
+diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  zlib-unpacked tree equals the corpus too"
 echo "checksum:"
 # The volumes are read ten times over in one process each, so the page-cache
 # speed is measured rather than process start-up or the timer's resolution.
@@ -79,12 +86,13 @@ VBYTES=$(( $(cat $ONE | wc -c) * 10 ))
 awk -v bytes="$BYTES" -v vbytes="$VBYTES" -v n="$N" \
     -v gz="$(secs gzip9)" -v pz="$(secs pigz9)" -v m1="$(secs make1)" -v mn="$(secs makeN)" \
     -v pd="$(secs pigzd)" -v pdt="$(secs pigzdtar)" -v up="$(secs unpack)" -v up1="$(secs unpack1)" \
+    -v upz="$(secs unpackz)" -v upz1="$(secs unpackz1)" -v cupz="$(cpu unpackz)" \
     -v cgz="$(cpu gzip9)" -v cpz="$(cpu pigz9)" -v cm1="$(cpu make1)" -v cmn="$(cpu makeN)" \
     -v cpd="$(cpu pigzd)" -v cup="$(cpu unpack)" -v load="$(cut -d' ' -f1 /proc/loadavg)" \
     -v ct="$(secs cat)" -v md="$(secs md5)" \
     -v sse="$(awk '/checksum_sse2/{print $2}' "$W/sum.txt")" \
     -v nai="$(awk '/checksum_naive/{print $2}' "$W/sum.txt")" \
-    -v rm1="$(rss make1)" -v rmn="$(rss makeN)" -v rup="$(rss unpack)" '
+    -v rm1="$(rss make1)" -v rmn="$(rss makeN)" -v rup="$(rss unpack)" -v rup1="$(rss unpack1)" '
 function mbs(b, s) { return s > 0 ? b / s / 1e6 : 0 }
 BEGIN {
   printf "\nthroughput (MB/s of corpus, or of volumes for checksums)\n"
@@ -96,6 +104,8 @@ BEGIN {
   printf "  pigz -d | tar x    %8.1f\n", mbs(bytes, pdt)
   printf "  unpack, 1 thread   %8.1f\n", mbs(bytes, up1)
   printf "  unpack, %d threads  %8.1f\n", n, mbs(bytes, up)
+  printf "  unpack zlib, 1     %8.1f\n", mbs(bytes, upz1)
+  printf "  unpack zlib, %d     %8.1f\n", n, mbs(bytes, upz)
   printf "  cat                %8.1f\n", mbs(vbytes, ct)
   printf "  md5sum             %8.1f\n", mbs(vbytes, md)
   printf "  checksum (SSE2)    %8.1f\n", mbs(vbytes, sse)
@@ -104,16 +114,18 @@ BEGIN {
   printf "  make %d threads / make 1 thread   %5.2f  [>= 1.85]\n", n, m1 / mn
   printf "  make %d threads / pigz -9 -p%d     %5.2f  [>= 0.95]\n", n, n, pz / mn
   printf "  make 1 thread / gzip -9           %5.2f\n", gz / m1
-  printf "  unpack %d threads / pigz -d        %5.2f  [>= 1.0]\n", n, pd / up
-  printf "  unpack 1 thread / pigz -d         %5.2f\n", pd / up1
+  printf "  unpack %d threads / pigz -d        %5.2f  [>= 2.5]\n", n, pd / up
+  printf "  unpack 1 thread / pigz -d         %5.2f  [>= 1.5]\n", pd / up1
+  printf "  unpack libdeflate / zlib, 1 thread %4.2f\n", upz1 / up1
+  printf "  unpack libdeflate / zlib, %d threads %4.2f\n", n, upz / up
   printf "  unpack / pigz -d | tar x          %5.2f\n", pdt / up
   printf "  checksum / cat                    %5.2f  [>= 0.9]\n", ct / sse
   printf "  checksum / md5sum                 %5.2f\n", md / sse
   printf "  unpack %d threads / unpack 1      %5.2f\n", n, up1 / up
   printf "\nCPU seconds (load average at the end: %s)\n", load
   printf "  gzip -9 %.1f, pigz -9 %.1f, make 1 thread %.1f, make %d threads %.1f\n", cgz, cpz, cm1, n, cmn
-  printf "  pigz -d %.2f, unpack %.2f\n", cpd, cup
+  printf "  pigz -d %.2f, unpack %.2f, unpack with zlib %.2f\n", cpd, cup, cupz
   printf "\npeak resident size (MB; goal < 64)\n"
-  printf "  make 1 thread %s, make %d threads %s, unpack %s\n", rm1, n, rmn, rup
+  printf "  make 1 thread %s, make %d threads %s, unpack 1 thread %s, unpack %d threads %s\n", rm1, n, rmn, rup1, n, rup
 }'
 [ "${KEEP:-0}" = 1 ] || rm -rf "$W"

@@ -37,6 +37,9 @@ TEST(Kwpack, MakeVerifyUnpackAndReportDamage) {
   EXPECT_EQ(Kwpack("verify " + out).status, 0);
   EXPECT_EQ(Kwpack("unpack " + vol + " " + (t / "dst")).status, 0);
   EXPECT_EQ(pkgtest::ReadTree(t / "dst"), pkgtest::ReadTree(t / "src"));
+  EXPECT_EQ(Kwpack("unpack " + vol + " " + (t / "dstz") + " --inflater zlib").status, 0);
+  EXPECT_EQ(pkgtest::ReadTree(t / "dstz"), pkgtest::ReadTree(t / "src"));
+  EXPECT_EQ(Kwpack("unpack " + vol + " " + (t / "dstx") + " --inflater gzip").status, 1);
 
   // A flipped byte is caught by verify; a missing last volume by unpack.
   std::string v = kwtest::ReadFile(vol);

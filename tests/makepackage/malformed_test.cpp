@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "pkgtestutil.h"
@@ -20,18 +21,39 @@ std::string Fixture(const char* name) {
   return v.size() > 24 ? v.substr(24) : std::string();
 }
 
+struct Verdict {
+  pkgtest::Unpacked u;
+  std::map<std::string, std::string> tree;
+};
+
 // Unpacks into root/t and checks that root holds nothing else afterwards.
-pkgtest::Unpacked UnpackContained(const std::string& stream, size_t step, int threads = 1) {
+Verdict UnpackContained(const std::string& stream, size_t step, int threads = 1,
+                        KwInflaterKind kind = KwInflaterKind::kLibdeflate) {
   kwtest::TempDir root;
   fs::create_directories(root / "t/sub");
   fs::create_directory_symlink(root / "elsewhere", root / "t/sub/link");
   fs::create_directories(root / "elsewhere");
-  const pkgtest::Unpacked u = pkgtest::Unpack(stream, root / "t", step, threads);
+  Verdict v{pkgtest::Unpack(stream, root / "t", step, threads, kind), {}};
   size_t outside = 0;
   for (auto& e : fs::directory_iterator(root.path())) outside += e.path().filename() != "t";
   EXPECT_EQ(outside, 1u);  // Only "elsewhere", left empty.
   EXPECT_TRUE(fs::is_empty(root / "elsewhere"));
-  return u;
+  v.tree = pkgtest::ReadTree(root / "t");
+  return v;
+}
+
+// The fast inflater must judge every stream as zlib does: same files, same
+// reports, same failure with the same reason at the same offset.
+void ExpectSameAsZlib(const std::string& stream, size_t step, int threads, const char* what) {
+  const Verdict fast = UnpackContained(stream, step, threads, KwInflaterKind::kLibdeflate);
+  const Verdict ref = UnpackContained(stream, step, threads, KwInflaterKind::kZlib);
+  EXPECT_EQ(fast.u.failed, ref.u.failed) << what;
+  EXPECT_EQ(fast.u.error, ref.u.error) << what;
+  EXPECT_EQ(fast.u.errorOffset, ref.u.errorOffset) << what;
+  EXPECT_EQ(fast.u.badFiles, ref.u.badFiles) << what;
+  EXPECT_EQ(fast.u.total, ref.u.total) << what;
+  EXPECT_EQ(fast.u.events, ref.u.events) << what;
+  EXPECT_EQ(fast.tree, ref.tree) << what;
 }
 
 }  // namespace
@@ -66,13 +88,17 @@ TEST(PkgFixtures, MalformedVolumesFailOrSkipSafely) {
   };
   for (const Expect& e : table) {
     for (size_t step : {1u, 7u, 0u}) {
-      const pkgtest::Unpacked u = UnpackContained(Fixture(e.file), step, step == 0 ? 2 : 1);
-      EXPECT_EQ(u.failed, e.failed) << e.file << " " << u.error;
-      if (e.offset >= 0) {
-        EXPECT_EQ(u.errorOffset, e.offset) << e.file;
+      for (KwInflaterKind kind : {KwInflaterKind::kLibdeflate, KwInflaterKind::kZlib}) {
+        const pkgtest::Unpacked u =
+            UnpackContained(Fixture(e.file), step, step == 0 ? 2 : 1, kind).u;
+        EXPECT_EQ(u.failed, e.failed) << e.file << " " << u.error;
+        if (e.offset >= 0) {
+          EXPECT_EQ(u.errorOffset, e.offset) << e.file;
+        }
+        EXPECT_EQ(u.badFiles, e.badFiles) << e.file;
       }
-      EXPECT_EQ(u.badFiles, e.badFiles) << e.file;
     }
+    ExpectSameAsZlib(Fixture(e.file), 0, 1, e.file);
   }
 }
 
@@ -122,6 +148,11 @@ TEST(PkgFixtures, BoundedMutationLoop) {
         for (int k = 0; k < 16; ++k) s[8 + rng() % 40] = char(rng() % 256);
         break;
     }
-    UnpackContained(s, steps[rng() % 5], 1 + iter % 2);
+    const size_t step = steps[rng() % 5];
+    if (iter % 3 == 0) {
+      ExpectSameAsZlib(s, step, 1 + iter % 2, ("mutant " + std::to_string(iter)).c_str());
+    } else {
+      UnpackContained(s, step, 1 + iter % 2);
+    }
   }
 }

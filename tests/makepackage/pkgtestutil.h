@@ -93,11 +93,12 @@ inline int OnEvent(void* ctx, int32_t code, const char* text, int64_t total) {
 }
 
 // Pushes `stream` in pieces of `step` bytes (0: whole) into a fresh unpacker
-// that inflates on `threads` threads.
+// that inflates on `threads` threads with the inflater `kind`.
 inline Unpacked Unpack(const std::string& stream, const std::string& target, size_t step,
-                       int threads = 1) {
+                       int threads = 1, KwInflaterKind kind = KwInflaterKind::kLibdeflate) {
   Unpacked u;
   CKWUnzipPackage unzip;
+  unzip.SetInflater(kind);
   unzip.SetThreads(threads);
   unzip.SetTargetFolder(target.c_str());
   unzip.SetCallback(&OnEvent, &u);

@@ -40,7 +40,7 @@ const char kUsage[] =
     "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
     "  list OUTDIR NAME\n"
     "  verify OUTDIR\n"
-    "  unpack FIRST_VOLUME DESTDIR [--threads N]\n"
+    "  unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
     "  bundle INSTALLER VOLUME OUT VERSION\n"
     "Run 'kwpack COMMAND --help' for one command, 'kwpack --help' for all.\n";
 
@@ -63,11 +63,12 @@ const Help kHelp[] = {
      "usage: kwpack verify OUTDIR\n"
      "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
     {"unpack",
-     "usage: kwpack unpack FIRST_VOLUME DESTDIR [--threads N]\n"
+     "usage: kwpack unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
      "Unpacks FIRST_VOLUME (a name ending in _000.kwk or _000.tmp) and the volumes that\n"
      "follow it into DESTDIR.  Fails when a volume is damaged, a file comes out wrong or\n"
      "the package ends inside a file.  --threads sets the inflating threads (default: one\n"
-     "per core); files are always written in order.\n"},
+     "per core); files are always written in order.  --inflater picks the library that\n"
+     "inflates the chunks (default libdeflate); the result is the same with either.\n"},
     {"bundle",
      "usage: kwpack bundle INSTALLER VOLUME OUT VERSION\n"
      "Writes OUT: the installer, the 32-byte marker (eight bytes 0x01, 0x02, 0x03 each and\n"
@@ -148,13 +149,20 @@ struct Options {
   std::vector<std::string> pos;
   int threads = 0;  // One per core.
   int64_t volumeSize = kwpkg::kVolumeThreshold;
+  KwInflaterKind inflater = KwInflaterKind::kLibdeflate;
   std::string error;
 };
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
-    if ((args[i] == "--threads" || args[i] == "--volume-size") && i + 1 < args.size()) {
+    if (args[i] == "--inflater" && i + 1 < args.size()) {
+      if (!KwParseInflaterName(args[i + 1].c_str(), &o.inflater)) {
+        o.error = "bad value for --inflater: " + args[i + 1];
+        return o;
+      }
+      ++i;
+    } else if ((args[i] == "--threads" || args[i] == "--volume-size") && i + 1 < args.size()) {
       char* end = nullptr;
       const long long v = std::strtoll(args[i + 1].c_str(), &end, 10);
       if (*end != 0 || v <= 0) {
@@ -321,6 +329,7 @@ int CmdUnpack(const std::vector<std::string>& all) {
   KwProgress progress("unpack", total);
   UnpackView view;
   CKWUnzipPackage unzip;
+  unzip.SetInflater(opt.inflater);
   unzip.SetThreads(opt.threads > 0 ? opt.threads : Cores());
   unzip.SetTargetFolder(args[1].c_str());
   unzip.SetCallback(&OnUnpackProgress, &view);

@@ -1,16 +1,14 @@
 #include "tool/makepackage/kwinflatepool.h"
 
-#include <zlib.h>
-
 #include "tool/makepackage/kwpkgformat.h"
 
-KwInflatePool::KwInflatePool(int workers) {
+KwInflatePool::KwInflatePool(int workers, KwInflaterKind kind) {
   m_slots.resize(static_cast<size_t>(2 * workers));
   for (Slot& s : m_slots) {
     s.in.reset(new uint8_t[kwpkg::kMaxCompressedChunk]);
     s.out.reset(new uint8_t[kwpkg::kChunkSize]);
   }
-  for (int i = 0; i < workers; ++i) m_workers.emplace_back([this] { Worker(); });
+  for (int i = 0; i < workers; ++i) m_workers.emplace_back([this, kind] { Worker(kind); });
 }
 
 KwInflatePool::~KwInflatePool() {
@@ -22,13 +20,8 @@ KwInflatePool::~KwInflatePool() {
   for (std::thread& t : m_workers) t.join();
 }
 
-void KwInflatePool::Inflate(Slot* s) {
-  uLongf produced = kwpkg::kChunkSize;
-  s->rc = ::uncompress(s->out.get(), &produced, s->in.get(), static_cast<uLong>(s->length));
-  s->produced = produced;
-}
-
-void KwInflatePool::Worker() {
+void KwInflatePool::Worker(KwInflaterKind kind) {
+  const std::unique_ptr<KwInflater> inflater = KwMakeInflater(kind);
   for (;;) {
     int job;
     {
@@ -38,7 +31,9 @@ void KwInflatePool::Worker() {
       job = m_jobs.front();
       m_jobs.pop_front();
     }
-    Inflate(&m_slots[static_cast<size_t>(job)]);
+    Slot& s = m_slots[static_cast<size_t>(job)];
+    s.result = inflater->Inflate(s.in.get(), static_cast<size_t>(s.length), s.out.get(),
+                                 kwpkg::kChunkSize);
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_slots[static_cast<size_t>(job)].done = true;

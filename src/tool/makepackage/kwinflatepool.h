@@ -5,8 +5,9 @@
 // Submit) and later collects the slots in stream order (Wait).  The number of
 // slots is bounded (two per worker), each with one compressed record's room
 // (4,200,000 bytes) and one chunk's output (3,200,000 bytes), so memory does
-// not grow with the package.  Owned by one unpacker; used by its pushing
-// thread only, apart from the workers it runs.
+// not grow with the package.  Each worker has an inflater of its own.  Owned
+// by one unpacker; used by its pushing thread only, apart from the workers it
+// runs.
 #pragma once
 
 #include <condition_variable>
@@ -17,19 +18,20 @@
 #include <thread>
 #include <vector>
 
+#include "tool/makepackage/kwinflater.h"
+
 class KwInflatePool {
  public:
   struct Slot {
     std::unique_ptr<uint8_t[]> in;
     std::unique_ptr<uint8_t[]> out;
-    int32_t length = 0;          // Compressed bytes in `in`.
-    unsigned long produced = 0;  // Inflated bytes in `out`.
-    int rc = 0;                  // zlib result.
+    int32_t length = 0;      // Compressed bytes in `in`.
+    KwInflateResult result;  // Verdict and inflated bytes in `out`.
     bool busy = false;
     bool done = false;
   };
 
-  explicit KwInflatePool(int workers);
+  KwInflatePool(int workers, KwInflaterKind kind);
   ~KwInflatePool();
   KwInflatePool(const KwInflatePool&) = delete;
   KwInflatePool& operator=(const KwInflatePool&) = delete;
@@ -44,11 +46,8 @@ class KwInflatePool {
   bool IsDone(int i);
   void Release(int i);
 
-  // Inflates `length` bytes into `out` (capacity one chunk), as a worker does.
-  static void Inflate(Slot* s);
-
  private:
-  void Worker();
+  void Worker(KwInflaterKind kind);
 
   std::vector<Slot> m_slots;
   std::mutex m_mutex;

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -36,7 +35,9 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
 }  // namespace
 
 CKWUnzipPackage::CKWUnzipPackage()
-    : m_input(new uint8_t[kMaxRecordSize]), m_output(new uint8_t[kChunkSize]) {}
+    : m_input(new uint8_t[kMaxRecordSize]),
+      m_output(new uint8_t[kChunkSize]),
+      m_inflater(KwMakeInflater(m_inflaterKind)) {}
 
 CKWUnzipPackage::~CKWUnzipPackage() {
   // Work still queued is completed so no accepted byte is lost, but the owner
@@ -50,7 +51,14 @@ CKWUnzipPackage::~CKWUnzipPackage() {
 void CKWUnzipPackage::SetThreads(int threads) {
   if (m_streamOffset != 0) return;
   m_threads = threads < 1 ? 1 : threads;
-  m_pool.reset(m_threads > 1 ? new KwInflatePool(m_threads) : nullptr);
+  m_pool.reset(m_threads > 1 ? new KwInflatePool(m_threads, m_inflaterKind) : nullptr);
+}
+
+void CKWUnzipPackage::SetInflater(KwInflaterKind kind) {
+  if (m_streamOffset != 0) return;
+  m_inflaterKind = kind;
+  m_inflater = KwMakeInflater(kind);
+  if (m_pool) m_pool.reset(new KwInflatePool(m_threads, kind));
 }
 
 int32_t CKWUnzipPackage::Finish() {
@@ -83,7 +91,7 @@ void CKWUnzipPackage::DrainOne() {
   m_queue.pop_front();
   if (q.slot >= 0) {
     KwInflatePool::Slot& s = m_pool->Wait(q.slot);
-    if (!m_failed) WriteInflated(s.rc, s.out.get(), s.produced, q.length, q.offset);
+    if (!m_failed) WriteInflated(s.result, s.out.get(), q.length, q.offset);
     m_pool->Release(q.slot);
   } else if (!m_failed) {
     OnRecord(q.type, q.desc.get(), q.length, q.offset);
@@ -325,20 +333,21 @@ void CKWUnzipPackage::OnBeginFile(const uint8_t* payload) {
 
 void CKWUnzipPackage::OnWriteFile(const uint8_t* payload, int32_t length, int64_t offset) {
   if (m_fd < 0) return;  // No file open: the chunk is consumed without effect.
-  uLongf produced = kChunkSize;
-  const int rc = ::uncompress(m_output.get(), &produced, payload, static_cast<uLong>(length));
-  WriteInflated(rc, m_output.get(), produced, length, offset);
+  const KwInflateResult r =
+      m_inflater->Inflate(payload, static_cast<size_t>(length), m_output.get(), kChunkSize);
+  WriteInflated(r, m_output.get(), length, offset);
 }
 
-void CKWUnzipPackage::WriteInflated(int rc, const uint8_t* out, unsigned long produced,
-                                    int32_t length, int64_t offset) {
+void CKWUnzipPackage::WriteInflated(const KwInflateResult& r, const uint8_t* out, int32_t length,
+                                    int64_t offset) {
   if (m_fd < 0) return;
-  if (rc == Z_BUF_ERROR) {
+  if (r.verdict == KwInflateResult::kTooLong) {
     Fail(offset, "chunk inflates beyond 3200000 bytes");
     return;
   }
-  if (rc != Z_OK) {
-    KW_PKG_LOG(kWrite, "error: bad chunk of %d bytes (%d) in %s", length, rc,
+  size_t produced = r.produced;
+  if (r.verdict != KwInflateResult::kOk) {
+    KW_PKG_LOG(kWrite, "error: bad chunk of %d bytes (%d) in %s", length, r.code,
                m_currentPath.c_str());
     m_fileBad = true;
     produced = 0;

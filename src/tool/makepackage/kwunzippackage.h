@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "tool/makepackage/kwinflater.h"
 #include "tool/makepackage/kwpkgformat.h"
 
 class KwInflatePool;
@@ -59,6 +60,10 @@ class CKWUnzipPackage {
   // pushing thread, but a record's work may complete during a later push:
   // call Finish() after the last push.  Set before the first push.
   void SetThreads(int threads);
+  // Which library inflates the chunks (libdeflate unless told otherwise); the
+  // files, reports and verdicts are the same with either.  Set before the
+  // first push, before SetThreads.
+  void SetInflater(KwInflaterKind kind);
   // Completes all queued work.  Returns 0, or -1 when the unpacker failed.
   int32_t Finish();
 
@@ -94,9 +99,8 @@ class CKWUnzipPackage {
   void OnRecord(int32_t type, const uint8_t* payload, int32_t length, int64_t offset);
   void OnBeginFile(const uint8_t* payload);
   void OnWriteFile(const uint8_t* payload, int32_t length, int64_t offset);
-  // Appends one inflated chunk (`rc` the zlib result) to the current file.
-  void WriteInflated(int rc, const uint8_t* out, unsigned long produced, int32_t length,
-                     int64_t offset);
+  // Appends one inflated chunk to the current file, or reports why not.
+  void WriteInflated(const KwInflateResult& r, const uint8_t* out, int32_t length, int64_t offset);
   // Threaded mode: queues a record in stream order, and acts on queued records
   // whose chunks are ready (all of them, or at least the oldest, when `wait`).
   void Queue(int32_t type, const uint8_t* payload, int32_t length, int64_t offset);
@@ -144,6 +148,8 @@ class CKWUnzipPackage {
     std::unique_ptr<uint8_t[]> desc;  // File records: the 528-byte descriptor.
   };
   int m_threads = 1;
+  KwInflaterKind m_inflaterKind = KwInflaterKind::kLibdeflate;
+  std::unique_ptr<KwInflater> m_inflater;  // Inflates on the pushing thread.
   std::unique_ptr<KwInflatePool> m_pool;
   std::deque<QueuedRecord> m_queue;
 };

@@ -222,6 +222,37 @@ TEST(MakePkg, VolumeSplitIsIdenticalForAnyThreadCount) {
   }
 }
 
+TEST(MakePkg, ManyChunksBehindASlowOneStayInOrder) {
+  // Hundreds of small chunks queue up behind large ones while the volumes
+  // split every few records; the volumes and their listed sizes and
+  // checksums must not depend on the thread count.
+  kwtest::TempDir src;
+  kwtest::WriteFile(src / "a/big", pkgtest::Blocks(2 * kwpkg::kChunkSize + 7, 9));
+  for (int i = 0; i < 300; ++i)
+    kwtest::WriteFile(src / ("b/" + std::to_string(1000 + i)), Bytes(1000 + 7 * i, i, 256));
+  kwtest::WriteFile(src / "c/big", Bytes(kwpkg::kChunkSize / 2, 3, 16));
+  std::vector<std::string> first;
+  for (int threads : {1, 2, 4}) {
+    kwtest::TempDir out;
+    std::vector<KwVolumeEntry> volumes;
+    ASSERT_EQ(Make(src.path(), out.path(), threads, 20000, nullptr, &volumes), 0);
+    std::vector<std::string> files;
+    StreamOf(out.path(), &files);
+    ASSERT_EQ(files.size(), volumes.size());
+    EXPECT_GT(files.size(), 20u);
+    for (size_t k = 0; k < files.size(); ++k) {
+      EXPECT_EQ(volumes[k].size, static_cast<int64_t>(files[k].size()));
+      EXPECT_EQ(volumes[k].checksum, KwVolumeChecksumOfFile(volumes[k].path.c_str()));
+    }
+    if (first.empty()) {
+      first = files;
+      ExpectRoundTrip(src.path(), out.path(), 0);
+    } else {
+      EXPECT_TRUE(files == first) << threads << " threads";
+    }
+  }
+}
+
 TEST(MakePkg, WalkNeverFollowsFolderLinksAndSkipsSpecialFiles) {
   kwtest::TempDir src, out, elsewhere;
   kwtest::WriteFile(src / "b", "b");

@@ -219,16 +219,18 @@ int32_t IKWMakePkg::OpenVolume(bool logPath) {
   uint8_t header[kVolumeHeaderSize];
   EncodeVolumeHeader(header, static_cast<uint32_t>(m_nextVolume));
   struct iovec iov = {header, sizeof(header)};
-  if (!WriteAllV(fd, &iov, 1)) {
+  m_volumeSum = KwVolumeChecksum();
+  m_volumeFd = fd;
+  if (!WriteVolume(&iov, 1)) {
     NoteError("cannot write " + path);
     ::close(fd);
+    m_volumeFd = -1;
     return -1;
   }
   // Numbers advance only for volumes that exist, so the names have no gaps.
   ++m_nextVolume;
   struct stat st;
   if (::fstat(fd, &st) == 0) m_producedVolumes.emplace_back(st.st_dev, st.st_ino);
-  m_volumeFd = fd;
   m_openPath = path;
   m_volumePayload = 0;
   return 0;
@@ -249,7 +251,7 @@ bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t lengt
   PutU32(head, static_cast<uint32_t>(type));
   PutU32(head + 4, static_cast<uint32_t>(length));
   struct iovec iov[2] = {{head, sizeof(head)}, {const_cast<uint8_t*>(payload), size_t(length)}};
-  if (!WriteAllV(m_volumeFd, iov, 2)) {
+  if (!WriteVolume(iov, 2)) {
     NoteError("cannot write " + m_openPath + ": " + std::strerror(errno));
     m_writeFailed = true;
     return false;
@@ -268,9 +270,21 @@ bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t lengt
   return true;
 }
 
+bool IKWMakePkg::WriteVolume(struct iovec* iov, int count) {
+  for (int i = 0; i < count; ++i) m_volumeSum.Update(iov[i].iov_base, iov[i].iov_len);
+  return WriteAllV(m_volumeFd, iov, count);
+}
+
 void IKWMakePkg::AddToList() {
   KwVolumeEntry e;
-  if (!KwDescribeVolume(m_openPath, &e)) {
+  struct stat st;
+  if (::stat(m_openPath.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_size) == m_volumeSum.offset()) {
+    e.path = m_openPath;
+    e.size = st.st_size;
+    e.checksum = m_volumeSum.Hex();
+    e.name = KwVolumeFileName(m_openPath);
+  } else if (!KwDescribeVolume(m_openPath, &e)) {
     NoteError("cannot read back " + m_openPath);
     m_writeFailed = true;
   }

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwpkglist.h"
 
@@ -91,6 +92,8 @@ class IKWMakePkg {
   // source cannot be opened or read, or the name is refused.
   int32_t makeonefile(const std::string& sourcePath, const std::string& storedName);
   // Completes the list entry of the volume just closed (size and checksum).
+  // The checksum is the one summed while the volume was written, when the
+  // file's size confirms that every byte arrived; else the file is read back.
   void AddToList();
 
   // Results, valid once Done().
@@ -116,6 +119,8 @@ class IKWMakePkg {
   // Writes one record into the open volume, splitting after a data record that
   // reaches the threshold.  Called in stream order; returns false on failure.
   bool WriteRecord(int32_t type, const uint8_t* payload, int32_t length);
+  // Writes to the open volume and adds the bytes to its running checksum.
+  bool WriteVolume(struct iovec* iov, int count);
   void NoteError(const std::string& why);
   void Report(int32_t code, const char* text);
   // True for a file this run created as a volume: when the output folder lies
@@ -128,6 +133,9 @@ class IKWMakePkg {
   int m_volumeFd = -1;
   int32_t m_nextVolume = 0;
   int64_t m_volumePayload = 0;
+  // Summed as the open volume is written, so closing a volume does not read
+  // it back while the compressing threads wait.
+  KwVolumeChecksum m_volumeSum;
   std::atomic<int32_t> m_running{0};
   std::atomic<int32_t> m_done{1};
   std::atomic<int64_t> m_bytesRead{0};

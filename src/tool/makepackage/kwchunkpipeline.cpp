@@ -9,11 +9,9 @@ using namespace kwpkg;
 
 KwChunkPipeline::KwChunkPipeline(IKWMakePkg* sink, int threads) : m_sink(sink) {
   const int workers = threads <= 1 ? 0 : threads;
-  // Two buffers per worker let the next chunk be read while every worker is
-  // busy and the oldest result waits to be written; two more keep the
-  // workers fed while a slow chunk at the front holds up the in-order writes
-  // (without them two workers kept only about 1.7 cores busy).
-  m_slots.resize(workers == 0 ? 1 : static_cast<size_t>(2 * workers + 2));
+  // One buffer per worker, one being read while all workers are busy, and
+  // one already read, so a worker that finishes finds its next chunk waiting.
+  m_slots.resize(workers == 0 ? 1 : static_cast<size_t>(workers + 2));
   const unsigned long bound = compressBound(kChunkSize);
   for (Slot& s : m_slots) {
     s.in.reset(new uint8_t[kChunkSize]);
@@ -31,14 +29,15 @@ KwChunkPipeline::~KwChunkPipeline() {
   for (std::thread& t : m_workers) t.join();
 }
 
-void KwChunkPipeline::Compress(Slot* s) {
-  s->outLen = compressBound(kChunkSize);
-  s->rc = compress2(s->out.get(), &s->outLen, s->in.get(), static_cast<uLong>(s->n), kZlibLevel);
+bool KwChunkPipeline::Compress(Slot* s, int32_t n, unsigned long* outLen) {
+  *outLen = compressBound(kChunkSize);
+  const int rc = compress2(s->out.get(), outLen, s->in.get(), static_cast<uLong>(n), kZlibLevel);
+  return rc == Z_OK && *outLen <= static_cast<unsigned long>(kMaxCompressedChunk);
 }
 
 void KwChunkPipeline::Worker() {
   for (;;) {
-    int job;
+    Chunk* job;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       m_work.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
@@ -46,46 +45,77 @@ void KwChunkPipeline::Worker() {
       job = m_jobs.front();
       m_jobs.pop_front();
     }
-    Compress(&m_slots[static_cast<size_t>(job)]);
+    Slot& s = m_slots[static_cast<size_t>(job->slot)];
+    unsigned long outLen = 0;
+    const bool ok = Compress(&s, job->n, &outLen);
+    // The copy costs well under a percent of the compression and frees the
+    // work buffer for the next chunk at once.
+    if (ok) job->data.assign(s.out.get(), s.out.get() + outLen);
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_slots[static_cast<size_t>(job)].done = true;
+      job->ok = ok;
+      job->done = true;
+      s.busy = false;
+      m_waiting += static_cast<int64_t>(job->data.size());
     }
     m_doneCv.notify_all();
   }
 }
 
 void KwChunkPipeline::AddRecord(int32_t type, const uint8_t* payload, int32_t length) {
-  m_items.push_back(Item{type, -1, std::vector<uint8_t>(payload, payload + length)});
+  m_items.push_back(Item{type, nullptr, std::vector<uint8_t>(payload, payload + length)});
   Drain(false);
 }
 
 uint8_t* KwChunkPipeline::AcquireInput() {
   for (;;) {
-    for (size_t i = 0; i < m_slots.size(); ++i) {
-      if (!m_slots[i].busy) {
-        m_slots[i].busy = true;
-        m_slots[i].done = false;
-        m_acquired = static_cast<int>(i);
-        return m_slots[i].in.get();
+    Drain(false);
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      if (m_waiting <= kWaitingBudget) {
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+          if (!m_slots[i].busy) {
+            m_slots[i].busy = true;
+            m_acquired = static_cast<int>(i);
+            return m_slots[i].in.get();
+          }
+        }
+      }
+      // Every buffer is being compressed, or too much waits behind the
+      // oldest chunk: the next finished chunk changes either.
+      if (!m_items.empty()) {
+        const Chunk* front = m_items.front().chunk.get();
+        m_doneCv.wait(lock, [this, front] {
+          if (front != nullptr && front->done) return true;
+          if (m_waiting > kWaitingBudget) return false;
+          for (const Slot& s : m_slots)
+            if (!s.busy) return true;
+          return false;
+        });
       }
     }
-    // Every buffer waits in the queue: the oldest chunk must be written first.
-    Drain(true);
   }
 }
 
 void KwChunkPipeline::SubmitChunk(int32_t n) {
   Slot& s = m_slots[static_cast<size_t>(m_acquired)];
-  s.n = n;
-  m_items.push_back(Item{kRecordData, m_acquired, {}});
   if (m_workers.empty()) {
-    Compress(&s);
-    s.done = true;
+    // Everything older is written already (nothing is ever left waiting
+    // without workers), so the chunk goes straight from its buffer.
+    Drain(false);
+    unsigned long outLen = 0;
+    const bool ok = Compress(&s, n, &outLen);
+    WriteData(ok, s.out.get(), outLen);
+    s.busy = false;
   } else {
+    std::unique_ptr<Chunk> chunk(new Chunk);
+    chunk->slot = m_acquired;
+    chunk->n = n;
+    Chunk* job = chunk.get();
+    m_items.push_back(Item{kRecordData, std::move(chunk), {}});
     {
       std::lock_guard<std::mutex> lock(m_mutex);
-      m_jobs.push_back(m_acquired);
+      m_jobs.push_back(job);
     }
     m_work.notify_one();
   }
@@ -94,42 +124,42 @@ void KwChunkPipeline::SubmitChunk(int32_t n) {
 }
 
 void KwChunkPipeline::ReleaseInput() {
-  if (m_acquired >= 0) m_slots[static_cast<size_t>(m_acquired)].busy = false;
+  if (m_acquired >= 0) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_slots[static_cast<size_t>(m_acquired)].busy = false;
+  }
   m_acquired = -1;
 }
 
-void KwChunkPipeline::WriteItem(Item& item) {
-  if (item.slot < 0) {
-    if (!m_failed && !m_sink->WriteRecord(item.type, item.record.data(),
-                                          static_cast<int32_t>(item.record.size())))
-      m_failed = true;
-    return;
+void KwChunkPipeline::WriteData(bool ok, const uint8_t* data, size_t size) {
+  if (m_failed) return;
+  if (!ok) {
+    m_sink->NoteError("compression of a chunk failed");
+    m_failed = true;
+  } else if (!m_sink->WriteRecord(kRecordData, data, static_cast<int32_t>(size))) {
+    m_failed = true;
   }
-  Slot& s = m_slots[static_cast<size_t>(item.slot)];
-  if (!m_failed) {
-    if (s.rc != Z_OK || s.outLen > static_cast<unsigned long>(kMaxCompressedChunk)) {
-      m_sink->NoteError("compression of a chunk failed");
-      m_failed = true;
-    } else if (!m_sink->WriteRecord(kRecordData, s.out.get(), static_cast<int32_t>(s.outLen))) {
-      m_failed = true;
-    }
-  }
-  s.busy = false;
-  s.done = false;
 }
 
 void KwChunkPipeline::Drain(bool waitFront) {
   while (!m_items.empty()) {
     Item& front = m_items.front();
-    if (front.slot >= 0) {
-      Slot& s = m_slots[static_cast<size_t>(front.slot)];
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (!s.done) {
-        if (!waitFront) return;
-        m_doneCv.wait(lock, [&s] { return s.done; });
+    if (front.chunk) {
+      Chunk& c = *front.chunk;
+      {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!c.done) {
+          if (!waitFront) return;
+          m_doneCv.wait(lock, [&c] { return c.done; });
+        }
       }
+      WriteData(c.ok, c.data.data(), c.data.size());
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_waiting -= static_cast<int64_t>(c.data.size());
+    } else if (!m_failed && !m_sink->WriteRecord(front.type, front.record.data(),
+                                                 static_cast<int32_t>(front.record.size()))) {
+      m_failed = true;
     }
-    WriteItem(front);
     m_items.pop_front();
     waitFront = false;  // Only one wait is asked for; later ready ones follow.
   }

@@ -4,10 +4,18 @@
 // The maker's thread queues records (begin and end records ready at once,
 // data chunks after compression) and the pipeline writes them through
 // IKWMakePkg::WriteRecord on that same thread, oldest first, so the output
-// does not depend on how many threads compress or how fast they are.  The
-// number of chunk buffers is bounded (two per worker plus two, one when
-// compressing inline), which bounds memory; the maker's thread blocks when all are busy.
-// Owned by the maker for one run.
+// does not depend on how many threads compress or how fast they are.
+//
+// Memory is bounded twice.  A chunk is read into one of a few work buffers
+// (one chunk in, one compressed chunk out; two more than there are workers),
+// which is free again as soon as the chunk is compressed: the worker moves
+// the compressed bytes into the record's own buffer.  No new chunk is read
+// while more than 8 MB of compressed records wait behind an older, slower
+// chunk (the chunks already in the work buffers may add to that).  So a slow
+// chunk at the front no longer idles the other workers while quicker chunks
+// behind it pile up, which the fixed set of buffers did.  The maker's thread blocks when either
+// bound is reached.  With one thread, chunks are compressed and written inline. Owned by the maker
+// for one run.
 #pragma once
 
 #include <condition_variable>
@@ -22,6 +30,9 @@ class IKWMakePkg;
 
 class KwChunkPipeline {
  public:
+  // Compressed bytes that may wait for older chunks to be written.
+  static constexpr int64_t kWaitingBudget = 8 * 1000 * 1000;
+
   // `threads` <= 1 compresses on the caller's thread with no workers.
   KwChunkPipeline(IKWMakePkg* sink, int threads);
   ~KwChunkPipeline();
@@ -42,26 +53,34 @@ class KwChunkPipeline {
   bool Failed() const { return m_failed; }
 
  private:
+  // A work buffer: busy from AcquireInput until its chunk is compressed.
   struct Slot {
     std::unique_ptr<uint8_t[]> in;
     std::unique_ptr<uint8_t[]> out;
-    int32_t n = 0;
-    unsigned long outLen = 0;
-    int rc = 0;
-    bool busy = false;  // Acquired or queued; not yet written.
-    bool done = false;  // Compressed.
+    bool busy = false;
+  };
+  // One compressed chunk on its way to the volume.
+  struct Chunk {
+    int slot = -1;
+    int32_t n = 0;              // Uncompressed bytes in the slot.
+    std::vector<uint8_t> data;  // The compressed bytes, once done.
+    bool ok = false;
+    bool done = false;  // Compressed; guarded by m_mutex.
   };
   struct Item {
     int32_t type;
-    int slot;                     // Data records: the slot; else -1.
-    std::vector<uint8_t> record;  // Other records: their payload.
+    std::unique_ptr<Chunk> chunk;  // Data records.
+    std::vector<uint8_t> record;   // Other records: their payload.
   };
 
-  static void Compress(Slot* s);
+  // Compresses slot `s` holding `n` bytes; false when zlib failed or the
+  // result exceeds the format's bound for a chunk record.
+  static bool Compress(Slot* s, int32_t n, unsigned long* outLen);
   void Worker();
-  // Writes ready items from the front; with `wait`, waits for the front one.
+  // Writes ready items from the front; with `waitFront`, first waits for the
+  // front one to be compressed.
   void Drain(bool waitFront);
-  void WriteItem(Item& item);
+  void WriteData(bool ok, const uint8_t* data, size_t size);
 
   IKWMakePkg* m_sink;
   std::vector<Slot> m_slots;
@@ -70,9 +89,10 @@ class KwChunkPipeline {
   bool m_failed = false;
 
   std::mutex m_mutex;
-  std::condition_variable m_work;  // Workers wait for jobs.
-  std::condition_variable m_doneCv;
-  std::deque<int> m_jobs;
+  std::condition_variable m_work;    // Workers wait for jobs.
+  std::condition_variable m_doneCv;  // The maker's thread waits for a finished chunk.
+  std::deque<Chunk*> m_jobs;
+  int64_t m_waiting = 0;  // Compressed bytes done but not yet written.
   bool m_stop = false;
   std::vector<std::thread> m_workers;
 };

@@ -31,14 +31,18 @@ int32_t KwWriteListJson(const std::string& folder, const std::vector<KwVolumeEnt
   return wrote && closed ? 0 : -1;
 }
 
+std::string KwVolumeFileName(const std::string& path) {
+  const size_t cut = path.find_last_of("/\\");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   entry->path = path;
   entry->size = st.st_size;
   entry->checksum = KwVolumeChecksumOfFile(path.c_str());
-  const size_t cut = path.find_last_of("/\\");
-  entry->name = cut == std::string::npos ? path : path.substr(cut + 1);
+  entry->name = KwVolumeFileName(path);
   return !entry->checksum.empty();
 }
 

@@ -23,6 +23,9 @@ std::string KwBuildListJson(const std::vector<KwVolumeEntry>& entries);
 // Returns 0, or -1 when the file cannot be created or fully written.
 int32_t KwWriteListJson(const std::string& folder, const std::vector<KwVolumeEntry>& entries);
 
+// The part of `path` after its last "/" or "\": the name list.json carries.
+std::string KwVolumeFileName(const std::string& path);
+
 // Fills an entry for the volume file at `path`: size, checksum and the part of
 // the path after its last "/" or "\".  Returns false when it cannot be read.
 bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry);

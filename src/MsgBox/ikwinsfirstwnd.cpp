@@ -17,6 +17,7 @@
 #include "images/kwimageutil.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
+#include "platform/kwknownfolders.h"
 
 namespace {
 
@@ -190,7 +191,13 @@ std::string CIKWInsFirstWnd::Location() {
 
 void CIKWInsFirstWnd::Browse() {
   const KwFirstPageHooks hooks = Hooks();
-  const std::string start = Location();
+  std::string start = Location();
+  if (start.empty()) {
+    // With nothing typed yet the chooser opens in the user's home rather
+    // than wherever this program happened to be started from.
+    char home[kExePathSize];
+    if (KwGetKnownFolder(KwKnownFolder::Home, home, sizeof home) == 0) start = home;
+  }
   std::string chosen;
   if (hooks.chooseFolder) {
     chosen = hooks.chooseFolder(this, start);

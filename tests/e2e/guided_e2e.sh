@@ -58,9 +58,9 @@ expect_refusal() {
   kw_click_prompt_ok || fail "no message for $1"
 }
 
-# A product of 4 MiB at 256 KiB/s per connection: a few seconds of download,
+# A product of 2 MiB at 256 KiB/s per connection: two seconds of download,
 # so the second installer is seen at work.
-kw_make_product "$work/product" "$uninstaller" 4
+kw_make_product "$work/product" "$uninstaller" 2
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 262144 "$work/kwserve.log" || fail "kwserve"
 

@@ -73,7 +73,10 @@ class FirstPage : public ::testing::Test {
       started_.push_back(program);
       return 0;
     };
-    hooks.chooseFolder = [this](QWidget*, const std::string&) { return chosen_; };
+    hooks.chooseFolder = [this](QWidget*, const std::string& start) {
+      chooserStart_ = start;
+      return chosen_;
+    };
     KwSetFirstPageHooks(hooks);
   }
   void TearDown() override {
@@ -126,6 +129,7 @@ class FirstPage : public ::testing::Test {
   std::unique_ptr<kwpagetest::ScopedHome> home_;
   std::string carried_;
   std::string chosen_;
+  std::string chooserStart_;
   std::vector<std::string> prompts_;
   std::mutex mutex_;
   std::vector<std::string> started_;
@@ -215,6 +219,8 @@ TEST_F(FirstPage, DeployingTwiceReplacesInstallerAndEntryBehindTheWaitDialog) {
       chosen_ = dir_ / "loc";
       ASSERT_TRUE(ClickCell(page, kKwFirstBrowse));
       EXPECT_EQ(static_cast<CIKWInsFirstWnd*>(page)->Location(), chosen_);
+      // With an empty box the chooser opens in the home folder.
+      EXPECT_EQ(chooserStart_, dir_ / "home");
     }
     std::string waitText;
     bool waitShown = false;

@@ -1,7 +1,6 @@
 #include "MsgBox/kwproducticon.h"
 
-#include <sys/stat.h>
-
+#include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"
 
 // The build names the picture (KW_PRODUCT_ICON_FILE) and the assembler copies
@@ -33,10 +32,9 @@ const unsigned char* KwProductIconData(size_t* size) {
 
 std::string KwPlaceProductIcon(const char* dataRoot) {
   if (dataRoot == nullptr || dataRoot[0] != '/') return "";
-  std::string folder = std::string(dataRoot) + "/tarnwick";
-  ::mkdir(dataRoot, 0755);
-  ::mkdir(folder.c_str(), 0755);
-  std::string path = folder + "/" + kKwProductIconFile;
+  std::string path = std::string(dataRoot) + "/tarnwick/" + kKwProductIconFile;
+  // A fresh home may not have its data folder yet.
+  CreateFoldersForPath(path.c_str());
   size_t size = 0;
   const unsigned char* bytes = KwProductIconData(&size);
   std::string content(reinterpret_cast<const char*>(bytes), size);

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"
 #include "platform/kwknownfolders.h"
 
@@ -77,11 +78,9 @@ std::string EntryName(const std::string& linkPath) {
   return name;
 }
 
-// Makes `path` and its missing parents.
+// Makes the folder `path` and its missing parents.
 void MakeFolders(const std::string& path) {
-  for (size_t i = 1; i <= path.size(); ++i) {
-    if (i == path.size() || path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
-  }
+  CreateFoldersForPath((path + "/").c_str());
 }
 
 // The desktop folder, made when missing so the entry has somewhere to go.

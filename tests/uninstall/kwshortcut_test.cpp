@@ -93,6 +93,9 @@ TEST(MenuEntry, PlacedIconIsThePngAndBothEntriesShowIt) {
   ASSERT_GT(png.size(), 24u);
   EXPECT_EQ(png.compare(0, 8, "\x89PNG\r\n\x1a\n"), 0);
   EXPECT_EQ(png.substr(16, 8), std::string("\0\0\1\0\0\0\1\0", 8));
+  // A fresh home has no data folder yet: it is made.
+  EXPECT_EQ(KwPlaceProductIcon((home / "fresh/.local/share").c_str()),
+            home / "fresh/.local/share/tarnwick/tarnwick.png");
   EXPECT_EQ(KwPlaceProductIcon(""), "");
   EXPECT_EQ(KwPlaceProductIcon("relative/data"), "");
 

@@ -220,7 +220,7 @@ void CIKWInsFirstWnd::Browse() {
 }
 
 int CIKWInsFirstWnd::Install() {
-  const std::string location = Location();
+  const std::string location = KwResolveDeployLocation(Location());
   if (const char* refusal = KwCheckDeployLocation(location)) {
     KwPagePrompt(this, refusal);
     return 1;

@@ -13,6 +13,7 @@
 #include "MsgBox/kwshortcut.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwatomicfile.h"
+#include "platform/kwknownfolders.h"
 #include "platform/kwprocess.h"
 
 namespace {
@@ -72,6 +73,22 @@ const uint8_t* KwCarriedInstaller(size_t* size) {
   const uint8_t* bytes = g_carriedBytes.load();
   if (size != nullptr) *size = bytes != nullptr ? g_carriedSize.load() : 0;
   return bytes;
+}
+
+std::string KwResolveDeployLocation(const std::string& typed) {
+  if (typed.empty()) return typed;
+  if (typed == "~" || typed.rfind("~/", 0) == 0) {
+    char home[1024];
+    if (KwGetKnownFolder(KwKnownFolder::Home, home, sizeof home) == 0) {
+      return std::string(home) + typed.substr(1);
+    }
+    return typed;
+  }
+  if (typed[0] == '/') return typed;
+  char here[4096];
+  if (::getcwd(here, sizeof here) == nullptr) return typed;
+  const std::string folder(here);
+  return (folder == "/" ? std::string() : folder) + "/" + typed;
 }
 
 const char* KwCheckDeployLocation(const std::string& location) {

@@ -27,6 +27,12 @@ inline constexpr const char* kKwDeployIni = "itarnwick.ini";
 void KwSetCarriedInstaller(const uint8_t* bytes, size_t size);
 const uint8_t* KwCarriedInstaller(size_t* size);
 
+// The location as the deployment uses it: a leading "~" (alone or before
+// "/") stands for the home folder, and a relative location is taken from the
+// current folder, so the written installer, its desktop entry and its start
+// all name the same absolute file.  Empty stays empty.
+std::string KwResolveDeployLocation(const std::string& typed);
+
 // Checks a location in the order the page reports them and returns the
 // language key of the first refusal, or null when the location is accepted:
 // empty -> "pleaseinputtopath"; containing "Program Files" in exactly that

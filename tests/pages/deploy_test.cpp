@@ -66,6 +66,17 @@ TEST_F(Deploy, LocationChecksRefuseInOrder) {
   EXPECT_FALSE(fs::exists(dir_ / "program files/install.log"));
 }
 
+TEST_F(Deploy, RelativeAndHomeLocationsBecomeAbsolute) {
+  // The installer is started from inside its folder, so a relative path
+  // would name nothing there; "~" is the home folder, not a folder named "~".
+  EXPECT_EQ(KwResolveDeployLocation(""), "");
+  EXPECT_EQ(KwResolveDeployLocation("/opt/x"), "/opt/x");
+  EXPECT_EQ(KwResolveDeployLocation("~"), dir_ / "home");
+  EXPECT_EQ(KwResolveDeployLocation("~/apps"), dir_ / "home/apps");
+  EXPECT_EQ(KwResolveDeployLocation("~other"), fs::current_path().string() + "/~other");
+  EXPECT_EQ(KwResolveDeployLocation("apps/x"), fs::current_path().string() + "/apps/x");
+}
+
 TEST_F(Deploy, ProbeNeverTouchesAnExistingInstallLog) {
   // A log of the user's keeps its bytes; a link named install.log is not
   // followed, so the file it points at is neither emptied nor removed.

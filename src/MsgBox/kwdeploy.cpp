@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "MsgBox/kwproducticon.h"
 #include "MsgBox/kwshortcut.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwatomicfile.h"
@@ -123,7 +124,14 @@ int KwDeployInstaller(const KwDeployRequest& request) {
   if (request.settleMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(request.settleMs));
   }
-  CreateDesktopShortcut(request.target.c_str(), kKwDeployShortcut, 1);
+  // The entry shows the product's picture: an executable's path is no icon
+  // on this platform.
+  std::string icon;
+  char data[1024];
+  if (KwGetKnownFolder(KwKnownFolder::AppData, data, sizeof data) == 0) {
+    icon = KwPlaceProductIcon(data);
+  }
+  CreateDesktopShortcutWithIcon(request.target.c_str(), kKwDeployShortcut, 1, icon.c_str());
   const int32_t started = request.start
                               ? request.start(request.target.c_str(), folder.c_str())
                               : KwStartDetached(request.target.c_str(), nullptr, folder.c_str());

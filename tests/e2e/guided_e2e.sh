@@ -113,6 +113,12 @@ cmp -s "$work/app/itarnwick.ini" "$work/loc/tarnwick_install/itarnwick.ini" || f
 entry="$HOME/Desktop/Tarnwick Installer.desktop"
 [ -f "$entry" ] || fail "no desktop entry"
 grep -qx "Exec=$exe" "$entry" || fail "desktop entry points elsewhere: $(grep Exec= "$entry")"
+icon=$(sed -n 's/^Icon=//p' "$entry")
+[ "$(head -c 4 "$icon" | tail -c 3)" = "PNG" ] || fail "the desktop entry's icon is no picture: $icon"
+if command -v desktop-file-validate >/dev/null 2>&1; then
+  # Its Comment repeats its Name by design; only errors fail.
+  out=$(desktop-file-validate "$entry" 2>&1) || fail "the desktop entry is not valid: $out"
+fi
 
 # The second installer is up: its window belongs to the written program.
 kw_wait_window "(塔恩维克|Tarnwick)" 30 || fail "the second installer's window"

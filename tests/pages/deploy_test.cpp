@@ -108,6 +108,10 @@ TEST_F(Deploy, WritesRunnableInstallerSettingsAndEntryThenStartsIt) {
   const std::string entry = ReadFile(dir_ / "home/Desktop/Tarnwick Installer.desktop");
   EXPECT_NE(entry.find("Exec=" + exe + "\n"), std::string::npos) << entry;
   EXPECT_NE(entry.find("Comment=Tarnwick Installer\n"), std::string::npos) << entry;
+  // Its icon is a picture placed in the data folder, not the executable.
+  const std::string icon = dir_ / "home/.local/share/tarnwick/tarnwick.png";
+  EXPECT_NE(entry.find("Icon=" + icon + "\n"), std::string::npos) << entry;
+  EXPECT_EQ(ReadFile(icon).substr(1, 3), "PNG");
   ASSERT_EQ(started_.size(), 1u);
   EXPECT_EQ(started_[0], exe + " in " + location + "/tarnwick_install");
 

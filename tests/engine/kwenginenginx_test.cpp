@@ -82,12 +82,12 @@ class FilesOnNginx : public ::testing::Test {
   }
 
   // kwinstall against `api`; its exit status, its output in `out`.
-  int Install(const std::string& api, std::string* out) {
+  int Install(const std::string& api, std::string* out, const char* stallSeconds = "60") {
     std::string outPath = dir_ / "kwinstall.out";
     int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = kwtest::SpawnChild(BinDir() + "/kwinstall",
                                    {"--server", api, "--dir", install_, "--agree", "--ini", ini_,
-                                    "--plain", "--stall-timeout", "60"},
+                                    "--plain", "--stall-timeout", stallSeconds},
                                    fd, outPath + ".err");
     close(fd);
     int status = 0;
@@ -156,6 +156,25 @@ TEST_F(FilesOnNginx, ShortLivedLinksOnARateLimitedServerAreRefreshedAndTheRunCom
   for (const Served& s : served) servedLater += s.status == 206 && s.start > firstExpiry + 1;
   EXPECT_GT(servedLater, 0) << nginx->AccessLog();
   EXPECT_GE(expiries.size(), 2u);
+}
+
+TEST_F(FilesOnNginx, RefusedLinksNeverCountAsProgressSoAStuckRunIsNoticed) {
+  // kwserve signs with another secret than nginx checks: every link is
+  // refused.  The refusals' pages must not look like bytes arriving, or the
+  // unattended run would show a speed and wait for ever.
+  auto nginx = StartNginx("");
+  ASSERT_TRUE(nginx) << "the deploy configuration lost a line the test renders";
+  ASSERT_TRUE(nginx->ready()) << nginx->ErrorLog();
+  ServerProcess api(package_, {"--files-url", nginx->url(), "--link-secret", "another-secret"},
+                    dir_ / "kwserve.log");
+  ASSERT_TRUE(api.ok());
+  std::string out;
+  EXPECT_EQ(Install(api.url(), &out, "3"), 1) << out;
+  EXPECT_NE(out.find("nothing moved"), std::string::npos) << out;
+  std::vector<Served> served = VolumeRequests(nginx->AccessLog());
+  ASSERT_FALSE(served.empty());
+  for (const Served& s : served) EXPECT_EQ(s.status, 403) << s.uri;
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
 }
 
 }  // namespace

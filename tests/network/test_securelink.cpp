@@ -129,19 +129,28 @@ TEST(SecureLink, NginxFromTheDeployConfigServesGoodLinksAndRefusesOthers) {
                                  swapped,
                                  nginx.url() + "/P_000.kwk",
                                  nginx.url() + "/list.json"};
+  // Progress counts what arrives as data, as the engine's speed does.
+  int64_t counted = 0;
+  CKWDownloadUtilFor counting(&counted, [](void* c, int32_t n) { *static_cast<int64_t*>(c) += n; });
   for (const std::string& url : refused) {
     body.clear();
     EXPECT_EQ(403, RangedStatus(url, &body)) << url;
+    ASSERT_FALSE(body.empty());
     // Never data: the range read fails and leaves the destination alone,
-    // even when asked for exactly as many bytes as the refusal's body has.
+    // even when asked for exactly as many bytes as the refusal's body has,
+    // and the refusal's page is not counted as bytes arriving.
     std::string dest(body.size(), 'z');
     int64_t untouched = -1;
     EXPECT_LT(
-        util.ReadRange(url.c_str(), 0, static_cast<int32_t>(body.size()), &dest[0], &untouched), 0)
+        counting.ReadRange(url.c_str(), 0, static_cast<int32_t>(body.size()), &dest[0], &untouched),
+        0)
         << url;
     EXPECT_EQ(std::string(body.size(), 'z'), dest);
     EXPECT_EQ(-1, untouched);
   }
+  EXPECT_EQ(0, counted);
+  ASSERT_EQ(1000, counting.ReadRange(good.c_str(), 5000, 1000, &got[0], &total));
+  EXPECT_EQ(1000, counted);
 }
 
 }  // namespace

@@ -132,6 +132,7 @@ int32_t CKWHttpWithCurl::DoGet(const char* url) {
   m_bodySeen = 0;
   m_bodyOverLimit = false;
   m_status = 0;
+  m_liveStatus = 0;
   m_curlCode = -1;
   m_headerLength = 0;
   if (m_header != nullptr) m_header[0] = '\0';
@@ -226,7 +227,10 @@ size_t CKWHttpWithCurl::writebody(char* data, size_t size, size_t count, void* c
   size_t n = size * count;
   KW_LOG(4, kWriteBody, "%d X %d", static_cast<int>(size), static_cast<int>(count));
   if (self->m_abort != nullptr && self->m_abort(self->m_abortContext)) return 0;
-  if (self->m_progress != nullptr)
+  // A refusal's or error's page is not the data asked for: counting it would
+  // show a download moving that never does.
+  bool payload = self->m_liveStatus == 0 || (self->m_liveStatus >= 200 && self->m_liveStatus < 300);
+  if (self->m_progress != nullptr && payload)
     self->m_progress(self->m_progressContext, static_cast<int32_t>(n));
   self->m_bodySeen += static_cast<int64_t>(n);
   if (self->m_bodyLimit > 0 && self->m_bodySeen > self->m_bodyLimit) {
@@ -244,6 +248,18 @@ size_t CKWHttpWithCurl::writebody(char* data, size_t size, size_t count, void* c
 size_t CKWHttpWithCurl::writeheader(char* data, size_t size, size_t count, void* client) {
   CKWHttpWithCurl* self = static_cast<CKWHttpWithCurl*>(client);
   size_t n = size * count;
+  // Each answer (a redirect, an interim 100, the final one) starts with its
+  // status line, "HTTP/1.1 206 Partial Content"; the body follows the last.
+  if (n > 9 && std::memcmp(data, "HTTP/", 5) == 0) {
+    const char* space = static_cast<const char*>(std::memchr(data, ' ', n));
+    if (space != nullptr && space + 4 <= data + n) {
+      long code = 0;
+      for (int i = 1; i <= 3 && space[i] >= '0' && space[i] <= '9'; ++i) {
+        code = code * 10 + (space[i] - '0');
+      }
+      self->m_liveStatus = code;
+    }
+  }
   size_t room = static_cast<size_t>(kHeaderCapacity - 1 - self->m_headerLength);
   // Header text beyond the buffer is dropped; the transfer itself goes on.
   size_t take = n < room ? n : room;

@@ -42,8 +42,10 @@ class CKWHttpWithCurl {
   // Request set-up, before DoGet.
   void SetRange(int64_t start, int32_t length);  // Asks for start..start+length-1.
   void ClearRange();
-  void SetProgress(ProgressFn progress, void* context);  // Told of every body piece.
-  void SetBodySink(BodySinkFn sink, void* context);      // Takes the body instead of the buffer.
+  // Told of every body piece of a successful (2xx) answer; the body of an
+  // error answer is no download progress.
+  void SetProgress(ProgressFn progress, void* context);
+  void SetBodySink(BodySinkFn sink, void* context);  // Takes the body instead of the buffer.
   void SetAbortCheck(AbortFn abort, void* context);
   // Most body bytes kept; a longer body aborts the transfer and the body is
   // dropped (GetResult gives null).  0 means no limit.
@@ -102,5 +104,6 @@ class CKWHttpWithCurl {
   int32_t m_lowSpeedSeconds = 30;
   int32_t m_totalTimeout = 60;
   long m_status = 0;
+  long m_liveStatus = 0;  // From the last status line received; 0 before one.
   int m_curlCode = -1;
 };

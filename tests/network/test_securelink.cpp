@@ -19,14 +19,14 @@ TEST(SecureLink, HashAndAddressForm) {
   // Computed independently: echo -n '2147483647/s/link127.0.0.1 secret' |
   // openssl md5 -binary | openssl base64 | tr +/ -_ | tr -d =
   EXPECT_EQ("_e4Nc3iduzkWRm01TBBNYw", KwSecureLinkHash(2147483647, "/s/link127.0.0.1", "secret"));
-  // The path as the server sees it: the base's own path, the escaped name
-  // decoded again, and no doubled slash from a trailing one.
+  // The path as the server sees it: the base's own path and the name as it
+  // is (escaped only in the address), no doubled slash from a trailing one.
   EXPECT_EQ("http://f.example:8080/V2.0.0_000.kwk?md5=" +
                 KwSecureLinkHash(1700000000, "/V2.0.0_000.kwk", "k") + "&expires=1700000000",
             KwSecureLinkAddress("http://f.example:8080/", "V2.0.0_000.kwk", "k", 1700000000));
-  EXPECT_EQ("https://cdn.example/rel%20a/My%20Pkg_000.kwk?md5=" +
-                KwSecureLinkHash(5, "/rel a/My Pkg_000.kwk", "k") + "&expires=5",
-            KwSecureLinkAddress("https://cdn.example/rel%20a", "My Pkg_000.kwk", "k", 5));
+  EXPECT_EQ("https://cdn.example/rel/My%20Pkg_000.kwk?md5=" +
+                KwSecureLinkHash(5, "/rel/My Pkg_000.kwk", "k") + "&expires=5",
+            KwSecureLinkAddress("https://cdn.example/rel", "My Pkg_000.kwk", "k", 5));
 }
 
 TEST(SecureLink, OptionsBelongTogetherAndAreChecked) {
@@ -103,6 +103,7 @@ TEST(SecureLink, NginxFromTheDeployConfigServesGoodLinksAndRefusesOthers) {
   ASSERT_EQ(0, util.GetVersion(version, sizeof(version), entries));
   ASSERT_EQ(2u, entries.size());
   ASSERT_EQ(0, util.GetDownloadUrl(entries[0]));
+  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   const std::string good = entries[0].url;
   EXPECT_EQ(0u, good.find(nginx.url() + "/P_000.kwk?md5=")) << good;
   EXPECT_STREQ("P_000.tmp", entries[0].name);  // The local name stays the published one.
@@ -111,13 +112,18 @@ TEST(SecureLink, NginxFromTheDeployConfigServesGoodLinksAndRefusesOthers) {
   ASSERT_EQ(300000, util.ReadRange(good.c_str(), 0, 300000, &got[0], &total));
   EXPECT_EQ(volumes[0], got);
   EXPECT_EQ(300000, total);
+  // A name with characters escaped in the address is signed as nginx sees it.
+  kwtest::WriteFile(www / "a b;c.kwk", volumes[1]);
+  const std::string escaped = KwSecureLinkAddress(nginx.url(), "a b;c.kwk", secret, now + 60);
+  EXPECT_NE(escaped.find("/a%20b;c.kwk?"), std::string::npos) << escaped;
+  ASSERT_EQ(1000, util.ReadRange(escaped.c_str(), 0, 1000, &got[0], &total));
+  EXPECT_EQ(volumes[1], got.substr(0, 1000));
   // kwserve no longer serves volume bytes itself.
   std::string body;
   EXPECT_EQ(404, RangedStatus(api.url() + "/files/P_000.tmp?expires=0&token=x", &body));
 
   // A changed signature, a link past its expiry (rightly signed), another
   // secret, another file under a good signature, no signature: all 403.
-  const int64_t now = static_cast<int64_t>(std::time(nullptr));
   std::string tampered = good;
   size_t md5 = tampered.find("md5=") + 4;
   tampered[md5] = tampered[md5] == 'A' ? 'B' : 'A';

@@ -29,28 +29,6 @@ std::string Base64UrlNoPadding(const unsigned char* bytes, size_t size) {
   return out;
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The path as the file server compares it: percent-escapes decoded.
-std::string Decoded(const std::string& path) {
-  std::string out;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%' && i + 2 < path.size() && HexValue(path[i + 1]) >= 0 &&
-        HexValue(path[i + 2]) >= 0) {
-      out += static_cast<char>(HexValue(path[i + 1]) * 16 + HexValue(path[i + 2]));
-      i += 2;
-    } else {
-      out += path[i];
-    }
-  }
-  return out;
-}
-
 // Length of "scheme://host[:port]" in an address checked by KwCheckFilesUrl.
 size_t AuthorityEnd(const std::string& base) {
   size_t start = base.find("://") + 3;
@@ -72,8 +50,10 @@ std::string KwSecureLinkAddress(const std::string& base, const std::string& name
                                 const std::string& secret, int64_t expires) {
   std::string root = base;
   while (!root.empty() && root.back() == '/') root.pop_back();
+  // The file server compares the path with escapes decoded: the base's own
+  // path holds none (KwCheckFilesUrl) and the name is hashed as it is.
+  std::string path = root.substr(AuthorityEnd(root)) + "/" + name;
   std::string address = root + "/" + KwUrlEncodeValue(name);
-  std::string path = Decoded(address.substr(AuthorityEnd(address)));
   return address + "?md5=" + KwSecureLinkHash(expires, path, secret) +
          "&expires=" + std::to_string(expires);
 }
@@ -86,6 +66,7 @@ std::string KwCheckFilesUrl(const std::string& base) {
   }
   if (AuthorityEnd(base) == scheme + 3) return "has no host";
   if (base.find_first_of("?#") != std::string::npos) return "must not have a query or fragment";
+  if (base.find('%') != std::string::npos) return "must not hold percent-escapes";
   for (unsigned char c : base) {
     if (c <= 0x20 || c >= 0x7F) return "must not contain blanks or control characters";
   }

@@ -23,7 +23,7 @@ std::string KwSecureLinkAddress(const std::string& base, const std::string& name
                                 const std::string& secret, int64_t expires);
 
 // Checks a base address for --files-url: http:// or https://, a host, no
-// query or fragment.  Returns "" when usable, else what is wrong.
+// query, fragment or percent-escape.  Returns "" when usable, else what is wrong.
 std::string KwCheckFilesUrl(const std::string& base);
 
 // Checks a link secret: printable, without blanks or the characters that a

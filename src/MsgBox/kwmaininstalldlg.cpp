@@ -21,6 +21,8 @@
 #include "images/kwembedded.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
+#include "tool/makepackage/ikwmakedlg.h"
+#include "tool/makepackage/ikwmakepkgwnd.h"
 
 CKWMainInstallDlg* g_mainDialog = nullptr;
 
@@ -57,6 +59,11 @@ void CreatePage(CIKWBaseWnd* page, QWidget* parent, const KwRect& rect, int id) 
 }  // namespace
 
 CKWMainInstallDlg::CKWMainInstallDlg(QWidget* parent) : CIKWBaseDlg(parent) {
+  if (IsRunMode(RunMode::MakePackage)) {
+    makePackageWnd_ = new CIKWMakePkgWnd(this);
+    makePackageWnd_->setParent(this);
+    makePackageWnd_->hide();
+  }
   // Pages of the other run modes arrive with their windows; every run mode
   // without a page of its own gets the online version page.
   if (!IsRunMode(RunMode::MakePackage) && !IsRunMode(RunMode::Guided) &&
@@ -79,6 +86,9 @@ CKWMainInstallDlg::~CKWMainInstallDlg() {
   installPage_ = nullptr;
   // Pages ended by EndEngine may still wait for their deferred deletion.
   for (CKWinstaller* ended : findChildren<CKWinstaller*>()) delete ended;
+  // The make-package window stops a run still under way and waits for it.
+  delete makePackageWnd_;
+  makePackageWnd_ = nullptr;
   delete onlinePage_;
   onlinePage_ = nullptr;
   delete firstPage_;
@@ -109,6 +119,13 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
   }
   setGeometry(left, top, size.w, size.h);
 
+  if (makePackageWnd_ != nullptr) {
+    // The package maker keeps the caption the dialog frame gave it.
+    setWindowTitle(QString::fromUtf8(m_title));
+    CreatePage(makePackageWnd_, this, PageRect(), kKwModePageId);
+    update();
+    return;
+  }
   ReloadTitle();
   setWindowTitle(QString::fromUtf8(m_title));
   if (firstPage_ != nullptr) {
@@ -144,13 +161,16 @@ void CKWMainInstallDlg::IKW_OnSize(int, int) {
   if (firstPage_ != nullptr && firstPage_->ControlId() != 0) {
     firstPage_->setGeometry(r.left, r.top, r.Width(), r.Height());
   }
+  if (makePackageWnd_ != nullptr && makePackageWnd_->ControlId() != 0) {
+    makePackageWnd_->setGeometry(r.left, r.top, r.Width(), r.Height());
+  }
 }
 
 void CKWMainInstallDlg::IKW_OnLButtonUp(int, const KwPoint& point) {
   if (!KwInMakePackageCorner(point.x, point.y)) return;
-  // The make-package dialog opens here once it exists; the corner does
-  // nothing until then.
   KW_LOG(4, "CKWMainInstallDlg::IKW_OnLButtonUp", "make-package corner");
+  CIKWMakeDlg dialog(this);
+  dialog.exec();
 }
 
 void CKWMainInstallDlg::IKW_OnCommand(int command) {

@@ -20,6 +20,7 @@
 
 class CIKWBaseWnd;
 class CIKWInstallerBkg;
+class CIKWMakePkgWnd;
 class CKWinstaller;
 
 // Child control IDs of the pages.
@@ -42,6 +43,8 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   CKWinstaller* InstallPage() const { return installPage_; }
   // The guided installer's only page (null in the other run modes).
   CIKWBaseWnd* FirstPage() const { return firstPage_; }
+  // The package maker's only page (null in the other run modes).
+  CIKWMakePkgWnd* MakePackageWnd() const { return makePackageWnd_; }
   bool InstallPageShown() const { return installPageShown_ != 0; }
   // How many install pages this dialog has made; each visit makes a new one.
   int InstallPagesMade() const { return installPagesMade_; }
@@ -66,11 +69,11 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   int reserved1_ = 0;
   int reserved2_ = 0;
   CIKWInstallerBkg* onlinePage_ = nullptr;
-  // The pages of the local-package (4) and make-package (1) run modes come
-  // with their own windows; until then these stay empty.
+  // The page of the local-package (4) run mode comes with its own window;
+  // until then it stays empty.
   CIKWBaseWnd* localPage_ = nullptr;
   CKWinstaller* installPage_ = nullptr;
-  CIKWBaseWnd* makePackageWnd_ = nullptr;
+  CIKWMakePkgWnd* makePackageWnd_ = nullptr;
   CIKWBaseWnd* firstPage_ = nullptr;
   int installPagesMade_ = 0;
 };

@@ -185,3 +185,22 @@ kw_drive_install() {
   sleep 2
   kw_shot "$shots/${p}version-installed.png"
 }
+
+# kw_wait_pid_window PID SECONDS: sets KW_WID to a visible window of PID.
+kw_wait_pid_window() {
+  local pid=$1 secs=$2 i
+  for i in $(seq 1 $((secs * 10))); do
+    KW_WID=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n1 || true)
+    [ -n "$KW_WID" ] && return 0
+    sleep 0.1
+  done
+  echo "no window of process $pid appeared" >&2
+  return 1
+}
+
+# Page coordinates of the make-package window's boxes and buttons.
+kw_makepkg_from() { echo "432 44"; }
+kw_makepkg_to() { echo "432 76"; }
+kw_makepkg_name() { echo "432 108"; }
+kw_makepkg_make() { echo "64 172"; }
+kw_makepkg_cancel() { echo "184 172"; }

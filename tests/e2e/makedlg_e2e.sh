@@ -26,6 +26,7 @@ trap cleanup EXIT
 fail() {
   echo "FAIL: $*" >&2
   [ -n "${KW_WID:-}" ] && kw_shot "$shots/makedlg-failure.png" 2>/dev/null || true
+  [ -f "$work/installer.log" ] && tail -n 30 "$work/installer.log" >&2
   exit 1
 }
 [ -z "$shots" ] && shots="$work/shots"

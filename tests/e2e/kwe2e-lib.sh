@@ -198,6 +198,25 @@ kw_wait_pid_window() {
   return 1
 }
 
+# kw_need_display_tools: exits 77 (skipped) when Xvfb, xdotool or import is
+# missing.
+kw_need_display_tools() {
+  local tool
+  for tool in Xvfb xdotool import; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
+  done
+}
+
+# kw_stop_pids PID...: ends the given processes (empty ones are skipped) and
+# waits for them; for a test's exit trap.
+kw_stop_pids() {
+  local pid
+  for pid in "$@"; do
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+}
+
 # Page coordinates of the make-package window's boxes and buttons.
 kw_makepkg_from() { echo "432 44"; }
 kw_makepkg_to() { echo "432 76"; }

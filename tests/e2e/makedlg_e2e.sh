@@ -9,17 +9,12 @@ installer=$1 kwserve=$2 kwpack=$3 uninstaller=$4 shots=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
-done
+kw_need_display_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-makedlg.XXXXXX")
 KW_SERVER_PID="" KW_XVFB_PID="" app_pid=""
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$KW_SERVER_PID" ] && kill "$KW_SERVER_PID" 2>/dev/null || true
-  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
+  kw_stop_pids "$app_pid" "$KW_SERVER_PID" "$KW_XVFB_PID"
   rm -rf "$work"
 }
 trap cleanup EXIT

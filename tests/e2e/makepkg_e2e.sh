@@ -9,16 +9,12 @@ makepkg=$1 kwpack=$2 shots=${3:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
-done
+kw_need_display_tools
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-makepkg.XXXXXX")
 KW_XVFB_PID="" app_pid=""
 cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
+  kw_stop_pids "$app_pid" "$KW_XVFB_PID"
   rm -rf "$work"
 }
 trap cleanup EXIT

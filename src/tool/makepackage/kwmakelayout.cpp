@@ -2,35 +2,31 @@
 
 #include <cstdlib>
 
+namespace {
+
+// Each cell's offset from the row's left and top, and its size.  The status
+// line's width (0 here) runs to the row's right edge instead.
+struct CellPlace {
+  int id, dx, dy, width, height;
+};
+constexpr CellPlace kCellPlaces[] = {
+    {kKwMakeFromLabel, 16, 32, 90, 24},   {kKwMakeFromEdit, 112, 32, 640, 24},
+    {kKwMakeFromBrowse, 800, 32, 96, 24}, {kKwMakeToLabel, 16, 64, 90, 24},
+    {kKwMakeToEdit, 112, 64, 640, 24},    {kKwMakeToBrowse, 800, 64, 96, 24},
+    {kKwMakeNameLabel, 16, 96, 90, 24},   {kKwMakeNameEdit, 112, 96, 640, 24},
+    {kKwMakeStatus, 16, 128, 0, 24},      {kKwMakeStart, 16, 160, 96, 24},
+    {kKwMakeCancel, 136, 160, 96, 24},    {kKwMakeList, 264, 160, 96, 24},
+};
+
+}  // namespace
+
 KwRect KwMakePkgCellRect(int id, int L, int T, int W) {
-  switch (id) {
-    case kKwMakeFromLabel:
-      return KwRectXYWH(L + 16, T + 32, 90, 24);
-    case kKwMakeFromEdit:
-      return KwRectXYWH(L + 112, T + 32, 640, 24);
-    case kKwMakeFromBrowse:
-      return KwRectXYWH(L + 800, T + 32, 96, 24);
-    case kKwMakeToLabel:
-      return KwRectXYWH(L + 16, T + 64, 90, 24);
-    case kKwMakeToEdit:
-      return KwRectXYWH(L + 112, T + 64, 640, 24);
-    case kKwMakeToBrowse:
-      return KwRectXYWH(L + 800, T + 64, 96, 24);
-    case kKwMakeNameLabel:
-      return KwRectXYWH(L + 16, T + 96, 90, 24);
-    case kKwMakeNameEdit:
-      return KwRectXYWH(L + 112, T + 96, 640, 24);
-    case kKwMakeStatus:
-      return KwRectXYWH(L + 16, T + 128, W - (L + 16), 24);
-    case kKwMakeStart:
-      return KwRectXYWH(L + 16, T + 160, 96, 24);
-    case kKwMakeCancel:
-      return KwRectXYWH(L + 136, T + 160, 96, 24);
-    case kKwMakeList:
-      return KwRectXYWH(L + 264, T + 160, 96, 24);
-    default:
-      return KwRect{};
+  for (const CellPlace& p : kCellPlaces) {
+    if (p.id != id) continue;
+    const int width = id == kKwMakeStatus ? W - (L + p.dx) : p.width;
+    return KwRectXYWH(L + p.dx, T + p.dy, width, p.height);
   }
+  return KwRect{};
 }
 
 const KwDialogControl kKwMakeDlgControls[] = {

@@ -1,6 +1,8 @@
 #!/bin/sh
 # Package benchmark: maker, unpacker and checksum against gzip, pigz, cat and
-# md5sum on one generated corpus, all in the same run; prints ratios.
+# md5sum on one generated corpus, all in the same run; prints ratios.  The
+# unpacker runs twice on the same volumes: with libdeflate (its default) and
+# with zlib's inflate (kwpack unpack --inflater zlib).
 #
 #   bench/package/run.sh [BUILD_DIR] [CORPUS_MB]     (defaults: build/default, 250)
 #

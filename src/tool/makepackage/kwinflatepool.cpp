@@ -5,8 +5,8 @@
 KwInflatePool::KwInflatePool(int workers, KwInflaterKind kind) {
   m_slots.resize(static_cast<size_t>(2 * workers));
   for (Slot& s : m_slots) {
-    s.in.reset(new uint8_t[kwpkg::kMaxCompressedChunk]);
-    s.out.reset(new uint8_t[kwpkg::kChunkSize]);
+    s.in = KwChunkBuffer(kwpkg::kMaxCompressedChunk);
+    s.out = KwChunkBuffer(kwpkg::kChunkSize);
   }
   for (int i = 0; i < workers; ++i) m_workers.emplace_back([this, kind] { Worker(kind); });
 }

@@ -18,13 +18,14 @@
 #include <thread>
 #include <vector>
 
+#include "tool/makepackage/kwchunkbuffer.h"
 #include "tool/makepackage/kwinflater.h"
 
 class KwInflatePool {
  public:
   struct Slot {
-    std::unique_ptr<uint8_t[]> in;
-    std::unique_ptr<uint8_t[]> out;
+    KwChunkBuffer in;
+    KwChunkBuffer out;
     int32_t length = 0;      // Compressed bytes in `in`.
     KwInflateResult result;  // Verdict and inflated bytes in `out`.
     bool busy = false;

@@ -35,9 +35,7 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
 }  // namespace
 
 CKWUnzipPackage::CKWUnzipPackage()
-    : m_input(new uint8_t[kMaxRecordSize]),
-      m_output(new uint8_t[kChunkSize]),
-      m_inflater(KwMakeInflater(m_inflaterKind)) {}
+    : m_input(kMaxRecordSize), m_output(kChunkSize), m_inflater(KwMakeInflater(m_inflaterKind)) {}
 
 CKWUnzipPackage::~CKWUnzipPackage() {
   // Work still queued is completed so no accepted byte is lost, but the owner

@@ -30,6 +30,7 @@
 #include <memory>
 #include <string>
 
+#include "tool/makepackage/kwchunkbuffer.h"
 #include "tool/makepackage/kwinflater.h"
 #include "tool/makepackage/kwpkgformat.h"
 
@@ -119,8 +120,8 @@ class CKWUnzipPackage {
   int64_t m_total = 0;
   int m_fd = -1;  // Output file, or -1.
   std::string m_targetFolder;
-  std::unique_ptr<uint8_t[]> m_input;   // One partial record.
-  std::unique_ptr<uint8_t[]> m_output;  // One inflated chunk.
+  KwChunkBuffer m_input;   // One partial record.
+  KwChunkBuffer m_output;  // One inflated chunk.
   char* m_ownerText = nullptr;
   int32_t m_fill = 0;
   int64_t m_expectedSize = 0;

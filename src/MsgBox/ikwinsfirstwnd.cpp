@@ -8,6 +8,7 @@
 
 #include "MsgBox/kwdeploy.h"
 #include "MsgBox/kwfirstpagelayout.h"
+#include "MsgBox/kwpagelanguage.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
 #include "baseview/ikwbasedlg.h"
@@ -96,15 +97,7 @@ void CIKWInsFirstWnd::CreateAllLineFromData() {
   NewLabel(line.get(), kKwFirstLanguageLabel);
   CKWBaseViewObject* language = line->NewCell(kKwFirstLanguage, kKwCellCombo);
   language->fontSize = 12;
-  language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
-    if (refillingLanguage_) return;
-    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
-                                                               : kKwCodePageDefault);
-    // The window's caption follows the language as on the other pages.
-    PostToOwner(kCmdCaption);
-    RequestRepaint();
-  });
-  FillLanguageList(line.get());
+  languageList_.Attach(this, language);
 
   NewLabel(line.get(), kKwFirstPathLabel);
   CKWBaseViewObject* path = line->NewCell(kKwFirstPath, kKwCellEdit);
@@ -115,41 +108,21 @@ void CIKWInsFirstWnd::CreateAllLineFromData() {
   AppendLine(std::move(line));
 }
 
-void CIKWInsFirstWnd::FillLanguageList(CKWOneLineForm* line) {
-  CKWBaseViewObject* cell = line->GetCell(kKwFirstLanguage);
-  if (cell == nullptr) return;
-  const int codePage = IKWLang::Instance()->CodePage();
-  if (languageShown_ == codePage) return;
-  languageShown_ = codePage;
-  CSfDrawComboBox* box = cell->ComboBox();
-  refillingLanguage_ = true;
-  box->Clear();
-  box->AddItem(Text("english"));
-  box->AddItem(Text("chinese"));
-  box->Select(codePage != 0 ? 1 : 0);
-  refillingLanguage_ = false;
-}
-
 void CIKWInsFirstWnd::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
   const KwFirstPageLayout l = KwLayoutFirstPage(left, top, width, height);
-  auto place = [line](int id, const KwRect& r) {
-    if (CKWBaseViewObject* cell = line->GetCell(id)) {
-      cell->SetRect(r.left, r.top, r.Width(), r.Height());
-    }
-  };
-  place(kKwFirstImage, l.image);
-  place(kKwFirstLanguageLabel, l.languageLabel);
-  place(kKwFirstLanguage, l.languageList);
-  place(kKwFirstPathLabel, l.pathLabel);
-  place(kKwFirstPath, l.pathBox);
-  place(kKwFirstBrowse, l.browseButton);
-  place(kKwFirstCancel, l.cancelButton);
-  place(kKwFirstInstall, l.installButton);
+  KwPlaceCell(line, kKwFirstImage, l.image);
+  KwPlaceCell(line, kKwFirstLanguageLabel, l.languageLabel);
+  KwPlaceCell(line, kKwFirstLanguage, l.languageList);
+  KwPlaceCell(line, kKwFirstPathLabel, l.pathLabel);
+  KwPlaceCell(line, kKwFirstPath, l.pathBox);
+  KwPlaceCell(line, kKwFirstBrowse, l.browseButton);
+  KwPlaceCell(line, kKwFirstCancel, l.cancelButton);
+  KwPlaceCell(line, kKwFirstInstall, l.installButton);
 }
 
 void CIKWInsFirstWnd::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
   // Texts are read on every paint, so a language change shows at once.
-  FillLanguageList(line);
+  languageList_.Refresh(line, kKwFirstLanguage);
   const std::pair<int, const char*> texts[] = {
       {kKwFirstLanguageLabel, "selectLanguage"},
       {kKwFirstPathLabel, "selectpath"},

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "MsgBox/kwpagelanguage.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CKwImageUtil;
@@ -73,12 +74,8 @@ class CIKWInsFirstWnd : public CIKWBaseWnd {
  private:
   static void DeployJob(void* userData, CKwDlgWait* dialog);
   void Browse();
-  void FillLanguageList(CKWOneLineForm* line);
 
   std::unique_ptr<CKwImageUtil> image_;
   std::string target_;
-  // The language list is refilled in the new language; its own change
-  // callback must not take that for a choice.
-  bool refillingLanguage_ = false;
-  int languageShown_ = -1;
+  KwPageLanguageList languageList_;
 };

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "MsgBox/kwmaininstalldlg.h"
+#include "MsgBox/kwpagelanguage.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
@@ -84,21 +85,6 @@ void CIKWInstallerBkg::FillVersionList(CKWOneLineForm* line) {
   box->Select(box->ItemCount() - 1);
 }
 
-void CIKWInstallerBkg::FillLanguageList(CKWOneLineForm* line) {
-  CKWBaseViewObject* cell = line->GetCell(kKwOnlineLanguage);
-  if (cell == nullptr) return;
-  const int codePage = IKWLang::Instance()->CodePage();
-  if (languageShown_ == codePage) return;
-  languageShown_ = codePage;
-  CSfDrawComboBox* box = cell->ComboBox();
-  refillingLanguage_ = true;
-  box->Clear();
-  box->AddItem(Text("english"));
-  box->AddItem(Text("chinese"));
-  box->Select(codePage != 0 ? 1 : 0);
-  refillingLanguage_ = false;
-}
-
 void CIKWInstallerBkg::CreateAllLineFromData() {
   auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 600);
   CKWBaseViewObject* emblem = line->NewCell(kKwOnlineEmblem, kKwCellImage);
@@ -127,36 +113,24 @@ void CIKWInstallerBkg::CreateAllLineFromData() {
 
   CKWBaseViewObject* language = line->NewCell(kKwOnlineLanguage, kKwCellCombo);
   language->fontSize = 14;
-  language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
-    if (refillingLanguage_) return;
-    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
-                                                               : kKwCodePageDefault);
-    PostToOwner(kCmdCaption);
-    RequestRepaint();
-  });
+  languageList_.Attach(this, language);
 
   FillVersionList(line.get());
-  FillLanguageList(line.get());
   AppendLine(std::move(line));
 }
 
 void CIKWInstallerBkg::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
   const KwOnlineLayout l = KwLayoutOnlinePage(left, top, width, height);
-  auto place = [line](int id, const KwRect& r) {
-    if (CKWBaseViewObject* cell = line->GetCell(id)) {
-      cell->SetRect(r.left, r.top, r.Width(), r.Height());
-    }
-  };
-  place(kKwOnlineEmblem, l.emblem);
-  place(kKwOnlineLanguage, l.language);
-  place(kKwOnlineVersionLabel, l.versionLabel);
-  place(kKwOnlineVersionList, l.versionList);
-  place(kKwOnlineOpen, l.openButton);
-  place(kKwOnlineInstallLink, l.installLink);
+  KwPlaceCell(line, kKwOnlineEmblem, l.emblem);
+  KwPlaceCell(line, kKwOnlineLanguage, l.language);
+  KwPlaceCell(line, kKwOnlineVersionLabel, l.versionLabel);
+  KwPlaceCell(line, kKwOnlineVersionList, l.versionList);
+  KwPlaceCell(line, kKwOnlineOpen, l.openButton);
+  KwPlaceCell(line, kKwOnlineInstallLink, l.installLink);
 }
 
 void CIKWInstallerBkg::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
-  FillLanguageList(line);
+  languageList_.Refresh(line, kKwOnlineLanguage);
   if (CKWBaseViewObject* c = line->GetCell(kKwOnlineVersionLabel)) c->text = Text("IKW_ID4");
   if (CKWBaseViewObject* c = line->GetCell(kKwOnlineVersionList)) {
     c->text = Text("IKW_ID4");

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "MsgBox/kwengineresume.h"
+#include "MsgBox/kwpagelanguage.h"
 #include "MsgBox/kwpagequery.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
@@ -69,7 +70,6 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
  private:
   void ScanVersions();
   void FillVersionList(CKWOneLineForm* line);
-  void FillLanguageList(CKWOneLineForm* line);
   void StartServerQuery();
   void RunServerQuery();
   void ApplyServerQuery(const std::string& folder, const KwServerQueryResult& result);
@@ -83,10 +83,7 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
   std::atomic<bool> stopping_{false};
   std::atomic<int> queriesDone_{0};
   std::thread query_;
-  // The language list is refilled when the display language changes; its
-  // own change callback must not take that for a choice.
-  bool refillingLanguage_ = false;
-  int languageShown_ = -1;
+  KwPageLanguageList languageList_;
 };
 
 // The online page of this process, or null; read by the install page for

@@ -1,0 +1,41 @@
+#include "MsgBox/kwpagelanguage.h"
+
+#include "MsgBox/kwpagerules.h"
+#include "baseview/basectrl/ikwbasewnd.h"
+#include "language/ikwlang.h"
+
+void KwPlaceCell(CKWOneLineForm* line, int id, const KwRect& r) {
+  if (CKWBaseViewObject* cell = line->GetCell(id)) {
+    cell->SetRect(r.left, r.top, r.Width(), r.Height());
+  }
+}
+
+void KwPageLanguageList::Attach(CIKWBaseWnd* page, CKWBaseViewObject* cell) {
+  cell->ComboBox()->SetChangeCallback([this, page](int, CSfDrawComboBox* box) {
+    if (refilling_) return;
+    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
+                                                               : kKwCodePageDefault);
+    page->PostToOwner(kCmdCaption);
+    page->RequestRepaint();
+  });
+  shown_ = -1;
+  Fill(cell);
+}
+
+void KwPageLanguageList::Refresh(CKWOneLineForm* line, int id) {
+  if (CKWBaseViewObject* cell = line->GetCell(id)) Fill(cell);
+}
+
+void KwPageLanguageList::Fill(CKWBaseViewObject* cell) {
+  IKWLang* lang = IKWLang::Instance();
+  const int codePage = lang->CodePage();
+  if (shown_ == codePage) return;
+  shown_ = codePage;
+  CSfDrawComboBox* box = cell->ComboBox();
+  refilling_ = true;
+  box->Clear();
+  box->AddItem(lang->GetText("english"));
+  box->AddItem(lang->GetText("chinese"));
+  box->Select(codePage != 0 ? 1 : 0);
+  refilling_ = false;
+}

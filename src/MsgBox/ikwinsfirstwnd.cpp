@@ -2,13 +2,12 @@
 
 #include <sys/stat.h>
 
-#include <QFileDialog>
 #include <mutex>
 #include <utility>
 
 #include "MsgBox/kwdeploy.h"
 #include "MsgBox/kwfirstpagelayout.h"
-#include "MsgBox/kwpagelanguage.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
 #include "baseview/ikwbasedlg.h"
@@ -171,24 +170,9 @@ void CIKWInsFirstWnd::Browse() {
     char home[kExePathSize];
     if (KwGetKnownFolder(KwKnownFolder::Home, home, sizeof home) == 0) start = home;
   }
-  std::string chosen;
-  if (hooks.chooseFolder) {
-    chosen = hooks.chooseFolder(this, start);
-  } else {
-    chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择目录"),
-                                               QString::fromStdString(start))
-                 .toStdString();
-  }
+  const std::string chosen = KwChooseFolder(this, start, hooks.chooseFolder);
   if (chosen.empty()) return;
-  {
-    KwViewLockGuard lock(LineListMutex());
-    if (lock.owns()) {
-      if (CKWBaseViewObject* edit = FindCell(kKwFirstPath)) {
-        edit->text = chosen;
-        if (IKwCellEditor* editor = edit->Editor()) editor->SetText(chosen);
-      }
-    }
-  }
+  KwSetEditCellText(this, kKwFirstPath, chosen);
   OnCommand(kKwCmdRefreshRows);
 }
 

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "MsgBox/kwpagelanguage.h"
+#include "MsgBox/kwpageform.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CKwImageUtil;
@@ -41,7 +41,7 @@ inline constexpr const char* kKwFirstPageImage = "pages/firstpage.png";
 // real folder chooser and the platform's detached start.
 struct KwFirstPageHooks {
   // Returns the chosen folder, or an empty text when cancelled.
-  std::function<std::string(QWidget* parent, const std::string& start)> chooseFolder;
+  KwFolderChooser chooseFolder;
   std::function<int32_t(const char* program, const char* folder)> start;
   int settleMs = 500;  // pause between writing the installer and starting it
 };

@@ -1,6 +1,5 @@
 #include "MsgBox/ikwinstaller.h"
 
-#include <QFileDialog>
 #include <QPainter>
 #include <QTimer>
 #include <cstdio>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
@@ -329,25 +329,10 @@ void CKWinstaller::Browse() {
     std::lock_guard<std::mutex> lock(g_hooksMutex);
     hooks = g_hooks;
   }
-  std::string chosen;
-  if (hooks.chooseFolder) {
-    chosen = hooks.chooseFolder(this, chosenFolder_);
-  } else {
-    chosen = QFileDialog::getExistingDirectory(this, QString::fromUtf8("请选择目录"),
-                                               QString::fromStdString(chosenFolder_))
-                 .toStdString();
-  }
+  const std::string chosen = KwChooseFolder(this, chosenFolder_, hooks.chooseFolder);
   if (chosen.empty()) return;
   chosenFolder_ = chosen;
-  {
-    KwViewLockGuard lock(LineListMutex());
-    if (lock.owns()) {
-      if (CKWBaseViewObject* edit = FindCell(kKwInstPath)) {
-        edit->text = chosen;
-        if (IKwCellEditor* editor = edit->Editor()) editor->SetText(chosen);
-      }
-    }
-  }
+  KwSetEditCellText(this, kKwInstPath, chosen);
   MeasureDisk();
   OnCommand(kKwCmdRefreshRows);
 }

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "MsgBox/kwmaininstalldlg.h"
-#include "MsgBox/kwpagelanguage.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"

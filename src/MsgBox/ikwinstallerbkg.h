@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "MsgBox/kwengineresume.h"
-#include "MsgBox/kwpagelanguage.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagequery.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 

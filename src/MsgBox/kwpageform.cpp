@@ -1,4 +1,6 @@
-#include "MsgBox/kwpagelanguage.h"
+#include "MsgBox/kwpageform.h"
+
+#include <QFileDialog>
 
 #include "MsgBox/kwpagerules.h"
 #include "baseview/basectrl/ikwbasewnd.h"
@@ -7,6 +9,22 @@
 void KwPlaceCell(CKWOneLineForm* line, int id, const KwRect& r) {
   if (CKWBaseViewObject* cell = line->GetCell(id)) {
     cell->SetRect(r.left, r.top, r.Width(), r.Height());
+  }
+}
+
+std::string KwChooseFolder(QWidget* parent, const std::string& start, const KwFolderChooser& hook) {
+  if (hook) return hook(parent, start);
+  return QFileDialog::getExistingDirectory(parent, QString::fromUtf8("请选择目录"),
+                                           QString::fromStdString(start))
+      .toStdString();
+}
+
+void KwSetEditCellText(CKWBaseView* view, int id, const std::string& text) {
+  KwViewLockGuard lock(view->LineListMutex());
+  if (!lock.owns()) return;
+  if (CKWBaseViewObject* edit = view->FindCell(id)) {
+    edit->text = text;
+    if (IKwCellEditor* editor = edit->Editor()) editor->SetText(text);
   }
 }
 

@@ -1,16 +1,31 @@
 // Shared pieces of the installer pages' forms: placing a cell at a layout
-// rectangle, and the language list that the version page and the guided
-// first page both offer.
+// rectangle, the folder chooser behind the browse buttons with the edit cell
+// it fills, and the language list that the version page and the guided
+// first page both offer.  User-interface thread only.
 #pragma once
+
+#include <functional>
+#include <string>
 
 #include "baseview/kwrect.h"
 
 class CIKWBaseWnd;
+class CKWBaseView;
 class CKWBaseViewObject;
 class CKWOneLineForm;
+class QWidget;
 
 // Gives cell `id` of `line` the rectangle `r` (nothing when it is missing).
 void KwPlaceCell(CKWOneLineForm* line, int id, const KwRect& r);
+
+// The pages' folder chooser: `hook` when set (tests replace the dialog), else
+// the system's folder dialog titled "请选择目录" opening at `start`.  Returns
+// the chosen folder, or an empty text when cancelled.
+using KwFolderChooser = std::function<std::string(QWidget* parent, const std::string& start)>;
+std::string KwChooseFolder(QWidget* parent, const std::string& start, const KwFolderChooser& hook);
+
+// Puts `text` into edit cell `id` of `view` and into its native control.
+void KwSetEditCellText(CKWBaseView* view, int id, const std::string& text);
 
 // The language list: items "english" and "chinese" in the display language,
 // the current code page selected.  A choice switches the display language,

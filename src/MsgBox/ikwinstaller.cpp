@@ -161,6 +161,9 @@ void CKWinstaller::CreateAllLineFromData() {
     browse->fontSize = 14;
     browse->textAlign = 1;
   }
+  // The installer with its own package installs where its first page
+  // said; the disk line speaks of that folder.
+  if (g_runMode == static_cast<int32_t>(RunMode::LocalPackage)) chosenFolder_ = g_targetDir;
   AppendLine(std::move(line));
   // Whenever the folder row shows, its disk line needs a measure; without
   // one the line would warn of a full disk that was never looked at.
@@ -323,13 +326,17 @@ int CKWinstaller::StartRun() {
   return result;
 }
 
-void CKWinstaller::Browse() {
+std::string KwChooseInstallFolder(QWidget* parent, const std::string& start) {
   KwInstallPageHooks hooks;
   {
     std::lock_guard<std::mutex> lock(g_hooksMutex);
     hooks = g_hooks;
   }
-  const std::string chosen = KwChooseFolder(this, chosenFolder_, hooks.chooseFolder);
+  return KwChooseFolder(parent, start, hooks.chooseFolder);
+}
+
+void CKWinstaller::Browse() {
+  const std::string chosen = KwChooseInstallFolder(this, chosenFolder_);
   if (chosen.empty()) return;
   chosenFolder_ = chosen;
   KwSetEditCellText(this, kKwInstPath, chosen);

@@ -56,6 +56,9 @@ struct KwInstallPageHooks {
   IKWEngineDisk* disk = nullptr;
 };
 void KwSetInstallPageHooks(KwInstallPageHooks hooks);
+// The folder chooser of the installer pages ("please choose a folder"), or
+// the hooked one; returns the chosen folder or an empty text.
+std::string KwChooseInstallFolder(QWidget* parent, const std::string& start);
 
 class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   Q_OBJECT

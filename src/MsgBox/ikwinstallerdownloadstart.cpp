@@ -16,6 +16,7 @@
 #include "MsgBox/kwenginefinish.h"
 #include "MsgBox/kwengineimpl.h"
 #include "MsgBox/kwengineowner.h"
+#include "MsgBox/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 
@@ -82,8 +83,7 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   bool checkPath = runMode_ == 0 || runMode_ == 5 || !path.empty();
   if (checkPath) {
     if (path.empty()) return refuse(kKwStartNoPath, "pleaseinputtopath");
-    // Trailing separators would double up in every "%s/%s" below.
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    path = KwTrimFolder(path);
     if (!ProbeFolder(path)) return refuse(kKwStartInvalidPath, "invalidpath2");
     folder = path;
   } else {
@@ -106,6 +106,9 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     KwWriteInstallPath(folder.c_str());
     if (stage == 0) g_installStage = 1;
   }
+  // The local package installer registers its folder like the online one,
+  // so a later installer and the uninstaller find the product.
+  if (runMode_ == 4) KwWriteInstallPath(folder.c_str());
   KwCopyText(g_installPath, kFolderSize, folder.c_str());
   installPath_ = folder;
 
@@ -132,22 +135,8 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   return kKwStartOk;
 }
 
-// Creates "%s/test.txt" in the folder (and the folders on its way), then
-// removes the probe again.
 bool CKWInstallEngine::Impl::ProbeFolder(const std::string& folder) {
-  std::string probe = folder + "/test.txt";
-  CreateFoldersForPath(probe.c_str());
-  int fd = open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  bool existed = false;
-  if (fd < 0 && errno == EEXIST) {
-    // A file of that name belongs to someone; only check that it could be written.
-    existed = true;
-    fd = open(probe.c_str(), O_WRONLY | O_CLOEXEC);
-  }
-  if (fd < 0) return false;
-  close(fd);
-  if (!existed) unlink(probe.c_str());
-  return true;
+  return KwProbeFolder(folder);
 }
 
 void CKWInstallEngine::Impl::ResetRunState() {

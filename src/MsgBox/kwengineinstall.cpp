@@ -101,7 +101,9 @@ void CKWInstallEngine::Impl::InstallPhase(bool downloaded) {
   }
 
   KwFinishInput in;
-  in.makeShortcut = runMode_ == 0;
+  // The product installed from the installer's own file gets its desktop
+  // entry too: for its user it is the whole installation.
+  in.makeShortcut = runMode_ == 0 || runMode_ == 4;
   in.removeDownloads = downloaded;
   in.installPath = installPath_;
   in.destination = destination_;

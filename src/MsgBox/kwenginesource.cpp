@@ -286,3 +286,14 @@ std::unique_ptr<KwVolumeSource> KwMakeServerSource(const std::atomic<bool>* acti
                                                    const KwResumeEntry* resume) {
   return std::make_unique<ServerSource>(active, progress, context, resume);
 }
+
+bool KwFindAppendedPackage(const std::string& file, std::string* version) {
+  FILE* f = std::fopen(file.c_str(), "rb");
+  if (f == nullptr) return false;
+  CKWDownloadUtilFor util;
+  char ver[16] = {};
+  const bool found = util.FindEmbeddedPackage(ver, sizeof(ver), f) == 0;
+  std::fclose(f);
+  if (found && version != nullptr) *version = ver;
+  return found;
+}

@@ -45,6 +45,9 @@ std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::stri
                                                      const std::string& version);
 // The package appended to `installerFile` behind its marker.
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile);
+// The version name of the package appended to `file`; false when the file
+// cannot be read or carries no package.
+bool KwFindAppendedPackage(const std::string& file, std::string* version);
 // The install server; reads are retried with fresh addresses while `active`
 // holds.  `progress` and `context` see every received byte (the speed
 // measure).  `resume` (may be null) is the online page's resume table.

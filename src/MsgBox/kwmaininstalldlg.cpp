@@ -12,8 +12,11 @@
 #include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
+#include "MsgBox/ikwinstallerfile.h"
+#include "MsgBox/kwenginesource.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
+#include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpageversions.h"
 #include "baseutil/ikwlog.h"
@@ -77,6 +80,11 @@ CKWMainInstallDlg::CKWMainInstallDlg(QWidget* parent) : CIKWBaseDlg(parent) {
     firstPage_->setParent(this);
     firstPage_->hide();
   }
+  if (IsRunMode(RunMode::LocalPackage)) {
+    localPage_ = new CIKWInstallerFile(this);
+    localPage_->setParent(this);
+    localPage_->hide();
+  }
 }
 
 CKWMainInstallDlg::~CKWMainInstallDlg() {
@@ -93,6 +101,8 @@ CKWMainInstallDlg::~CKWMainInstallDlg() {
   onlinePage_ = nullptr;
   delete firstPage_;
   firstPage_ = nullptr;
+  delete localPage_;
+  localPage_ = nullptr;
   if (g_mainDialog == this) g_mainDialog = nullptr;
 }
 
@@ -132,6 +142,10 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
     CreatePage(firstPage_, this, PageRect(), kKwModePageId);
     firstPage_->show();
   }
+  if (localPage_ != nullptr) {
+    CreatePage(localPage_, this, PageRect(), kKwModePageId);
+    localPage_->show();
+  }
   if (onlinePage_ == nullptr) {
     update();
     return;
@@ -164,6 +178,9 @@ void CKWMainInstallDlg::IKW_OnSize(int, int) {
   if (makePackageWnd_ != nullptr && makePackageWnd_->ControlId() != 0) {
     makePackageWnd_->setGeometry(r.left, r.top, r.Width(), r.Height());
   }
+  if (localPage_ != nullptr && localPage_->ControlId() != 0) {
+    localPage_->setGeometry(r.left, r.top, r.Width(), r.Height());
+  }
 }
 
 void CKWMainInstallDlg::IKW_OnLButtonUp(int, const KwPoint& point) {
@@ -186,6 +203,9 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       EndEngine();
       break;
     case KwMainAction::EndEngineAndRefresh:
+      if (localPage_ != nullptr) {
+        localPage_->NoteInstalled(std::string(g_installPath) + "/" + g_versionText);
+      }
       EndEngine();
       if (onlinePage_ != nullptr) onlinePage_->ReFlushVersion();
       break;
@@ -198,6 +218,7 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       update();
       // Every page shows its texts in the new language at once.
       if (onlinePage_ != nullptr) onlinePage_->RequestRepaint();
+      if (localPage_ != nullptr) localPage_->RequestRepaint();
       if (installPage_ != nullptr) installPage_->RequestRepaint();
       if (firstPage_ != nullptr) firstPage_->RequestRepaint();
       break;
@@ -208,7 +229,7 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       ShowInstallPage("");
       break;
     case KwMainAction::ShowInstallLocal:
-      ShowInstallPage("^");
+      StartLocalTarget();
       break;
     case KwMainAction::ChooseLocalPackage:
       ChooseLocalPackage();
@@ -259,6 +280,12 @@ void CKWMainInstallDlg::EndEngine() {
     onlinePage_->show();
     KwPostCommand(onlinePage_, kCmdRefreshVersions);
   }
+  // The local package page comes back after a run, so a failed one can be
+  // tried again with another folder.
+  if (localPage_ != nullptr) {
+    localPage_->show();
+    localPage_->RequestRepaint();
+  }
   installPageShown_ = 0;
 }
 
@@ -303,6 +330,19 @@ void CKWMainInstallDlg::ChooseLocalPackage() {
   }
   if (path.empty()) return;
   StartEngine(path.c_str());
+}
+
+void CKWMainInstallDlg::StartLocalTarget() {
+  const bool carries = localPage_ != nullptr ? !localPage_->CarriedVersion().empty()
+                                             : KwFindAppendedPackage(g_exePath, nullptr);
+  if (carries) {
+    ShowInstallPage("^");
+    return;
+  }
+  // A program without a package would only fail on the install page; the
+  // user learns why and may pick package files for the chosen folder.
+  KwPagePrompt(this, "nopackage");
+  ChooseLocalPackage();
 }
 
 void KwSetPackageFileChooser(KwPackageFileChooser chooser) {

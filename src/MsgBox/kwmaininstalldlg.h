@@ -21,6 +21,7 @@
 class CIKWBaseWnd;
 class CIKWInstallerBkg;
 class CIKWMakePkgWnd;
+class CIKWInstallerFile;
 class CKWinstaller;
 
 // Child control IDs of the pages.
@@ -40,6 +41,7 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   void EndEngine();
 
   CIKWInstallerBkg* OnlinePage() const { return onlinePage_; }
+  CIKWInstallerFile* LocalPage() const { return localPage_; }
   CKWinstaller* InstallPage() const { return installPage_; }
   // The guided installer's only page (null in the other run modes).
   CIKWBaseWnd* FirstPage() const { return firstPage_; }
@@ -63,15 +65,14 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   void CloseDialog();
   void ReloadTitle();
   void ChooseLocalPackage();
+  void StartLocalTarget();
   void OfferStartProduct();
 
   int installPageShown_ = 0;
   int reserved1_ = 0;
   int reserved2_ = 0;
   CIKWInstallerBkg* onlinePage_ = nullptr;
-  // The page of the local-package (4) run mode comes with its own window;
-  // until then it stays empty.
-  CIKWBaseWnd* localPage_ = nullptr;
+  CIKWInstallerFile* localPage_ = nullptr;
   CKWinstaller* installPage_ = nullptr;
   CIKWMakePkgWnd* makePackageWnd_ = nullptr;
   CIKWBaseWnd* firstPage_ = nullptr;

@@ -39,6 +39,25 @@ KwOnlineLayout KwLayoutOnlinePage(int L, int T, int W, int /*H*/) {
   return out;
 }
 
+KwLocalLayout KwLayoutLocalPage(int L, int T, int W, int H, int installTextWidth) {
+  const KwInstallLayout row = KwLayoutInstallPage(L, T, W, H);
+  KwLocalLayout out;
+  out.emblem = KwLayoutOnlinePage(L, T, W, H).emblem;
+  out.language = KwRectXYWH(L + W - 132, T + 32, 100, 24);
+  out.folderLabel = row.folderLabel;
+  out.pathBox = row.pathBox;
+  out.browseButton = row.browseButton;
+  const KwRect fitted = KwFitButton(row.startButton, installTextWidth);
+  out.installButton = KwRect{row.startButton.right - fitted.Width(), fitted.top,
+                             row.startButton.right, fitted.bottom};
+  out.cancelButton = KwRectXYWH(out.installButton.left - 116, row.cancelButton.top, 100, 24);
+  // The headline stands above the folder row, from the label's left edge
+  // to the browse button's right edge.
+  out.headline = KwRect{row.folderLabel.left, row.folderLabel.top - 56, row.browseButton.right,
+                        row.folderLabel.top - 32};
+  return out;
+}
+
 KwInstallLayout KwLayoutInstallPage(int L, int T, int W, int H) {
   KwInstallLayout out;
   const int B = T + H;

@@ -36,6 +36,23 @@ struct KwOnlineLayout {
 };
 KwOnlineLayout KwLayoutOnlinePage(int L, int T, int W, int H);
 
+// ---- Local package page (row left L, top T, width W, height H) -------------
+// The folder row and the buttons sit where the install page keeps its own,
+// so the two pages read as one.  The install button keeps its right edge
+// and grows to the left when its text (`installTextWidth`) needs more room;
+// cancel stays 16 pixels left of it.
+struct KwLocalLayout {
+  KwRect emblem;         // where the online page shows it
+  KwRect language;       // 1006
+  KwRect headline;       // 7
+  KwRect folderLabel;    // beside the path box
+  KwRect pathBox;        // 1002
+  KwRect browseButton;   // 1003
+  KwRect cancelButton;   // 1004
+  KwRect installButton;  // 1005
+};
+KwLocalLayout KwLayoutLocalPage(int L, int T, int W, int H, int installTextWidth);
+
 // ---- Install page ---------------------------------------------------------
 struct KwInstallLayout {
   KwRect logo;          // 101

@@ -11,7 +11,8 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
   if (downloading) {
     c.startKey = s.pauseState == 2 ? "continuedownload" : "pause";
   } else {
-    c.startKey = "download";
+    // The installer with its own package has nothing to download.
+    c.startKey = s.runMode == 4 ? "install" : "download";
   }
   c.cancelVisible = !installing;
   c.agreementVisible = idle && !s.runActive;

@@ -4,11 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 // Writes `output` as the installer's bytes, the marker (eight bytes 0x01,
-// eight 0x02, eight 0x03, "v201" and four bytes 0x00) and the volume's
-// bytes, copied in 8192-byte pieces.  Returns 0; -1 when an input cannot be
-// opened (nothing is written); -2 when the output cannot be created or is
-// one of the inputs; -3 when reading or writing fails midway (the partial
-// output is removed).
-int32_t KwRunBundleStep(const char* installerPath, const char* volumePath, const char* outputPath);
+// eight 0x02, eight 0x03 and the package name of the volume, "v201" for
+// "v201_000.kwk", NUL-padded to 8 bytes) and the volume's bytes.  Returns 0
+// or a KwBundleResult code (kwpkgbundle.h) with the reason in `why`; on
+// failure nothing is left at `output`.
+int32_t KwRunBundleStep(const char* installerPath, const char* volumePath, const char* outputPath,
+                        std::string* why = nullptr);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "MsgBox/kwuninstall.h"
 #include "baseutil/ikwlog.h"
@@ -51,10 +52,10 @@ bool CkwpanelApp::InitInstance() {
     return false;
   }
   if (g_runMode == static_cast<int32_t>(RunMode::Bundle)) {
-    int32_t result = KwRunBundleStep(KW_BUNDLE_INSTALLER, KW_BUNDLE_VOLUME, KW_BUNDLE_OUTPUT);
+    std::string why;
+    int32_t result = KwRunBundleStep(KW_BUNDLE_INSTALLER, KW_BUNDLE_VOLUME, KW_BUNDLE_OUTPUT, &why);
     if (result != 0) {
-      std::fprintf(stderr, "bundling failed (%d): %s + %s -> %s\n", result, KW_BUNDLE_INSTALLER,
-                   KW_BUNDLE_VOLUME, KW_BUNDLE_OUTPUT);
+      std::fprintf(stderr, "bundling failed (%d): %s\n", result, why.c_str());
       exitStatus_ = 1;
     }
     return false;

@@ -75,3 +75,17 @@ TEST(Kwpack, BundlePutsTheMarkerBetweenInstallerAndVolume) {
                            kwtest::ReadFile(t / "out/v201_000.kwk");
   EXPECT_EQ(kwtest::ReadFile(t / "b"), want);
 }
+
+TEST(Kwpack, BundleRefusesTheFirstOfSeveralVolumes) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/a", pkgtest::Bytes(300000, 5));
+  kwtest::WriteFile(t / "src/b", pkgtest::Bytes(300000, 6));
+  ASSERT_EQ(Kwpack("make " + (t / "src") + " " + (t / "out") + " P --volume-size 100000").status,
+            0);
+  kwtest::WriteFile(t / "inst", "#!installer");
+  const Out o =
+      Kwpack("bundle " + (t / "inst") + " " + (t / "out/P_000.kwk") + " " + (t / "b") + " P");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("first of several volumes"), std::string::npos) << o.text;
+  EXPECT_FALSE(std::filesystem::exists(t / "b"));
+}

@@ -11,6 +11,7 @@
 #include "kwpanel/kwbundle.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
+#include "makepackage/pkgtestutil.h"
 #include "platform/kwregistry.h"
 
 namespace fs = std::filesystem;
@@ -128,11 +129,19 @@ TEST_F(StartupTest, DataFolderIsMadeWithItsParents) {
   }
 }
 
+// A whole one-file package in one volume.
+std::string WholeVolume() {
+  uint8_t head[kwpkg::kVolumeHeaderSize];
+  kwpkg::EncodeVolumeHeader(head, 0);
+  return std::string(reinterpret_cast<char*>(head), sizeof(head)) +
+         pkgtest::FileRecords("/x", std::string(8192 * 2, 'v'));
+}
+
 TEST(BundleStep, InstallerThenMarkerThenVolume) {
   kwtest::TempDir dir;
   std::string installer(20000, '\0');
   for (size_t i = 0; i < installer.size(); ++i) installer[i] = static_cast<char>(i * 7);
-  std::string volume = "KWPK" + std::string(8192 * 2, 'v');  // Exact multiples of a piece.
+  const std::string volume = WholeVolume();
   kwtest::WriteFile(dir / "inst", installer);
   chmod((dir / "inst").c_str(), 0755);
   kwtest::WriteFile(dir / "v201_000.kwk", volume);
@@ -146,10 +155,20 @@ TEST(BundleStep, InstallerThenMarkerThenVolume) {
   EXPECT_TRUE((fs::status(dir / "out").permissions() & fs::perms::owner_exec) != fs::perms::none);
 }
 
+TEST(BundleStep, TheVersionFieldIsTheVolumesPackageName) {
+  kwtest::TempDir dir;
+  kwtest::WriteFile(dir / "inst", "ELF");
+  kwtest::WriteFile(dir / "V2.0.0_000.kwk", WholeVolume());
+  ASSERT_EQ(KwRunBundleStep((dir / "inst").c_str(), (dir / "V2.0.0_000.kwk").c_str(),
+                            (dir / "out").c_str()),
+            0);
+  EXPECT_EQ(kwtest::ReadFile(dir / "out").substr(3 + 24, 8), std::string("V2.0.0\0\0", 8));
+}
+
 TEST(BundleStep, AFileThatCannotBeOpenedStopsWithoutWriting) {
   kwtest::TempDir dir;
   kwtest::WriteFile(dir / "inst", "ELF");
-  kwtest::WriteFile(dir / "vol", "KWPK");
+  kwtest::WriteFile(dir / "vol", WholeVolume());
   EXPECT_EQ(
       KwRunBundleStep((dir / "missing").c_str(), (dir / "vol").c_str(), (dir / "out").c_str()), -1);
   EXPECT_EQ(
@@ -162,7 +181,15 @@ TEST(BundleStep, AFileThatCannotBeOpenedStopsWithoutWriting) {
   // The output named as one of the inputs would be emptied before it is read.
   EXPECT_EQ(KwRunBundleStep((dir / "inst").c_str(), (dir / "vol").c_str(), (dir / "vol").c_str()),
             -2);
-  EXPECT_EQ(kwtest::ReadFile(dir / "vol"), "KWPK");
+  EXPECT_EQ(kwtest::ReadFile(dir / "vol"), WholeVolume());
+  // Half a package is refused with its reason.
+  std::string why;
+  kwtest::WriteFile(dir / "P_000.kwk", WholeVolume().substr(0, 24 + 8 + 528 + 8));
+  EXPECT_EQ(KwRunBundleStep((dir / "inst").c_str(), (dir / "P_000.kwk").c_str(),
+                            (dir / "out").c_str(), &why),
+            -4);
+  EXPECT_FALSE(why.empty());
+  EXPECT_FALSE(fs::exists(dir / "out"));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 
 #include "kwprogress.h"
 #include "tool/makepackage/ikwmakepkg.h"
+#include "tool/makepackage/kwpkgbundle.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkglist.h"
 #include "tool/makepackage/kwunzippackage.h"
@@ -72,7 +73,8 @@ const Help kHelp[] = {
     {"bundle",
      "usage: kwpack bundle INSTALLER VOLUME OUT VERSION\n"
      "Writes OUT: the installer, the 32-byte marker (eight bytes 0x01, 0x02, 0x03 each and\n"
-     "VERSION padded to 8 bytes) and the volume.\n"},
+     "VERSION padded to 8 bytes) and the volume, with the run bits.  VOLUME must hold a\n"
+     "whole package: the first of several volumes is refused and nothing is written.\n"},
 };
 
 int Fail(const std::string& why) {
@@ -380,54 +382,16 @@ int CmdUnpack(const std::vector<std::string>& all) {
   return 0;
 }
 
-bool CopyInto(FILE* out, const std::string& path) {
-  FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return false;
-  std::vector<char> buf(1 << 20);
-  size_t n;
-  bool ok = true;
-  while ((n = std::fread(buf.data(), 1, buf.size(), in)) > 0) {
-    if (std::fwrite(buf.data(), 1, n, out) != n) ok = false;
-  }
-  if (std::ferror(in)) ok = false;
-  std::fclose(in);
-  return ok;
-}
-
 int CmdBundle(const std::vector<std::string>& args) {
   if (args.size() != 4) return Usage("bundle");
-  const std::string& version = args[3];
-  if (version.empty() || version.size() > static_cast<size_t>(kwpkg::kBundleVersionSize))
-    return Fail("bundle: the version name must have 1 to 8 bytes: " + version);
-  uint8_t head[kwpkg::kVolumeHeaderSize] = {};
-  {
-    FILE* v = std::fopen(args[1].c_str(), "rb");
-    if (v == nullptr) return Fail("bundle: cannot open " + args[1]);
-    const size_t n = std::fread(head, 1, sizeof(head), v);
-    std::fclose(v);
-    if (n != sizeof(head) || !kwpkg::HasVolumeMagic(head, n))
-      return Fail("bundle: not a package volume: " + args[1]);
-  }
-  const std::string tmp = args[2] + ".part";
-  FILE* out = std::fopen(tmp.c_str(), "wb");
-  if (out == nullptr) return Fail("bundle: cannot create " + args[2]);
-  // The installer comes first so the result still starts as an executable;
-  // the marker then tells the installer where its package begins.
-  std::string marker(8, '\x01');
-  marker += std::string(8, '\x02') + std::string(8, '\x03') + version;
-  marker.resize(kwpkg::kBundleMarkerSize, '\0');
-  bool ok = CopyInto(out, args[0]);
-  ok = ok && std::fwrite(marker.data(), 1, marker.size(), out) == marker.size();
-  ok = ok && CopyInto(out, args[1]);
-  ok = std::fclose(out) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), args[2].c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return Fail("bundle: cannot write " + args[2]);
+  std::string why;
+  if (KwBundlePackage(args[0].c_str(), args[1].c_str(), args[2].c_str(), args[3], &why) != 0) {
+    return Fail("bundle: " + why);
   }
   struct stat st;
-  if (::stat(args[0].c_str(), &st) == 0) ::chmod(args[2].c_str(), st.st_mode & 07777);
+  const long long at = ::stat(args[0].c_str(), &st) == 0 ? st.st_size : 0;
   std::printf("bundled %s: package at offset %lld\n", args[2].c_str(),
-              static_cast<long long>(st.st_size) + kwpkg::kBundleMarkerSize);
+              at + kwpkg::kBundleMarkerSize);
   return 0;
 }
 

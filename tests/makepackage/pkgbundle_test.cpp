@@ -47,7 +47,8 @@ TEST(BundleVolumeCheck, OnlyAWholeFirstVolumeIsAccepted) {
                             pkgtest::Record(2, pkgtest::Deflate("0123456789"));
   EXPECT_NE(Reason(VolumeHeader(0) + begun).find("first of several volumes"), std::string::npos);
   // A later volume opens inside a file, or says so in its header.
-  EXPECT_NE(Reason(VolumeHeader(0) + b.substr(8 + 536)).find("continues a file"),
+  EXPECT_NE(Reason(VolumeHeader(0) + b.substr(kwpkg::kRecordHeaderSize + kwpkg::kDescriptorSize))
+                .find("continues a file"),
             std::string::npos);
   EXPECT_NE(Reason(VolumeHeader(1) + a).find("volume 1"), std::string::npos);
   // Damage and other files.
@@ -87,6 +88,7 @@ TEST(Bundle, RefusalsWriteNothing) {
   kwtest::TempDir t;
   kwtest::WriteFile(t / "src/a.bin", pkgtest::Bytes(300000, 1));
   kwtest::WriteFile(t / "src/b.bin", pkgtest::Bytes(300000, 2));
+  fs::create_directories(t / "pkg");
   {
     // A tiny volume size spreads the package over several volumes.
     IKWMakePkg maker(1, 100000);

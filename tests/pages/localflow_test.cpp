@@ -166,7 +166,9 @@ TEST_F(LocalFlow, InstallsTheCarriedPackageAndTheLocalPageComesBack) {
   ASSERT_TRUE(ClickCell(page, kKwLocalInstall));
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
   CKWinstaller* install = dlg.InstallPage();
-  EXPECT_EQ(ReadCell(install, kKwInstStart).text, "Install");  // nothing to download
+  // Nothing to download: the button says install (its text is set on paint).
+  EXPECT_TRUE(WaitFor([&] { return ReadCell(install, kKwInstStart).text == "Install"; }, 3000))
+      << ReadCell(install, kKwInstStart).text;
   SaveShot(&dlg, "local-install-page-en");
   ASSERT_TRUE(ClickCell(install, kKwInstAgree));
   ASSERT_TRUE(ClickCell(install, kKwInstStart));

@@ -80,8 +80,8 @@ sleep 0.4
 kw_shot "$shots/local-e2e-page-typed.png"
 # The install button ends 100 pixels before the right edge.
 kw_click_page 1060 556
+kw_wait_for 20 test -d "$target" || fail "the typed folder was not created"
 sleep 1
-[ -d "$target" ] || fail "the typed folder was not created"
 [ ! -e "$target/test.txt" ] || fail "the probe file was left behind"
 kw_shot "$shots/local-e2e-install-page.png"
 

@@ -1,7 +1,8 @@
 // The download phase of the install engine: the run thread plans each
 // volume into segments, four workers fetch them into the run's buffer pool,
-// the writer puts them into the pre-sized volume file and sums their bytes,
-// and the run thread verifies the volume by length and checksum.
+// the writer puts them into the pre-sized volume file, and the run thread
+// verifies the volume by length, checksum and SHA-256 in one read that
+// follows the writer.
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -118,8 +119,8 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     volumeDone_ = false;
     volumeWriteFailed_ = false;
     {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      volumeLanes_ = KwChecksumLanes();
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_.Clear();
     }
     uint64_t generation = ++generation_;
     StartCounting(doneAtStart, generation);
@@ -154,27 +155,49 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       return false;
     }
     queues_->BalanceLastRound(kWorkerCount);
+    verifier_.Start(installPath_ + "/" + e.name, e.sha256[0] != '\0');
     if (e.length == 0) volumeDone_ = true;
     holdWorkers_ = false;
-    while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    bool waited = WaitForVolume();
     holdWorkers_ = true;
-    if (!active_) return false;
-
-    // The writer summed every byte it wrote, so the checksum of the file is
-    // known without reading the volume back; a failed write fails at once.
-    std::string path = installPath_ + "/" + e.name;
-    bool lengthOk = FileLength(path) == e.length;
-    std::string sum;
-    {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      sum = volumeLanes_.Hex();
-    }
-    bool checksumOk = lengthOk && !volumeWriteFailed_ && strcasecmp(sum.c_str(), e.checksum) == 0;
-    if (checksumOk) return true;
-    KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d)", e.name,
-           lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1);
+    if (!waited) return false;
+    if (VerifyVolume(e)) return true;
     if (!CheckDiskLeft()) return false;
   }
+  return false;
+}
+
+bool CKWInstallEngine::Impl::WaitForVolume() {
+  // A few megabytes per poll keep the pass close behind the writer without
+  // making the loop slow to notice the end of the volume or of the run.
+  constexpr int64_t kVerifyStep = 8 << 20;
+  while (!volumeDone_ && active_) {
+    if (verifier_.position() < OnDiskPrefix()) {
+      verifier_.Advance(OnDiskPrefix(), kVerifyStep);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return active_;
+}
+
+int64_t CKWInstallEngine::Impl::OnDiskPrefix() {
+  std::lock_guard<std::mutex> lock(onDiskMutex_);
+  return volumeOnDisk_.PrefixEnd();
+}
+
+bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
+  // Every byte was written (the writer counted them), so the pass may read
+  // to the end; a write that failed fails the volume without reading.
+  std::string path = installPath_ + "/" + e.name;
+  bool lengthOk = FileLength(path) == e.length;
+  bool complete = lengthOk && !volumeWriteFailed_ && verifier_.Advance(e.length);
+  bool checksumOk = complete && strcasecmp(verifier_.ChecksumHex().c_str(), e.checksum) == 0;
+  bool shaOk = e.sha256[0] == '\0' ||
+               (checksumOk && strcasecmp(verifier_.Sha256Hex().c_str(), e.sha256) == 0);
+  if (checksumOk && shaOk) return true;
+  KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d, sum %d)",
+         e.name, lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1, checksumOk ? 1 : 0);
   return false;
 }
 
@@ -238,8 +261,8 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     util.GetDownloadUrl(entry);
     auto result = std::make_unique<KwSegmentResult>();
     SegmentArrival arrival{this, task.generation, 0};
-    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &result->lanes,
-                               &Impl::OnSegmentBytes, &arrival, &Impl::ShouldAbort, this);
+    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
+                               &arrival, &Impl::ShouldAbort, this);
     if (n != task.length) {
       // The next attempt brings these bytes again; shown twice they would
       // push the progress past the total.
@@ -311,8 +334,8 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
       volumeWriteFailed_ = true;
       if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
     } else {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      volumeLanes_.Add(r.lanes);
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_.Add(r.head.offset, r.head.length);
     }
   }
   control_->CompleteSegment(written);

@@ -414,6 +414,51 @@ TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIg
   ExpectInstalledOnline();
 }
 
+// Swaps two different bytes eight apart: the lane sum cannot see it, the
+// SHA-256 can.
+std::string SwapSameLane(std::string bytes) {
+  for (size_t at = bytes.size() / 2; at + 8 < bytes.size(); ++at) {
+    if (bytes[at] != bytes[at + 8]) {
+      std::swap(bytes[at], bytes[at + 8]);
+      return bytes;
+    }
+  }
+  return bytes;
+}
+
+TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
+  // The server's second volume is changed in a way its listed checksum still
+  // matches; so is a first volume left on disk by an earlier run.
+  std::string package = dir_ / "package";
+  fs::copy(g_suite->package, package);
+  kwtest::WriteFile(package + "/V2.0.0_001.kwk", SwapSameLane(kwtest::ReadFile(Volume(1))));
+  ASSERT_EQ(Checksum(package + "/V2.0.0_001.kwk"), Checksum(Volume(1)));
+  fs::create_directories(install_);
+  kwtest::WriteFile(Downloaded(0), SwapSameLane(kwtest::ReadFile(Volume(0))));
+  ServerProcess server(package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  // Refused like a checksum mismatch: fetched again, planning after planning.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (server.CountRequests("/files/V2.0.0_001.tmp") < 3 * CleanPieces(1) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_GE(server.CountRequests("/files/V2.0.0_001.tmp"), 3 * CleanPieces(1));
+  engine.Stop();
+  engine.WaitUntilFinished();
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  // The first volume on disk was not taken for complete: it came again.
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), CleanPieces(0));
+  EXPECT_EQ(kwtest::ReadFile(Downloaded(0)), kwtest::ReadFile(Volume(0)));
+}
+
 TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
   ServerProcess server(g_suite->package, {"--url-ttl", "1"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());

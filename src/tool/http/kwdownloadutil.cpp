@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwsha256.h"
 #include "network/http/ikwhttpclient.h"
 #include "tool/http/kwcontentrange.h"
 #include "tool/http/kwhttpdatacheck.h"
@@ -121,6 +122,9 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
         KW_LOG(4, kFunc, "volume key of %zu bytes cut to %zu", text.size(), sizeof(entry->key) - 1);
       }
       if (KwJsonText(element, "checksum", &text)) CopyField(entry->checksum, text);
+      // Anything but a digest would fail every volume; it is ignored instead.
+      if (KwJsonText(element, "sha256", &text) && KwIsSha256Hex(text))
+        CopyField(entry->sha256, text);
       entries.push_back(*entry);
       m_volumes.push_back(std::move(entry));
     }

@@ -44,13 +44,16 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
 
   struct stat st;
   if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
-    std::string sum = KwVolumeChecksumOfFile(path);
-    if (!sum.empty() && strcasecmp(sum.c_str(), entry.checksum) == 0) {
+    // One read gives both sums; the SHA-256 counts only when it is listed.
+    std::string sum, sha;
+    KwVolumeDigestsOfFile(path, &sum, &sha);
+    bool shaOk = entry.sha256[0] == '\0' || strcasecmp(sha.c_str(), entry.sha256) == 0;
+    if (!sum.empty() && strcasecmp(sum.c_str(), entry.checksum) == 0 && shaOk) {
       queue.DiscardWaiting();
       KW_LOG(4, kFunc, "%s is complete", path);
       return kPlanComplete;
     }
-    KW_LOG(4, kFunc, "%s differs from its listed checksum; fetched again", path);
+    KW_LOG(4, kFunc, "%s differs from its listed checksum or SHA-256; fetched again", path);
     unlink(path);
   }
 

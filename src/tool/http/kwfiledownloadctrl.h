@@ -42,7 +42,8 @@ class CKWFileDownloadCtrl {
   void SetVolume(const char* name, int64_t length);
 
   // Plans `entry` (its name must be set): 2 when "%s/%s" of folder and name
-  // already holds the volume (length and checksum, letter case ignored);
+  // already holds the volume (length, checksum and, when the entry lists
+  // one, SHA-256, letter case ignored);
   // otherwise the file is created at full length (without writing its bytes)
   // and every 12,800,000-byte segment is queued: 0.  -1 when the file cannot
   // be created; nothing is queued then.

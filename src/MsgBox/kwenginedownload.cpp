@@ -62,7 +62,13 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   char ver[256] = {};
   while (active_) {
     entries.clear();
-    if (util.GetVersion(ver, sizeof(ver), entries) == 0) break;
+    int r = util.GetVersion(ver, sizeof(ver), entries);
+    if (r == 0) break;
+    // A release the configured key does not admit will not become one by
+    // asking again; nothing is downloaded.
+    if (r == CKWDownloadUtilFor::kReleaseRefused) {
+      return Fail("the install server's release is refused", KwReleaseVerdictKey(util.refusal()));
+    }
     Nap(1000);
   }
   if (!active_) return;

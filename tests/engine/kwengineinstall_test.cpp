@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -741,6 +742,42 @@ TEST_F(EngineInstall, KilledRunStartsAgainWithoutFetchingVerifiedVolumes) {
   ASSERT_GT(pid, 0);
   EXPECT_EQ(WaitExit(pid), 0) << kwtest::ReadFile(dir_ / "second.out");
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), firstFetches);
+  ExpectInstalledOnline();
+}
+
+// A release signed with kwpack installs only where the ini names its key;
+// an installer with another key, or a server without a signature, downloads
+// nothing and says why.
+TEST_F(EngineInstall, SignedReleaseInstallsOnlyWithItsKey) {
+  std::string package = dir_ / "package";
+  fs::copy(g_suite->package, package);
+  std::string kwpack = BinDir() + "/kwpack";
+  std::string key = dir_ / "release.key", other = dir_ / "other.key";
+  ASSERT_EQ(std::system((kwpack + " keygen " + key + " > /dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((kwpack + " keygen " + other + " > /dev/null").c_str()), 0);
+  EXPECT_NE(std::system((kwpack + " keygen " + key + " 2> /dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((kwpack + " sign " + package + " --key " + key + " > /dev/null").c_str()),
+            0);
+  ServerProcess signedServer(package, {}, dir_ / "signed.log");
+  ServerProcess plainServer(g_suite->package, {}, dir_ / "plain.log");
+  ASSERT_TRUE(signedServer.ok() && plainServer.ok());
+  std::string ini = dir_ / "itarnwick.ini";
+  std::string out = dir_ / "out";
+  auto install = [&](const ServerProcess& server, const std::string& pubkey) {
+    kwtest::WriteFile(ini, "[SERVER]\nPUBKEY=" + pubkey + "\n[INSTALL]\nREQUIREDSPACE=1048576\n");
+    return WaitExit(
+        SpawnInstall({"--server", server.url(), "--dir", install_, "--agree", "--ini", ini}, out));
+  };
+  EXPECT_EQ(install(signedServer, other + ".pub"), 1);
+  EXPECT_NE(kwtest::ReadFile(out).find("signed with another key"), std::string::npos)
+      << kwtest::ReadFile(out);
+  EXPECT_EQ(install(plainServer, key + ".pub"), 1);
+  EXPECT_NE(kwtest::ReadFile(out).find("not signed"), std::string::npos) << kwtest::ReadFile(out);
+  EXPECT_EQ(signedServer.CountRequests("/files/") + plainServer.CountRequests("/files/"), 0);
+  EXPECT_FALSE(fs::exists(Downloaded(0)));
+
+  // The key's file name alone: it lies beside the ini.
+  EXPECT_EQ(install(signedServer, "release.key.pub"), 0) << kwtest::ReadFile(out);
   ExpectInstalledOnline();
 }
 

@@ -102,6 +102,18 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
   if (!root.isMember("data")) return -2;
   const Json::Value& data = root["data"];
   KwJsonText(data, "buildtime", &text);
+  // A configured release key admits only the release it signed; checked
+  // before anything of the answer is handed out.
+  std::string releaseKey;
+  m_refusal = KwReleaseVerdict::Accepted;
+  if (KwConfiguredReleaseKey(&releaseKey)) {
+    int64_t now = m_clock ? m_clock() : static_cast<int64_t>(time(nullptr));
+    m_refusal = KwCheckReleaseAnswer(data, releaseKey, now);
+    if (m_refusal != KwReleaseVerdict::Accepted) {
+      KW_LOG(4, kFunc, "release refused: %s", KwReleaseVerdictKey(m_refusal));
+      return kReleaseRefused;
+    }
+  }
   std::string versionText;
   KwJsonText(data, "version", &versionText);
   CopyOut(version, versionSize, versionText.c_str());

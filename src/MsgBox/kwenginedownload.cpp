@@ -110,13 +110,15 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   if (active_) volumesReady_ = true;
 }
 
-// Downloads one volume until it verifies; false when the run ended.
+// Downloads one volume until it verifies; false when the run ended.  The
+// first planning continues from the volume's journal when one matches; a
+// planning after a failed verification starts from scratch.
 bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
   control_->SetVolume(e.name, e.length);
+  const std::string path = installPath_ + "/" + e.name;
   int64_t doneAtStart = doneBytes_;
   int planFailures = 0;
-  int64_t expectedSegments =
-      (e.length + CKWFileDownloadCtrl::kSegmentSize - 1) / CKWFileDownloadCtrl::kSegmentSize;
+  bool mayResume = true;
   while (active_) {
     holdWorkers_ = true;
     queues_->DiscardWaiting();
@@ -133,7 +135,13 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
-    int plan = control_->PlanSegments(e, *queues_);
+    KwByteRanges resumed;
+    bool resume = mayResume && e.length > 0 && FileLength(path) == e.length &&
+                  KwVolumeJournal::Load(path, e, &resumed);
+    mayResume = false;
+    journal_.Close();
+    if (!resume) KwVolumeJournal::Remove(path);
+    int plan = control_->PlanSegments(e, *queues_, resume ? &resumed : nullptr);
     if (plan == CKWFileDownloadCtrl::kPlanComplete) {
       StartCounting(doneAtStart + e.length, generation);
       Repaint();
@@ -144,40 +152,76 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       // A file that cannot be created for this long will not be created by
       // waiting; the user must pick another folder.
       if (++planFailures >= kPlanAttempts) {
-        Fail(std::string("the volume file cannot be created: ") + installPath_ + "/" + e.name,
-             "invalidpath2");
+        Fail(std::string("the volume file cannot be created: ") + path, "invalidpath2");
         return false;
       }
       Nap(1000);
       continue;
     }
     planFailures = 0;
-    if (!ReserveSpace(installPath_ + "/" + e.name, e.length)) {
+    if (!ReserveSpace(path, e.length)) {
       Fail("the disk is full", "diskfull");
       return false;
+    }
+    int64_t expectedSegments = 0;
+    for (const KwByteRanges::Range& gap : resumed.Missing(e.length)) {
+      expectedSegments += (gap.second - gap.first + CKWFileDownloadCtrl::kSegmentSize - 1) /
+                          CKWFileDownloadCtrl::kSegmentSize;
     }
     if (queues_->TasksWaiting() < expectedSegments) {
       Fail(std::string("volume too large to plan: ") + e.name, nullptr);
       return false;
     }
     queues_->BalanceLastRound(kWorkerCount);
-    verifier_.Start(installPath_ + "/" + e.name, e.sha256[0] != '\0');
-    if (e.length == 0) volumeDone_ = true;
+    // What the journal vouches for counts as written; the verify pass still
+    // reads it like any other byte.
+    const int64_t covered = resumed.Covered();
+    {
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_ = resumed;
+    }
+    journaled_ = resumed;
+    if (!(resume ? journal_.Continue(path) : journal_.Begin(path, e))) {
+      KW_LOG(4, "CKWinstaller::downloadvolume", "no journal for %s", path.c_str());
+    }
+    if (covered > 0) {
+      volumeWritten_ = covered;
+      StartCounting(doneAtStart + covered, generation);
+      control_->CompleteSegment(covered);
+    }
+    verifier_.Start(path, e.sha256[0] != '\0');
+    if (volumeWritten_ >= e.length) volumeDone_ = true;
     holdWorkers_ = false;
-    bool waited = WaitForVolume();
+    bool waited = WaitForVolume(path);
     holdWorkers_ = true;
-    if (!waited) return false;
-    if (VerifyVolume(e)) return true;
+    if (!waited) {
+      // Stopped: what is on disk so far stays listed for the next run.
+      JournalWritten(path);
+      journal_.Close();
+      return false;
+    }
+    bool verified = VerifyVolume(e);
+    journal_.Close();
+    KwVolumeJournal::Remove(path);
+    if (verified) return true;
     if (!CheckDiskLeft()) return false;
   }
   return false;
 }
 
-bool CKWInstallEngine::Impl::WaitForVolume() {
+bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
   // A few megabytes per poll keep the pass close behind the writer without
   // making the loop slow to notice the end of the volume or of the run.
   constexpr int64_t kVerifyStep = 8 << 20;
+  // Written segments reach the journal within this long; each flush waits
+  // for the disk, so they are batched rather than flushed one by one.
+  constexpr int64_t kJournalEveryMs = 250;
+  int64_t lastJournal = NowMs();
   while (!volumeDone_ && active_) {
+    if (NowMs() - lastJournal >= kJournalEveryMs) {
+      JournalWritten(path);
+      lastJournal = NowMs();
+    }
     if (verifier_.position() < OnDiskPrefix()) {
       verifier_.Advance(OnDiskPrefix(), kVerifyStep);
     } else {
@@ -185,6 +229,28 @@ bool CKWInstallEngine::Impl::WaitForVolume() {
     }
   }
   return active_;
+}
+
+void CKWInstallEngine::Impl::JournalWritten(const std::string& path) {
+  if (!journal_.open()) return;
+  std::vector<KwByteRanges::Range> fresh;
+  {
+    std::lock_guard<std::mutex> lock(onDiskMutex_);
+    for (const KwByteRanges::Range& r : volumeOnDisk_.ranges()) {
+      for (const KwByteRanges::Range& gap : journaled_.Missing(r.first, r.second)) {
+        fresh.push_back(gap);
+      }
+    }
+  }
+  if (fresh.empty()) return;
+  // Every range taken above was written before it was added, so after this
+  // flush its bytes are on disk; only then may the journal name it.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  bool flushed = fdatasync(fd) == 0;
+  close(fd);
+  if (!flushed || !journal_.Record(fresh)) return;
+  for (const KwByteRanges::Range& r : fresh) journaled_.Add(r.first, r.second - r.first);
 }
 
 int64_t CKWInstallEngine::Impl::OnDiskPrefix() {

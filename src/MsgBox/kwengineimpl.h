@@ -31,6 +31,7 @@
 #include "tool/http/kwbyteranges.h"
 #include "tool/http/kwfiledownloadctrl.h"
 #include "tool/http/kwpackageentry.h"
+#include "tool/http/kwvolumejournal.h"
 
 class CKWDownloadUtilFor;
 class CKWUnzipPackage;
@@ -113,6 +114,9 @@ class CKWInstallEngine::Impl {
   std::mutex onDiskMutex_;
   KwByteRanges volumeOnDisk_;
   KwVolumeVerifier verifier_;  // run thread only
+  // The journal of the current volume and the ranges it lists (run thread).
+  KwVolumeJournal journal_;
+  KwByteRanges journaled_;
   std::atomic<uint64_t> generation_{0};
 
   // Bytes of the current planning's segments that have arrived from the
@@ -196,7 +200,10 @@ class CKWInstallEngine::Impl {
   bool DownloadVolume(const PackageEntry& e);
   // Waits for the planned segments, advancing the verify pass over what has
   // been written meanwhile; false when the run ended.
-  bool WaitForVolume();
+  bool WaitForVolume(const std::string& path);
+  // Flushes the volume file and appends to its journal the ranges written
+  // since the last call.
+  void JournalWritten(const std::string& path);
   // Finishes the verify pass; true when length, checksum and (when listed)
   // SHA-256 all match.
   bool VerifyVolume(const PackageEntry& e);

@@ -151,18 +151,20 @@ TEST_F(EngineRules, IniMayOnlyLowerTheRequiredSpace) {
 
 TEST_F(EngineRules, CleanUpRemovesOnlyVolumeFilesEndingInTmp) {
   std::string folder = dir_ / "install";
-  for (const char* name : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "y.tmpx", "tmp", "z.tm",
-                           ".hidden.tmp", "keep.kwk"}) {
+  for (const char* name :
+       {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "y.tmpx", "tmp", "z.tm", ".hidden.tmp",
+        "keep.kwk", "V2.0.0_000.tmp.journal", "keep.kwk.journal", ".journal"}) {
     kwtest::WriteFile(folder + "/" + name, "data");
   }
   fs::create_directories(folder + "/folder.tmp");
   fs::create_directory_symlink(folder + "/folder.tmp", folder + "/link.tmp");
 
-  EXPECT_EQ(KwDeleteDownloadedVolumes(folder.c_str()), 3);
-  for (const char* gone : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP"}) {
+  EXPECT_EQ(KwDeleteDownloadedVolumes(folder.c_str()), 4);
+  for (const char* gone : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "V2.0.0_000.tmp.journal"}) {
     EXPECT_FALSE(fs::exists(folder + "/" + gone)) << gone;
   }
-  for (const char* kept : {"y.tmpx", "tmp", "z.tm", ".hidden.tmp", "keep.kwk", "folder.tmp"}) {
+  for (const char* kept : {"y.tmpx", "tmp", "z.tm", ".hidden.tmp", "keep.kwk", "folder.tmp",
+                           "keep.kwk.journal", ".journal"}) {
     EXPECT_TRUE(fs::exists(folder + "/" + kept)) << kept;
   }
   EXPECT_TRUE(fs::is_symlink(folder + "/link.tmp"));

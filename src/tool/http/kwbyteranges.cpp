@@ -37,14 +37,14 @@ bool KwByteRanges::Contains(int64_t offset, int64_t length) const {
   return false;
 }
 
-std::vector<KwByteRanges::Range> KwByteRanges::Missing(int64_t size) const {
+std::vector<KwByteRanges::Range> KwByteRanges::Missing(int64_t from, int64_t to) const {
   std::vector<Range> out;
-  int64_t at = 0;
+  int64_t at = from;
   for (const Range& r : ranges_) {
-    if (r.first >= size) break;
+    if (r.first >= to) break;
     if (r.first > at) out.emplace_back(at, r.first);
     at = std::max(at, r.second);
   }
-  if (at < size) out.emplace_back(at, size);
+  if (at < to) out.emplace_back(at, to);
   return out;
 }

@@ -23,7 +23,9 @@ class KwByteRanges {
   // True when [offset, offset + length) is covered completely.
   bool Contains(int64_t offset, int64_t length) const;
   // The parts of [0, size) not covered, in order.
-  std::vector<Range> Missing(int64_t size) const;
+  std::vector<Range> Missing(int64_t size) const { return Missing(0, size); }
+  // The parts of [from, to) not covered, in order.
+  std::vector<Range> Missing(int64_t from, int64_t to) const;
   const std::vector<Range>& ranges() const { return ranges_; }
 
  private:

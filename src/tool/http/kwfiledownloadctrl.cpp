@@ -33,7 +33,8 @@ void CKWFileDownloadCtrl::VolumePath(char* out, size_t size) const {
   std::snprintf(out, size, "%s/%s", m_folder, m_name);
 }
 
-int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue) {
+int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue,
+                                      const KwByteRanges* onDisk) {
   const int64_t length = entry.length;
   m_length.store(length);
   m_complete.store(false);
@@ -41,6 +42,19 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
   VolumePath(path, sizeof(path));
   CreateFoldersForPath(path);
   queue.DiscardWaiting();
+
+  if (onDisk != nullptr) {
+    for (const KwByteRanges::Range& gap : onDisk->Missing(length)) {
+      for (int64_t offset = gap.first; offset < gap.second; offset += kSegmentSize) {
+        int64_t rest = gap.second - offset;
+        queue.QueueSegment(entry, offset,
+                           static_cast<int32_t>(rest < kSegmentSize ? rest : kSegmentSize), length);
+      }
+    }
+    KW_LOG(4, kFunc, "%s continues: %lld of %lld bytes on disk", path,
+           static_cast<long long>(onDisk->Covered()), static_cast<long long>(length));
+    return kPlanQueued;
+  }
 
   struct stat st;
   if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {

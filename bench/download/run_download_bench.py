@@ -6,6 +6,11 @@ run, once with a per-connection rate limit and once without.  Results are
 ratios of download speed (higher is better for kwinstall) and the peak
 resident size of the whole kwinstall run (download, verify, unpack, finish).
 
+Without a rate limit kwinstall also runs against the same volumes served
+without release.json (so no "sha256" reaches it): the difference is what the
+SHA-256 in the verify pass costs, shown against the whole install time
+together with the time one SHA-256 of every volume takes on this machine.
+
 usage: run_download_bench.py [--build DIR] [--work DIR] [--megabytes N]
                              [--rate BYTES_PER_SECOND] [--rounds N]
 """
@@ -68,6 +73,36 @@ def run_kwinstall(bins, url, work, res):
     shutil.rmtree(target, ignore_errors=True)
 
 
+def sha256_seconds(package):
+    """Seconds for one SHA-256 over every volume (the bytes are cached)."""
+    import hashlib
+    names = sorted(n for n in os.listdir(package) if n.endswith(".kwk"))
+    for n in names:  # into the page cache first
+        with open(os.path.join(package, n), "rb") as f:
+            while f.read(1 << 20):
+                pass
+    start = time.monotonic()
+    for n in names:
+        h = hashlib.sha256()
+        with open(os.path.join(package, n), "rb") as f:
+            while True:
+                b = f.read(1 << 20)
+                if not b:
+                    break
+                h.update(b)
+    return time.monotonic() - start
+
+
+def unsigned_copy(package, work):
+    """The package without release.json, its volumes hard-linked."""
+    plain = os.path.join(work, "package-nosha")
+    fresh(plain)
+    for n in os.listdir(package):
+        if n != "release.json":
+            os.link(os.path.join(package, n), os.path.join(plain, n))
+    return plain
+
+
 def run_aria2c(bins, url, work, res):
     volumes = fetch_urls(bins, url)
     target = os.path.join(work, "aria2c")
@@ -103,10 +138,19 @@ def one_round(bins, package, work, extra, rotation):
         k = rotation % len(tools)
         for tool in tools[k:] + tools[:k]:
             tool(bins, url, work, res)
-        return res
     finally:
         server.terminate()
         server.wait()
+    if not extra:
+        server, url = start_server(bins["kwserve"], unsigned_copy(package, work), extra)
+        try:
+            nosha = {}
+            run_kwinstall(bins, url, work, nosha)
+            res["nosha"] = nosha["kwinstall"] + nosha["install"]
+        finally:
+            server.terminate()
+            server.wait()
+    return res
 
 
 def main():
@@ -149,6 +193,13 @@ def main():
                   (res["aria2c"] / res["kwinstall"], res["curl"] / res["kwinstall"]))
             print("  kwinstall install phase %.2f s, peak RSS of the whole run %.1f MiB" %
                   (res["install"], res["rss"]), flush=True)
+            if "nosha" in res:
+                whole = res["kwinstall"] + res["install"]
+                sha = sha256_seconds(package)
+                print("  SHA-256 in the verify pass: install %.2f s with it, %.2f s without "
+                      "(%+.1f %%); one SHA-256 of every volume %.2f s = %.1f %% of the install" %
+                      (whole, res["nosha"], 100.0 * (whole - res["nosha"]) / res["nosha"], sha,
+                       100.0 * sha / whole), flush=True)
         if len(rounds) > 1:
             def median(key):
                 values = sorted(r[key] for r in rounds)

@@ -170,6 +170,12 @@ void CIKWInstallerBkg::OnCommandId(int command) {
       KwPageMessage(this, "Can not connect server !", "error");
       PostToOwner(kCmdQuit);
       break;
+    case kCmdReleaseRefused:
+      // Nothing was offered for download; the user learns why and the
+      // installer closes as it does when the server cannot be reached.
+      KwPageMessage(this, Text(refusalKey_.c_str()), Text("prompt"));
+      PostToOwner(kCmdQuit);
+      break;
     case kCmdRefreshVersions:
       StartServerQuery();
       break;
@@ -222,7 +228,8 @@ void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
   if (result.status < 0) {
     // The page closes the installer; the query stays marked busy so nothing
     // asks again while the message is up.
-    KwPostCommand(this, kCmdServerUnreachable);
+    refusalKey_ = result.refusalKey;
+    KwPostCommand(this, result.refusalKey.empty() ? kCmdServerUnreachable : kCmdReleaseRefused);
     return;
   }
   KwCopyText(g_versionText, kVersionTextSize, result.version.c_str());

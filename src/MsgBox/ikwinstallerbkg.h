@@ -82,6 +82,7 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
   std::atomic<bool> fresh_{false};
   std::atomic<bool> stopping_{false};
   std::atomic<int> queriesDone_{0};
+  std::string refusalKey_;  // window thread: why the server's release was refused
   std::thread query_;
   KwPageLanguageList languageList_;
 };

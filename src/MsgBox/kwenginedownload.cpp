@@ -1,7 +1,8 @@
 // The download phase of the install engine: the run thread plans each
 // volume into segments, four workers fetch them into the run's buffer pool,
-// the writer puts them into the pre-sized volume file and sums their bytes,
-// and the run thread verifies the volume by length and checksum.
+// the writer puts them into the pre-sized volume file, and the run thread
+// verifies the volume by length, checksum and SHA-256 in one read that
+// follows the writer.
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -61,7 +62,13 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   char ver[256] = {};
   while (active_) {
     entries.clear();
-    if (util.GetVersion(ver, sizeof(ver), entries) == 0) break;
+    int r = util.GetVersion(ver, sizeof(ver), entries);
+    if (r == 0) break;
+    // A release the configured key does not admit will not become one by
+    // asking again; nothing is downloaded.
+    if (r == CKWDownloadUtilFor::kReleaseRefused) {
+      return Fail("the install server's release is refused", KwReleaseVerdictKey(util.refusal()));
+    }
     Nap(1000);
   }
   if (!active_) return;
@@ -103,13 +110,15 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   if (active_) volumesReady_ = true;
 }
 
-// Downloads one volume until it verifies; false when the run ended.
+// Downloads one volume until it verifies; false when the run ended.  The
+// first planning continues from the volume's journal when one matches; a
+// planning after a failed verification starts from scratch.
 bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
   control_->SetVolume(e.name, e.length);
+  const std::string path = installPath_ + "/" + e.name;
   int64_t doneAtStart = doneBytes_;
   int planFailures = 0;
-  int64_t expectedSegments =
-      (e.length + CKWFileDownloadCtrl::kSegmentSize - 1) / CKWFileDownloadCtrl::kSegmentSize;
+  bool mayResume = true;
   while (active_) {
     holdWorkers_ = true;
     queues_->DiscardWaiting();
@@ -118,15 +127,21 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     volumeDone_ = false;
     volumeWriteFailed_ = false;
     {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      volumeLanes_ = KwChecksumLanes();
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_.Clear();
     }
     uint64_t generation = ++generation_;
     StartCounting(doneAtStart, generation);
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
-    int plan = control_->PlanSegments(e, *queues_);
+    KwByteRanges resumed;
+    bool resume = mayResume && e.length > 0 && FileLength(path) == e.length &&
+                  KwVolumeJournal::Load(path, e, &resumed);
+    mayResume = false;
+    journal_.Close();
+    if (!resume) KwVolumeJournal::Remove(path);
+    int plan = control_->PlanSegments(e, *queues_, resume ? &resumed : nullptr);
     if (plan == CKWFileDownloadCtrl::kPlanComplete) {
       StartCounting(doneAtStart + e.length, generation);
       Repaint();
@@ -137,44 +152,124 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       // A file that cannot be created for this long will not be created by
       // waiting; the user must pick another folder.
       if (++planFailures >= kPlanAttempts) {
-        Fail(std::string("the volume file cannot be created: ") + installPath_ + "/" + e.name,
-             "invalidpath2");
+        Fail(std::string("the volume file cannot be created: ") + path, "invalidpath2");
         return false;
       }
       Nap(1000);
       continue;
     }
     planFailures = 0;
-    if (!ReserveSpace(installPath_ + "/" + e.name, e.length)) {
+    if (!ReserveSpace(path, e.length)) {
       Fail("the disk is full", "diskfull");
       return false;
+    }
+    int64_t expectedSegments = 0;
+    for (const KwByteRanges::Range& gap : resumed.Missing(e.length)) {
+      expectedSegments += (gap.second - gap.first + CKWFileDownloadCtrl::kSegmentSize - 1) /
+                          CKWFileDownloadCtrl::kSegmentSize;
     }
     if (queues_->TasksWaiting() < expectedSegments) {
       Fail(std::string("volume too large to plan: ") + e.name, nullptr);
       return false;
     }
     queues_->BalanceLastRound(kWorkerCount);
-    if (e.length == 0) volumeDone_ = true;
-    holdWorkers_ = false;
-    while (!volumeDone_ && active_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    holdWorkers_ = true;
-    if (!active_) return false;
-
-    // The writer summed every byte it wrote, so the checksum of the file is
-    // known without reading the volume back; a failed write fails at once.
-    std::string path = installPath_ + "/" + e.name;
-    bool lengthOk = FileLength(path) == e.length;
-    std::string sum;
+    // What the journal vouches for counts as written; the verify pass still
+    // reads it like any other byte.
+    const int64_t covered = resumed.Covered();
     {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      sum = volumeLanes_.Hex();
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_ = resumed;
     }
-    bool checksumOk = lengthOk && !volumeWriteFailed_ && strcasecmp(sum.c_str(), e.checksum) == 0;
-    if (checksumOk) return true;
-    KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d)", e.name,
-           lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1);
+    journaled_ = resumed;
+    if (!(resume ? journal_.Continue(path) : journal_.Begin(path, e))) {
+      KW_LOG(4, "CKWinstaller::downloadvolume", "no journal for %s", path.c_str());
+    }
+    if (covered > 0) {
+      volumeWritten_ = covered;
+      StartCounting(doneAtStart + covered, generation);
+      control_->CompleteSegment(covered);
+    }
+    verifier_.Start(path, e.sha256[0] != '\0');
+    if (volumeWritten_ >= e.length) volumeDone_ = true;
+    holdWorkers_ = false;
+    bool waited = WaitForVolume(path);
+    holdWorkers_ = true;
+    if (!waited) {
+      // Stopped: what is on disk so far stays listed for the next run.
+      JournalWritten(path);
+      journal_.Close();
+      return false;
+    }
+    bool verified = VerifyVolume(e);
+    journal_.Close();
+    KwVolumeJournal::Remove(path);
+    if (verified) return true;
     if (!CheckDiskLeft()) return false;
   }
+  return false;
+}
+
+bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
+  // A few megabytes per poll keep the pass close behind the writer without
+  // making the loop slow to notice the end of the volume or of the run.
+  constexpr int64_t kVerifyStep = 8 << 20;
+  // Written segments reach the journal within this long; each flush waits
+  // for the disk, so they are batched rather than flushed one by one.
+  constexpr int64_t kJournalEveryMs = 250;
+  int64_t lastJournal = NowMs();
+  while (!volumeDone_ && active_) {
+    if (NowMs() - lastJournal >= kJournalEveryMs) {
+      JournalWritten(path);
+      lastJournal = NowMs();
+    }
+    if (verifier_.position() < OnDiskPrefix()) {
+      verifier_.Advance(OnDiskPrefix(), kVerifyStep);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  return active_;
+}
+
+void CKWInstallEngine::Impl::JournalWritten(const std::string& path) {
+  if (!journal_.open()) return;
+  std::vector<KwByteRanges::Range> fresh;
+  {
+    std::lock_guard<std::mutex> lock(onDiskMutex_);
+    for (const KwByteRanges::Range& r : volumeOnDisk_.ranges()) {
+      for (const KwByteRanges::Range& gap : journaled_.Missing(r.first, r.second)) {
+        fresh.push_back(gap);
+      }
+    }
+  }
+  if (fresh.empty()) return;
+  // Every range taken above was written before it was added, so after this
+  // flush its bytes are on disk; only then may the journal name it.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  bool flushed = fdatasync(fd) == 0;
+  close(fd);
+  if (!flushed || !journal_.Record(fresh)) return;
+  for (const KwByteRanges::Range& r : fresh) journaled_.Add(r.first, r.second - r.first);
+}
+
+int64_t CKWInstallEngine::Impl::OnDiskPrefix() {
+  std::lock_guard<std::mutex> lock(onDiskMutex_);
+  return volumeOnDisk_.PrefixEnd();
+}
+
+bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
+  // Every byte was written (the writer counted them), so the pass may read
+  // to the end; a write that failed fails the volume without reading.
+  std::string path = installPath_ + "/" + e.name;
+  bool lengthOk = FileLength(path) == e.length;
+  bool complete = lengthOk && !volumeWriteFailed_ && verifier_.Advance(e.length);
+  bool checksumOk = complete && strcasecmp(verifier_.ChecksumHex().c_str(), e.checksum) == 0;
+  bool shaOk = e.sha256[0] == '\0' ||
+               (checksumOk && strcasecmp(verifier_.Sha256Hex().c_str(), e.sha256) == 0);
+  if (checksumOk && shaOk) return true;
+  KW_LOG(4, "CKWinstaller::downloadvolume", "verify failed: %s (length %d, write %d, sum %d)",
+         e.name, lengthOk ? 1 : 0, volumeWriteFailed_ ? 0 : 1, checksumOk ? 1 : 0);
   return false;
 }
 
@@ -238,8 +333,8 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     util.GetDownloadUrl(entry);
     auto result = std::make_unique<KwSegmentResult>();
     SegmentArrival arrival{this, task.generation, 0};
-    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &result->lanes,
-                               &Impl::OnSegmentBytes, &arrival, &Impl::ShouldAbort, this);
+    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
+                               &arrival, &Impl::ShouldAbort, this);
     if (n != task.length) {
       // The next attempt brings these bytes again; shown twice they would
       // push the progress past the total.
@@ -311,8 +406,8 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
       volumeWriteFailed_ = true;
       if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
     } else {
-      std::lock_guard<std::mutex> lock(lanesMutex_);
-      volumeLanes_.Add(r.lanes);
+      std::lock_guard<std::mutex> lock(onDiskMutex_);
+      volumeOnDisk_.Add(r.head.offset, r.head.length);
     }
   }
   control_->CompleteSegment(written);

@@ -1,7 +1,6 @@
 // How a download worker fetches one segment: a ranged GET whose body goes
 // straight into a buffer of the engine's pool, checked to be exactly the
-// range asked for, and summed into the eight checksum lanes on the way so
-// the finished volume needs no second read to be verified.
+// range asked for.
 #pragma once
 
 #include <condition_variable>
@@ -13,23 +12,13 @@
 
 #include "network/http/ikwhttpclient.h"
 
-// The volume checksum's eight byte lanes for bytes that start at stream
-// offset `offset`; lane k collects the bytes whose offset is k modulo 8.
-struct KwChecksumLanes {
-  uint8_t lane[8] = {};
-  void Add(const char* data, int64_t size, int64_t offset);
-  void Add(const KwChecksumLanes& other);
-  std::string Hex() const;  // 16 upper-case hex digits, as the volume list writes them
-};
-
-// Reads `length` bytes at `offset` of `url` into `dest` (room for `length`)
-// and, when `lanes` is given, sums them into it.  Returns `length`, or a
-// negative value when the answer was not exactly that range (an error
-// status, a short or long body, another range, an aborted or broken
-// transfer); `dest` and `lanes` are then meaningless.
+// Reads `length` bytes at `offset` of `url` into `dest` (room for `length`).
+// Returns `length`, or a negative value when the answer was not exactly that
+// range (an error status, a short or long body, another range, an aborted or
+// broken transfer); `dest` is then meaningless.
 int32_t KwFetchSegment(const char* url, int64_t offset, int32_t length, char* dest,
-                       KwChecksumLanes* lanes, CKWHttpWithCurl::ProgressFn progress,
-                       void* progressContext, CKWHttpWithCurl::AbortFn abort, void* abortContext);
+                       CKWHttpWithCurl::ProgressFn progress, void* progressContext,
+                       CKWHttpWithCurl::AbortFn abort, void* abortContext);
 
 // A fixed set of segment buffers, allocated on first use and reused, so the
 // memory of a run stays bounded however fast segments arrive.

@@ -22,12 +22,26 @@ bool KwIsDownloadedVolumeName(const char* name) {
   return std::strlen(dot + 1) == 3 && strcasecmp(dot + 1, "tmp") == 0;
 }
 
+namespace {
+
+// The journal a download left beside a volume ("%s.journal" of its name)
+// goes with the volumes.
+bool IsVolumeJournalName(const char* name) {
+  const char kSuffix[] = ".journal";
+  size_t n = std::strlen(name);
+  if (n <= sizeof(kSuffix) - 1 || std::strcmp(name + n - (sizeof(kSuffix) - 1), kSuffix) != 0)
+    return false;
+  return KwIsDownloadedVolumeName(std::string(name, n - (sizeof(kSuffix) - 1)).c_str());
+}
+
+}  // namespace
+
 int KwDeleteDownloadedVolumes(const char* folder) {
   DIR* dir = opendir(folder);
   if (dir == nullptr) return 0;
   int deleted = 0;
   while (struct dirent* e = readdir(dir)) {
-    if (!KwIsDownloadedVolumeName(e->d_name)) continue;
+    if (!KwIsDownloadedVolumeName(e->d_name) && !IsVolumeJournalName(e->d_name)) continue;
     std::string path = std::string(folder) + "/" + e->d_name;
     struct stat st;
     // lstat: a link named like a volume is not a downloaded volume either.

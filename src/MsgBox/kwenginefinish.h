@@ -20,8 +20,9 @@ inline constexpr const char* kKwUnzipMarker = "unzip.ins";
 // extension (the text after the last ".") of exactly "tmp" in any case.
 bool KwIsDownloadedVolumeName(const char* name);
 
-// Deletes every regular file of `folder` whose name passes the rule above;
-// folders and anything else stay.  Returns the number of files deleted.
+// Deletes every regular file of `folder` whose name passes the rule above,
+// and the journals of such volumes ("%s.journal"); folders and anything else
+// stay.  Returns the number of files deleted.
 int KwDeleteDownloadedVolumes(const char* folder);
 
 // Writes "InstallPath" under the product key; 0 or the key store's error.

@@ -26,9 +26,12 @@
 #include "MsgBox/kwenginefetch.h"
 #include "MsgBox/kwenginequeue.h"
 #include "MsgBox/kwenginespeed.h"
+#include "MsgBox/kwengineverify.h"
 #include "main/kwglobals.h"
+#include "tool/http/kwbyteranges.h"
 #include "tool/http/kwfiledownloadctrl.h"
 #include "tool/http/kwpackageentry.h"
+#include "tool/http/kwvolumejournal.h"
 
 class CKWDownloadUtilFor;
 class CKWUnzipPackage;
@@ -105,8 +108,15 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> volumeLength_{0};
   std::atomic<bool> volumeDone_{false};
   std::atomic<bool> volumeWriteFailed_{false};
-  std::mutex lanesMutex_;
-  KwChecksumLanes volumeLanes_;  // lanes of the bytes written to the current volume
+  // The parts of the current volume known to be in its file: the segments
+  // the writer has written in this planning (and those a journal vouched
+  // for).  The verify pass reads the file as far as they reach from byte 0.
+  std::mutex onDiskMutex_;
+  KwByteRanges volumeOnDisk_;
+  KwVolumeVerifier verifier_;  // run thread only
+  // The journal of the current volume and the ranges it lists (run thread).
+  KwVolumeJournal journal_;
+  KwByteRanges journaled_;
   std::atomic<uint64_t> generation_{0};
 
   // Bytes of the current planning's segments that have arrived from the
@@ -188,6 +198,16 @@ class CKWInstallEngine::Impl {
   static bool ShouldAbort(void* context) { return static_cast<Impl*>(context)->end_.load(); }
   void DownloadPhase();
   bool DownloadVolume(const PackageEntry& e);
+  // Waits for the planned segments, advancing the verify pass over what has
+  // been written meanwhile; false when the run ended.
+  bool WaitForVolume(const std::string& path);
+  // Flushes the volume file and appends to its journal the ranges written
+  // since the last call.
+  void JournalWritten(const std::string& path);
+  // Finishes the verify pass; true when length, checksum and (when listed)
+  // SHA-256 all match.
+  bool VerifyVolume(const PackageEntry& e);
+  int64_t OnDiskPrefix();
   static bool ReserveSpace(const std::string& path, int64_t length);
   bool CheckDiskLeft();
   void WorkerThread();

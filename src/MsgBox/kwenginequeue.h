@@ -31,8 +31,7 @@ struct KwSegmentTask {
 
 struct KwSegmentResult {
   KwSegmentTask head;
-  char* data = nullptr;   // head.length bytes in a buffer of the run's pool (not owned)
-  KwChecksumLanes lanes;  // checksum lanes of those bytes at head.offset
+  char* data = nullptr;  // head.length bytes in a buffer of the run's pool (not owned)
 };
 
 // Both queues; the queue mutex orders every access to them, as planning,

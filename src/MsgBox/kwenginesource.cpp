@@ -178,11 +178,15 @@ class ServerSource : public KwVolumeSource {
     for (int attempt = 0; attempt < kAttempts && active_->load(); ++attempt) {
       entries.clear();
       r = util_.GetVersion(ver, sizeof(ver), entries);
-      if (r == 0) break;
+      if (r == 0 || r == CKWDownloadUtilFor::kReleaseRefused) break;
       Pause();
     }
     if (r != 0 || entries.empty()) {
-      *why = r != 0 ? "the install server gives no version" : "the install server lists no volume";
+      *why = r == CKWDownloadUtilFor::kReleaseRefused
+                 ? std::string("the install server's release is refused: ") +
+                       KwReleaseVerdictKey(util_.refusal())
+             : r != 0 ? "the install server gives no version"
+                      : "the install server lists no volume";
       return -1;
     }
     for (PackageEntry& e : entries) {

@@ -32,6 +32,9 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
   char version[kVersionTextSize] = {};
   std::vector<PackageEntry> entries;
   out->status = util->GetVersion(version, sizeof version, entries);
+  if (out->status == CKWDownloadUtilFor::kReleaseRefused) {
+    out->refusalKey = KwReleaseVerdictKey(util->refusal());
+  }
   if (out->status < 0) return;
   out->status = 0;
   out->version = version;

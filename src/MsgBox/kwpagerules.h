@@ -48,6 +48,7 @@ enum KwMainCommand : int {
   kCmdStartOnline = 35125,
   kCmdStartLocal = 35126,
   kCmdServerUnreachable = 1000,
+  kCmdReleaseRefused = 1001,  // the server's release failed the release key's check
 };
 
 enum class KwMainAction {

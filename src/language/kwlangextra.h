@@ -1,13 +1,14 @@
 // Texts for keys the program uses beyond the two built-in tables: the engine's
 // full-disk stop, the message boxes' button captions, the guided page's
-// failed deployment and the local package installer's messages.  Without
-// them a user would read the bare key.  A language file may still supply
-// its own text.
+// failed deployment, the local package installer's messages and the
+// refusals of a release that the configured release key does not admit.
+// Without them a user would read the bare key.  A language file may still
+// supply its own text.
 #pragma once
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangExtraRows = 8;
+inline constexpr int32_t kKwLangExtraRows = 13;
 
 extern const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows];
 extern const KwLangRow kKwLangExtraChinese[kKwLangExtraRows];

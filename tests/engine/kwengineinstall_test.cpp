@@ -14,12 +14,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -34,7 +36,12 @@
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
 #include "platform/kwregistry.h"
+#include "tool/http/kwbyteranges.h"
+#include "tool/http/kwfiledownloadctrl.h"
+#include "tool/http/kwpackageentry.h"
 #include "tool/http/kwserverconfig.h"
+#include "tool/http/kwvolumejournal.h"
+#include "tool/makepackage/kwpkgchecksum.h"
 
 extern char** environ;
 
@@ -414,6 +421,51 @@ TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIg
   ExpectInstalledOnline();
 }
 
+// Swaps two different bytes eight apart: the lane sum cannot see it, the
+// SHA-256 can.
+std::string SwapSameLane(std::string bytes) {
+  for (size_t at = bytes.size() / 2; at + 8 < bytes.size(); ++at) {
+    if (bytes[at] != bytes[at + 8]) {
+      std::swap(bytes[at], bytes[at + 8]);
+      return bytes;
+    }
+  }
+  return bytes;
+}
+
+TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
+  // The server's second volume is changed in a way its listed checksum still
+  // matches; so is a first volume left on disk by an earlier run.
+  std::string package = dir_ / "package";
+  fs::copy(g_suite->package, package);
+  kwtest::WriteFile(package + "/V2.0.0_001.kwk", SwapSameLane(kwtest::ReadFile(Volume(1))));
+  ASSERT_EQ(Checksum(package + "/V2.0.0_001.kwk"), Checksum(Volume(1)));
+  fs::create_directories(install_);
+  kwtest::WriteFile(Downloaded(0), SwapSameLane(kwtest::ReadFile(Volume(0))));
+  ServerProcess server(package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  // Refused like a checksum mismatch: fetched again, planning after planning.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (server.CountRequests("/files/V2.0.0_001.tmp") < 3 * CleanPieces(1) &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_GE(server.CountRequests("/files/V2.0.0_001.tmp"), 3 * CleanPieces(1));
+  engine.Stop();
+  engine.WaitUntilFinished();
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  // The first volume on disk was not taken for complete: it came again.
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), CleanPieces(0));
+  EXPECT_EQ(kwtest::ReadFile(Downloaded(0)), kwtest::ReadFile(Volume(0)));
+}
+
 TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
   ServerProcess server(g_suite->package, {"--url-ttl", "1"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
@@ -697,6 +749,177 @@ TEST_F(EngineInstall, KilledRunStartsAgainWithoutFetchingVerifiedVolumes) {
   EXPECT_EQ(WaitExit(pid), 0) << kwtest::ReadFile(dir_ / "second.out");
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), firstFetches);
   ExpectInstalledOnline();
+}
+
+// A release signed with kwpack installs only where the ini names its key;
+// an installer with another key, or a server without a signature, downloads
+// nothing and says why.
+TEST_F(EngineInstall, SignedReleaseInstallsOnlyWithItsKey) {
+  std::string package = dir_ / "package";
+  fs::copy(g_suite->package, package);
+  std::string kwpack = BinDir() + "/kwpack";
+  std::string key = dir_ / "release.key", other = dir_ / "other.key";
+  ASSERT_EQ(std::system((kwpack + " keygen " + key + " > /dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((kwpack + " keygen " + other + " > /dev/null").c_str()), 0);
+  EXPECT_NE(std::system((kwpack + " keygen " + key + " 2> /dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((kwpack + " sign " + package + " --key " + key + " > /dev/null").c_str()),
+            0);
+  ServerProcess signedServer(package, {}, dir_ / "signed.log");
+  ServerProcess plainServer(g_suite->package, {}, dir_ / "plain.log");
+  ASSERT_TRUE(signedServer.ok() && plainServer.ok());
+  std::string ini = dir_ / "itarnwick.ini";
+  std::string out = dir_ / "out";
+  auto install = [&](const ServerProcess& server, const std::string& pubkey) {
+    kwtest::WriteFile(ini, "[SERVER]\nPUBKEY=" + pubkey + "\n[INSTALL]\nREQUIREDSPACE=1048576\n");
+    return WaitExit(
+        SpawnInstall({"--server", server.url(), "--dir", install_, "--agree", "--ini", ini}, out));
+  };
+  EXPECT_EQ(install(signedServer, other + ".pub"), 1);
+  EXPECT_NE(kwtest::ReadFile(out).find("signed with another key"), std::string::npos)
+      << kwtest::ReadFile(out);
+  EXPECT_EQ(install(plainServer, key + ".pub"), 1);
+  EXPECT_NE(kwtest::ReadFile(out).find("not signed"), std::string::npos) << kwtest::ReadFile(out);
+  EXPECT_EQ(signedServer.CountRequests("/files/") + plainServer.CountRequests("/files/"), 0);
+  EXPECT_FALSE(fs::exists(Downloaded(0)));
+
+  // The key's file name alone: it lies beside the ini.
+  EXPECT_EQ(install(signedServer, "release.key.pub"), 0) << kwtest::ReadFile(out);
+  ExpectInstalledOnline();
+}
+
+// Byte ranges asked for `name` in a kwserve request log, from line `from` on.
+std::vector<KwByteRanges::Range> RangesAsked(const std::string& log, const std::string& name,
+                                             size_t from = 0) {
+  std::vector<KwByteRanges::Range> out;
+  std::istringstream in(kwtest::ReadFile(log));
+  std::string line;
+  for (size_t n = 0; std::getline(in, line); ++n) {
+    size_t at = line.find(" bytes=");
+    if (n < from || line.find("/files/" + name) == std::string::npos || at == std::string::npos)
+      continue;
+    long long first = 0, last = 0;
+    if (std::sscanf(line.c_str() + at, " bytes=%lld-%lld", &first, &last) == 2)
+      out.emplace_back(first, last + 1);
+  }
+  return out;
+}
+
+size_t LineCount(const std::string& path) {
+  std::string text = kwtest::ReadFile(path);
+  return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// A journal that vouches for a segment whose bytes are wrong: only the rest
+// is fetched, the whole volume fails its check, and the designed full fetch
+// gives the exact install.
+TEST_F(EngineInstall, JournalWithWrongBytesEndsInAFullFetch) {
+  const int64_t length = static_cast<int64_t>(fs::file_size(Volume(0)));
+  ASSERT_GT(length, CKWFileDownloadCtrl::kSegmentSize);
+  fs::create_directories(install_);
+  std::string bytes = kwtest::ReadFile(Volume(0));
+  bytes[1000] ^= 0x40;
+  kwtest::WriteFile(Downloaded(0), bytes);
+  PackageEntry e;
+  e.length = length;
+  std::snprintf(e.checksum, sizeof(e.checksum), "%s", Checksum(Volume(0)).c_str());
+  std::string sum, sha;
+  ASSERT_TRUE(KwVolumeDigestsOfFile(Volume(0).c_str(), &sum, &sha));
+  std::snprintf(e.sha256, sizeof(e.sha256), "%s", sha.c_str());
+  {
+    KwVolumeJournal journal;
+    ASSERT_TRUE(journal.Begin(Downloaded(0), e));
+    ASSERT_TRUE(journal.Record({{0, CKWFileDownloadCtrl::kSegmentSize}}));
+  }
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  RecordingOwner owner;
+  ASSERT_EQ(RunOnline(server, owner), 0);
+  ExpectInstalledOnline();
+  EXPECT_FALSE(fs::exists(KwVolumeJournal::PathFor(Downloaded(0))));
+
+  // First only what the journal lacked, then the whole volume once more.
+  std::vector<KwByteRanges::Range> asked = RangesAsked(dir_ / "server.log", "V2.0.0_000.tmp");
+  KwByteRanges firstRound, secondRound;
+  size_t i = 0;
+  for (; i < asked.size() && firstRound.Covered() < length - CKWFileDownloadCtrl::kSegmentSize;
+       ++i) {
+    EXPECT_GE(asked[i].first, CKWFileDownloadCtrl::kSegmentSize);
+    firstRound.Add(asked[i].first, asked[i].second - asked[i].first);
+  }
+  for (; i < asked.size(); ++i) secondRound.Add(asked[i].first, asked[i].second - asked[i].first);
+  EXPECT_EQ(firstRound.Covered(), length - CKWFileDownloadCtrl::kSegmentSize);
+  EXPECT_EQ(secondRound.Covered(), length);
+}
+
+// kwinstall killed in the middle of a volume of several segments: the next
+// run asks only for what its journal does not hold, and the install is exact.
+TEST_F(EngineInstall, KilledInsideAVolumeFetchesOnlyTheMissingSegments) {
+  // One volume of six segments of incompressible bytes.
+  ProductTree tree;
+  std::string big(70000000, '\0');
+  uint64_t x = 88172645463325252ull;
+  for (size_t i = 0; i + 8 <= big.size(); i += 8) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    std::memcpy(&big[i], &x, 8);
+  }
+  tree.files["Windows/Tarnwick.exe"] = big;
+  tree.mtimes["Windows/Tarnwick.exe"] = 1700000000;
+  tree.files["ikwdriver/uninstall.exe"] = "uninstall";
+  tree.mtimes["ikwdriver/uninstall.exe"] = 1700000000;
+  WriteProductTree(tree, dir_ / "source");
+  ASSERT_EQ(PackTree(dir_ / "source", dir_ / "package", 1LL << 40), 1);
+  const std::string volume = install_ + "/V2.0.0_000.tmp";
+  const int64_t length = static_cast<int64_t>(fs::file_size(dir_ / "package/V2.0.0_000.kwk"));
+  ASSERT_GT(length, 5 * CKWFileDownloadCtrl::kSegmentSize);
+
+  ServerProcess server(dir_ / "package", {"--rate-limit", "8000000"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  std::string ini = dir_ / "itarnwick.ini";
+  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=1048576\n");
+  std::vector<std::string> args = {"--server", server.url(), "--dir", install_,
+                                   "--agree",  "--ini",      ini};
+  pid_t pid = SpawnInstall(args, dir_ / "first.out");
+  ASSERT_GT(pid, 0);
+  // Killed as soon as the journal holds a segment, with the next ones on
+  // their way.
+  std::string journalPath = KwVolumeJournal::PathFor(volume);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (LineCount(journalPath) < 2 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  kill(pid, SIGKILL);
+  EXPECT_EQ(WaitExit(pid), 128 + SIGKILL);
+  PackageEntry e;
+  e.length = length;
+  std::snprintf(e.checksum, sizeof(e.checksum), "%s",
+                Checksum(dir_ / "package/V2.0.0_000.kwk").c_str());
+  std::string sum, sha;
+  ASSERT_TRUE(KwVolumeDigestsOfFile((dir_ / "package/V2.0.0_000.kwk").c_str(), &sum, &sha));
+  std::snprintf(e.sha256, sizeof(e.sha256), "%s", sha.c_str());
+  KwByteRanges journaled;
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &journaled));
+  ASSERT_GE(journaled.Covered(), CKWFileDownloadCtrl::kSegmentSize);
+  ASSERT_LT(journaled.Covered(), length);
+
+  size_t before = LineCount(dir_ / "server.log");
+  pid = SpawnInstall(args, dir_ / "second.out");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitExit(pid), 0) << kwtest::ReadFile(dir_ / "second.out");
+  KwByteRanges second;
+  int64_t askedBytes = 0;
+  for (const KwByteRanges::Range& r : RangesAsked(dir_ / "server.log", "V2.0.0_000.tmp", before)) {
+    EXPECT_FALSE(journaled.Contains(r.first, 1)) << r.first;
+    second.Add(r.first, r.second - r.first);
+    askedBytes += r.second - r.first;
+  }
+  // The missing segments, in-flight ones included, and nothing more.
+  EXPECT_EQ(askedBytes, length - journaled.Covered());
+  EXPECT_EQ(second.Missing(length), journaled.ranges());
+  EXPECT_EQ(CompareTree(tree, install_ + "/V2.0.0").find("content differs"), std::string::npos);
+  EXPECT_EQ(kwtest::ReadFile(install_ + "/V2.0.0/Windows/Tarnwick.exe"), big);
+  EXPECT_FALSE(fs::exists(journalPath));
 }
 
 TEST_F(EngineInstall, CommandLineReportsRefusalsAndFailures) {

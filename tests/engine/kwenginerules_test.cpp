@@ -3,19 +3,23 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "MsgBox/ikwinstallerdownloadstart.h"
 #include "MsgBox/kwengineconfig.h"
 #include "MsgBox/kwenginedisk.h"
 #include "MsgBox/kwenginefetch.h"
 #include "MsgBox/kwenginefinish.h"
+#include "MsgBox/kwengineverify.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "platform/kwregistry.h"
+#include "tool/http/kwbyteranges.h"
 #include "tool/http/kwserverconfig.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 
@@ -147,18 +151,20 @@ TEST_F(EngineRules, IniMayOnlyLowerTheRequiredSpace) {
 
 TEST_F(EngineRules, CleanUpRemovesOnlyVolumeFilesEndingInTmp) {
   std::string folder = dir_ / "install";
-  for (const char* name : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "y.tmpx", "tmp", "z.tm",
-                           ".hidden.tmp", "keep.kwk"}) {
+  for (const char* name :
+       {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "y.tmpx", "tmp", "z.tm", ".hidden.tmp",
+        "keep.kwk", "V2.0.0_000.tmp.journal", "keep.kwk.journal", ".journal"}) {
     kwtest::WriteFile(folder + "/" + name, "data");
   }
   fs::create_directories(folder + "/folder.tmp");
   fs::create_directory_symlink(folder + "/folder.tmp", folder + "/link.tmp");
 
-  EXPECT_EQ(KwDeleteDownloadedVolumes(folder.c_str()), 3);
-  for (const char* gone : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP"}) {
+  EXPECT_EQ(KwDeleteDownloadedVolumes(folder.c_str()), 4);
+  for (const char* gone : {"V2.0.0_000.tmp", "V2.0.0_001.TMP", "x.TmP", "V2.0.0_000.tmp.journal"}) {
     EXPECT_FALSE(fs::exists(folder + "/" + gone)) << gone;
   }
-  for (const char* kept : {"y.tmpx", "tmp", "z.tm", ".hidden.tmp", "keep.kwk", "folder.tmp"}) {
+  for (const char* kept : {"y.tmpx", "tmp", "z.tm", ".hidden.tmp", "keep.kwk", "folder.tmp",
+                           "keep.kwk.journal", ".journal"}) {
     EXPECT_TRUE(fs::exists(folder + "/" + kept)) << kept;
   }
   EXPECT_TRUE(fs::is_symlink(folder + "/link.tmp"));
@@ -209,28 +215,60 @@ TEST_F(EngineRules, LocalSourcesKeepTheirVolumesAndMakeNoShortcut) {
   EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
 }
 
-// Segments arrive in any order at offsets of any alignment; their lane sums
-// must add up to the checksum of the whole file.
-TEST(EngineChecksumLanes, PiecesInAnyOrderGiveTheVolumeChecksum) {
-  std::string data(100003, '\0');
+// The verify pass may be advanced in steps of any size as the writer's
+// prefix grows; it must end with the sums of one read of the whole file.
+TEST(EngineVerifyPass, StepsOfAnySizeGiveTheSumsOfTheWholeFile) {
+  kwtest::TempDir dir;
+  std::string data(300007, '\0');
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 13);
-  KwVolumeChecksum whole;
-  whole.Update(data.data(), data.size());
-  for (size_t piece : {size_t{1}, size_t{3}, size_t{7}, size_t{71}, size_t{4096}, data.size()}) {
-    KwChecksumLanes total;
-    // Back to front, so no piece follows its neighbour.
-    for (size_t end = data.size(); end > 0;) {
-      size_t start = end > piece ? end - piece : 0;
-      KwChecksumLanes part;
-      part.Add(data.data() + start, static_cast<int64_t>(end - start), static_cast<int64_t>(start));
-      total.Add(part);
-      end = start;
+  std::string path = dir / "volume";
+  kwtest::WriteFile(path, data);
+  std::string sum, sha;
+  ASSERT_TRUE(KwVolumeDigestsOfFile(path.c_str(), &sum, &sha));
+  for (int64_t step : {int64_t{1}, int64_t{7}, int64_t{71}, int64_t{65536}, int64_t{300007}}) {
+    KwVolumeVerifier v;
+    v.Start(path, true);
+    for (int64_t end = 0; end < static_cast<int64_t>(data.size());) {
+      end = std::min<int64_t>(end + step * 13, static_cast<int64_t>(data.size()));
+      ASSERT_TRUE(v.Advance(end, step));
+      ASSERT_TRUE(v.Advance(end));
     }
-    EXPECT_EQ(total.Hex(), whole.Hex()) << piece;
+    EXPECT_EQ(v.ChecksumHex(), sum) << step;
+    EXPECT_EQ(v.Sha256Hex(), sha) << step;
   }
-  KwChecksumLanes abc;
-  abc.Add("abc", 3, 0);
-  EXPECT_EQ(abc.Hex(), "6162630000000000");
+  // Reading past the end (a file shorter than listed) fails the pass.
+  KwVolumeVerifier shortFile;
+  shortFile.Start(path, false);
+  EXPECT_FALSE(shortFile.Advance(static_cast<int64_t>(data.size()) + 1));
+  EXPECT_EQ(shortFile.ChecksumHex(), "");
+  KwVolumeVerifier missing;
+  missing.Start(dir / "none", true);
+  EXPECT_TRUE(missing.failed());
+}
+
+// Segments land in any order and may overlap; the set stays merged, and the
+// prefix and the gaps follow from it.
+TEST(EngineVerifyPass, ByteRangesMergeAndNameTheirGaps) {
+  KwByteRanges r;
+  r.Add(20, 10);
+  r.Add(50, 10);
+  EXPECT_EQ(r.PrefixEnd(), 0);
+  r.Add(0, 5);
+  EXPECT_EQ(r.PrefixEnd(), 5);
+  r.Add(5, 15);  // touches both neighbours
+  EXPECT_EQ(r.PrefixEnd(), 30);
+  r.Add(25, 30);  // overlaps into the next range
+  EXPECT_EQ(r.ranges().size(), 1u);
+  EXPECT_EQ(r.PrefixEnd(), 60);
+  r.Add(80, 0);
+  r.Add(-3, 2);
+  EXPECT_EQ(r.Covered(), 60);
+  r.Add(70, 5);
+  using R = KwByteRanges::Range;
+  EXPECT_EQ(r.Missing(100), (std::vector<R>{R(60, 70), R(75, 100)}));
+  EXPECT_EQ(r.Missing(72), (std::vector<R>{R(60, 70)}));
+  EXPECT_TRUE(r.Contains(10, 50));
+  EXPECT_FALSE(r.Contains(55, 10));
 }
 
 }  // namespace

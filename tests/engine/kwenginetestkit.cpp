@@ -81,7 +81,7 @@ int PackTree(const std::string& source, const std::string& out, int64_t threshol
 
 std::string CachedPackage(const ProductTree& tree, int64_t bigBytes, int64_t threshold) {
   // Bump the generation when the tree or the packing changes.
-  std::string folder = std::string(KW_BUILD_DIR) + "/test-cache/engine-g1-" +
+  std::string folder = std::string(KW_BUILD_DIR) + "/test-cache/engine-g2-" +
                        std::to_string(bigBytes) + "-" + std::to_string(threshold);
   if (fs::exists(folder + "/list.json")) return folder;
   // Made aside and renamed into place, so parallel test processes never see

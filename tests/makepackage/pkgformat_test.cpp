@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "pkgtestutil.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/kwrelease.h"
 
 using namespace kwpkg;
 
@@ -58,8 +60,8 @@ TEST(PkgChecksum, OfFile) {
 
 TEST(PkgList, ExactBytes) {
   EXPECT_EQ(KwBuildListJson({}), "[\r\n]\r\n");
-  KwVolumeEntry a{"/x/P_000.kwk", "P_000.kwk", "6162630000000000", 1096};
-  KwVolumeEntry b{"/x/P_001.kwk", "P_001.kwk", "00FF000000000001", 3000000000LL};
+  KwVolumeEntry a{"/x/P_000.kwk", "P_000.kwk", "6162630000000000", 1096, ""};
+  KwVolumeEntry b{"/x/P_001.kwk", "P_001.kwk", "00FF000000000001", 3000000000LL, ""};
   EXPECT_EQ(KwBuildListJson({a}),
             "[\r\n{ \"name\":\"P_000.kwk\", \"length\":\"1096\", "
             "\"checksum\":\"6162630000000000\" }]\r\n");
@@ -85,6 +87,60 @@ TEST(PkgList, TmpVolumesStopAtFirstMissingOrEmpty) {
   EXPECT_EQ(KwMakeTmpListJson(dir.path(), "Q"), 0);
   EXPECT_EQ(kwtest::ReadFile(dir / "list.json"), "[\r\n]\r\n");
   EXPECT_EQ(KwMakeTmpListJson(dir / "nowhere", "P"), -1);
+}
+
+// release.json rides beside an unchanged list.json with each volume's
+// SHA-256 from the same read as its checksum; a signature added later
+// survives a round trip through the file.
+TEST(PkgRelease, DigestsBesideTheListAndRoundTrip) {
+  kwtest::TempDir dir;
+  kwtest::WriteFile(dir / "P_000.tmp", "abc");
+  kwtest::WriteFile(dir / "P_001.tmp", "");
+  ASSERT_EQ(KwMakeTmpListJson(dir.path(), "P"), 1);
+  KwRelease release;
+  std::string error;
+  ASSERT_EQ(KwLoadRelease(dir.path(), &release, &error), 0) << error;
+  EXPECT_EQ(release.version, "P");
+  EXPECT_FALSE(release.buildtime.empty());
+  ASSERT_EQ(release.volumes.size(), 1u);
+  EXPECT_EQ(release.volumes[0].name, "P_000.tmp");
+  EXPECT_EQ(release.volumes[0].length, 3);
+  EXPECT_EQ(release.volumes[0].checksum, "6162630000000000");
+  EXPECT_EQ(release.volumes[0].sha256,
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_FALSE(release.isSigned);
+
+  release.isSigned = true;
+  release.signature = {1900000000, "0123456789abcdef", std::string(128, 'a')};
+  ASSERT_EQ(KwSaveRelease(dir.path(), release), 0);
+  KwRelease back;
+  ASSERT_EQ(KwLoadRelease(dir.path(), &back, &error), 0);
+  EXPECT_TRUE(back.isSigned);
+  EXPECT_EQ(back.signature.expires, 1900000000);
+  EXPECT_EQ(back.signature.signature, std::string(128, 'a'));
+  EXPECT_EQ(KwReleaseMessage(back.version, back.buildtime, 5, back.volumes),
+            KwReleaseMessage(release.version, release.buildtime, 5, release.volumes));
+
+  kwtest::WriteFile(dir / "release.json", "[]");
+  EXPECT_EQ(KwLoadRelease(dir.path(), &back, &error), -1);
+  EXPECT_EQ(KwLoadRelease(dir / "none", &back, &error), 1);
+}
+
+// The signed bytes change with every field, and no text can pose as a
+// line of another field; letter case of the digests does not matter.
+TEST(PkgRelease, SignedMessageBindsEveryField) {
+  std::vector<KwReleaseVolume> v = {{"P_000.kwk", 10, "00aa", "BB11"}};
+  const std::string base = KwReleaseMessage("V1", "T", 100, v);
+  EXPECT_EQ(base, KwReleaseMessage("V1", "T", 100, {{"other", 10, "00AA", "bb11"}}));
+  EXPECT_NE(base, KwReleaseMessage("V2", "T", 100, v));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T2", 100, v));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T", 101, v));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T", 100, {{"P_000.kwk", 11, "00aa", "bb11"}}));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T", 100, {{"P_000.kwk", 10, "00ab", "bb11"}}));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T", 100, {{"P_000.kwk", 10, "00aa", "bb12"}}));
+  EXPECT_NE(base, KwReleaseMessage("V1", "T", 100, {}));
+  EXPECT_EQ(KwReleaseMessage("V1\nexpires 9", "T", 100, v).find("\nexpires 9\n"),
+            std::string::npos);
 }
 
 TEST(PkgFormat, HeaderAndDescriptorBytes) {

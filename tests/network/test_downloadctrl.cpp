@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "kwtestvolumes.h"
 #include "tool/http/kwdownloadutil.h"
 #include "tool/http/kwfiledownloadctrl.h"
+#include "tool/http/kwvolumejournal.h"
 
 namespace {
 
@@ -114,6 +117,63 @@ TEST_F(DownloadCtrl, PlanningFailsWithoutQueueingWhenTheFileCannotBeMade) {
   ctrl.SetFolder((dir / "blocker").c_str());
   PackageEntry e = Entry("v_000.tmp", 100, "X");
   EXPECT_EQ(CKWFileDownloadCtrl::kPlanFailed, ctrl.PlanSegments(e, queue));
+  EXPECT_TRUE(queue.segments.empty());
+}
+
+// A journal is read back only for the volume it was written for, and only
+// as far as its lines are whole and inside the volume.
+TEST_F(DownloadCtrl, JournalRoundTripAndWhatItRefuses) {
+  std::string volume = dir / "v_000.tmp";
+  PackageEntry e = Entry("v_000.tmp", 40000000, "00AA");
+  std::snprintf(e.sha256, sizeof(e.sha256), "%s", std::string(64, 'b').c_str());
+  KwByteRanges got;
+  EXPECT_FALSE(KwVolumeJournal::Load(volume, e, &got));
+  {
+    KwVolumeJournal j;
+    ASSERT_TRUE(j.Begin(volume, e));
+    ASSERT_TRUE(j.Record({{12800000, 25600000}, {0, 12800000}}));
+    ASSERT_TRUE(j.Record({{38400000, 40000000}}));
+  }
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got));
+  EXPECT_EQ(got.Missing(e.length), (std::vector<KwByteRanges::Range>{{25600000, 38400000}}));
+  // Another listing of the volume (length, checksum or digest) drops it.
+  for (int change = 0; change < 3; ++change) {
+    PackageEntry other = e;
+    if (change == 0) other.length += 1;
+    if (change == 1) other.checksum[0] = '1';
+    if (change == 2) other.sha256[0] = 'c';
+    EXPECT_FALSE(KwVolumeJournal::Load(volume, other, &got)) << change;
+  }
+  PackageEntry cased = e;
+  std::snprintf(cased.checksum, sizeof(cased.checksum), "00aa");
+  EXPECT_TRUE(KwVolumeJournal::Load(volume, cased, &got));
+  // A torn last line, a range past the end and a bad line end the reading.
+  std::string text = kwtest::ReadFile(KwVolumeJournal::PathFor(volume));
+  for (const char* tail : {"25600000 128", "25600000 14400001\n", "x 5\n0 40000000\n"}) {
+    kwtest::WriteFile(KwVolumeJournal::PathFor(volume), text + tail);
+    ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got)) << tail;
+    EXPECT_EQ(got.Covered(), 40000000 - 12800000) << tail;
+  }
+  KwVolumeJournal::Remove(volume);
+  EXPECT_FALSE(KwVolumeJournal::Load(volume, e, &got));
+}
+
+// Continuing from a journal keeps the file and queues only its gaps, cut
+// into segments.
+TEST_F(DownloadCtrl, ContinuingQueuesOnlyTheGaps) {
+  PackageEntry e = Entry("v_000.tmp", 40000000, "X");
+  kwtest::WriteFile(dir / "sub/folder/v_000.tmp", "kept");
+  KwByteRanges onDisk;
+  onDisk.Add(0, 12800000);
+  onDisk.Add(30000000, 5000000);
+  ASSERT_EQ(CKWFileDownloadCtrl::kPlanQueued, ctrl.PlanSegments(e, queue, &onDisk));
+  std::vector<std::pair<int64_t, int32_t>> got;
+  for (const Segment& s : queue.segments) got.emplace_back(s.offset, s.length);
+  EXPECT_EQ(got, (std::vector<std::pair<int64_t, int32_t>>{
+                     {12800000, 12800000}, {25600000, 4400000}, {35000000, 5000000}}));
+  EXPECT_EQ(kwtest::ReadFile(dir / "sub/folder/v_000.tmp"), "kept");
+  onDisk.Add(0, 40000000);
+  ASSERT_EQ(CKWFileDownloadCtrl::kPlanQueued, ctrl.PlanSegments(e, queue, &onDisk));
   EXPECT_TRUE(queue.segments.empty());
 }
 

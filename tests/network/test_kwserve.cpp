@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "baseutil/kwsha256.h"
 #include "kwservefaults.h"
 #include "kwserveoptions.h"
 #include "kwserveprocess.h"
@@ -11,6 +12,8 @@
 #include "network/http/ikwhttpclient.h"
 #include "network/http/kwcurlbinding.h"
 #include "tool/http/kwdownloadutil.h"
+#include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/kwrelease.h"
 
 namespace {
 
@@ -93,6 +96,32 @@ TEST(KwServeOptions, CommandLine) {
         "--corrupt-rate", "--delay-ms", "--rate-limit", "--url-ttl", "--max-faults"}) {
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
   }
+}
+
+// With release.json beside the list every package carries its SHA-256 and
+// the client keeps it; a release file of other volumes is not served.
+TEST(KwServeProcessTest, ServesTheSha256OfReleaseJson) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  kwtest::TempDir pkg;
+  std::vector<std::string> volumes = kwtest::WritePackage(pkg.path(), "R", {5000, 300});
+  ASSERT_EQ(0, KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk")));
+  {
+    kwtest::KwServeProcess server(pkg.path(), {});
+    ASSERT_FALSE(server.url().empty());
+    CKWDownloadUtilFor util;
+    util.SetBaseUrl(server.url().c_str());
+    std::vector<PackageEntry> entries;
+    char version[80];
+    ASSERT_EQ(0, util.GetVersion(version, sizeof(version), entries));
+    ASSERT_EQ(2u, entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      EXPECT_EQ(KwSha256Hex(volumes[i].data(), volumes[i].size()), entries[i].sha256);
+    }
+  }
+  // The volumes change, release.json stays behind.
+  kwtest::WritePackage(pkg.path(), "R", {5000, 301});
+  kwtest::KwServeProcess stale(pkg.path(), {});
+  EXPECT_TRUE(stale.url().empty());
 }
 
 TEST(KwServeProcessTest, RateLimitHoldsPerConnection) {

@@ -6,6 +6,9 @@
 //   kwpack unpack FIRST_VOLUME DEST  unpack every volume of a package in order
 //   kwpack bundle INSTALLER VOLUME OUT VERSION
 //                                    append the marker and one volume to an installer
+//   kwpack keygen KEYFILE            make an Ed25519 key pair for signing releases
+//   kwpack sign OUTDIR --key KEYFILE [--expires DAYS]
+//                                    sign OUTDIR/release.json
 //
 // Exit status 0 on success; otherwise 1 with a one-line reason on stderr
 // (2 for a usage error).
@@ -18,8 +21,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -27,11 +32,13 @@
 #include <thread>
 #include <vector>
 
+#include "baseutil/kwed25519.h"
 #include "kwprogress.h"
 #include "tool/makepackage/ikwmakepkg.h"
 #include "tool/makepackage/kwpkgbundle.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/kwrelease.h"
 #include "tool/makepackage/kwunzippackage.h"
 
 namespace {
@@ -43,6 +50,8 @@ const char kUsage[] =
     "  verify OUTDIR\n"
     "  unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
     "  bundle INSTALLER VOLUME OUT VERSION\n"
+    "  keygen KEYFILE\n"
+    "  sign OUTDIR --key KEYFILE [--expires DAYS]\n"
     "Run 'kwpack COMMAND --help' for one command, 'kwpack --help' for all.\n";
 
 struct Help {
@@ -53,13 +62,14 @@ const Help kHelp[] = {
     {"make",
      "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
      "Packs the folder tree SRC into OUTDIR/NAME_000.kwk, NAME_001.kwk, ... and writes\n"
-     "OUTDIR/list.json.  Names beginning with '.' are skipped; links to folders are not\n"
+     "OUTDIR/list.json and OUTDIR/release.json (each volume's SHA-256 too).  Names beginning with "
+     "'.' are skipped; links to folders are not\n"
      "followed.  --threads sets the compression threads (default: one per core);\n"
      "--volume-size the chunk payload after which a volume is closed (default 1000000000).\n"},
     {"list",
      "usage: kwpack list OUTDIR NAME\n"
-     "Writes OUTDIR/list.json for the volumes OUTDIR/NAME_000.tmp, NAME_001.tmp, ...\n"
-     "up to the first missing or empty one.\n"},
+     "Writes OUTDIR/list.json and OUTDIR/release.json for the volumes\n"
+     "OUTDIR/NAME_000.tmp, NAME_001.tmp, ... up to the first missing or empty one.\n"},
     {"verify",
      "usage: kwpack verify OUTDIR\n"
      "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
@@ -75,6 +85,18 @@ const Help kHelp[] = {
      "Writes OUT: the installer, the 32-byte marker (eight bytes 0x01, 0x02, 0x03 each and\n"
      "VERSION padded to 8 bytes) and the volume, with the run bits.  VOLUME must hold a\n"
      "whole package: the first of several volumes is refused and nothing is written.\n"},
+    {"keygen",
+     "usage: kwpack keygen KEYFILE\n"
+     "Makes an Ed25519 key pair: the private key in KEYFILE (PEM, readable by you only)\n"
+     "and the public key in KEYFILE.pub (PEM).  Prints the public key on one line, as\n"
+     "the installer's ini takes it: section [SERVER], key PUBKEY (or name the .pub file\n"
+     "there).  An existing KEYFILE is never replaced.\n"},
+    {"sign",
+     "usage: kwpack sign OUTDIR --key KEYFILE [--expires DAYS]\n"
+     "Signs OUTDIR/release.json with the private key in KEYFILE: version, build time,\n"
+     "every volume's length, checksum and SHA-256, and an expiry time DAYS days from\n"
+     "now (default 90).  An installer with the matching PUBKEY refuses any other\n"
+     "release, and this one after it expires.\n"},
 };
 
 int Fail(const std::string& why) {
@@ -395,6 +417,87 @@ int CmdBundle(const std::vector<std::string>& args) {
   return 0;
 }
 
+std::string ReadWhole(const std::string& path, bool* ok) {
+  std::ifstream in(path, std::ios::binary);
+  *ok = static_cast<bool>(in);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Writes `text` to a new file `path` with `mode`; never replaces a file.
+bool WriteNew(const std::string& path, const std::string& text, mode_t mode) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+  if (fd < 0) return false;
+  const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  return (::close(fd) == 0) && ok;
+}
+
+int CmdKeygen(const std::vector<std::string>& args) {
+  if (args.size() != 1) return Usage("keygen");
+  const std::string& file = args[0];
+  struct stat st;
+  if (::lstat(file.c_str(), &st) == 0 || ::lstat((file + ".pub").c_str(), &st) == 0)
+    return Fail("keygen: " + file + " or " + file + ".pub exists already; not replaced");
+  KwEd25519Pair pair;
+  std::string error, hex;
+  if (!KwEd25519Generate(&pair, &error)) return Fail("keygen: " + error);
+  if (!WriteNew(file, pair.privatePem, 0600)) return Fail("keygen: cannot write " + file);
+  if (!WriteNew(file + ".pub", pair.publicPem, 0644)) {
+    ::unlink(file.c_str());
+    return Fail("keygen: cannot write " + file + ".pub");
+  }
+  KwEd25519PublicKeyHex(pair.publicPem, &hex, &error);
+  std::printf("private key: %s\npublic key:  %s.pub (key id %s)\nPUBKEY=%s\n", file.c_str(),
+              file.c_str(), KwEd25519KeyId(hex).c_str(), hex.c_str());
+  return 0;
+}
+
+int CmdSign(const std::vector<std::string>& args) {
+  std::vector<std::string> pos;
+  std::string keyFile;
+  long long days = 90;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "--key" || args[i] == "--expires") && i + 1 < args.size()) {
+      if (args[i] == "--key") {
+        keyFile = args[++i];
+        continue;
+      }
+      char* end = nullptr;
+      days = std::strtoll(args[++i].c_str(), &end, 10);
+      if (*end != 0 || days <= 0 || days > 36500)
+        return Fail("sign: --expires takes 1 to 36500 days: " + args[i]);
+    } else {
+      pos.push_back(args[i]);
+    }
+  }
+  if (pos.size() != 1 || keyFile.empty()) return Usage("sign");
+  KwRelease release;
+  std::string error;
+  const int32_t loaded = KwLoadRelease(pos[0], &release, &error);
+  if (loaded == 1) return Fail("sign: no " + pos[0] + "/release.json (made by kwpack make)");
+  if (loaded < 0) return Fail("sign: " + error);
+  for (const KwReleaseVolume& v : release.volumes) {
+    if (v.sha256.size() != 64) return Fail("sign: " + v.name + " has no SHA-256 in release.json");
+  }
+  bool read = false;
+  const std::string pem = ReadWhole(keyFile, &read);
+  if (!read) return Fail("sign: cannot read " + keyFile);
+  std::string keyHex;
+  if (!KwEd25519PublicOfPrivate(pem, &keyHex, &error))
+    return Fail("sign: " + keyFile + ": " + error);
+  release.isSigned = true;
+  release.signature.expires = static_cast<int64_t>(std::time(nullptr)) + days * 86400;
+  release.signature.keyId = KwEd25519KeyId(keyHex);
+  const std::string message = KwReleaseMessage(release.version, release.buildtime,
+                                               release.signature.expires, release.volumes);
+  if (!KwEd25519Sign(pem, message, &release.signature.signature, &error))
+    return Fail("sign: " + error);
+  if (KwSaveRelease(pos[0], release) != 0)
+    return Fail("sign: cannot write " + pos[0] + "/release.json");
+  std::printf("signed %s/release.json: %zu volume(s), key id %s, expires in %lld day(s)\n",
+              pos[0].c_str(), release.volumes.size(), release.signature.keyId.c_str(), days);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -416,6 +519,8 @@ int main(int argc, char** argv) {
   if (cmd == "verify") return CmdVerify(args);
   if (cmd == "unpack") return CmdUnpack(args);
   if (cmd == "bundle") return CmdBundle(args);
+  if (cmd == "keygen") return CmdKeygen(args);
+  if (cmd == "sign") return CmdSign(args);
   std::fprintf(stderr, "kwpack: unknown command: %s\n", cmd.c_str());
   return Usage(nullptr);
 }

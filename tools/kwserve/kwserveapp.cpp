@@ -102,7 +102,7 @@ struct KwServeApp::Impl {
     if (!CheckSigned(req, res)) return;
     Json::Value data(Json::objectValue);
     data["version"] = package.version;
-    data["buildtime"] = options.buildtime;
+    data["buildtime"] = options.buildtime.empty() ? package.buildtime : options.buildtime;
     Json::Value list(Json::arrayValue);
     for (const KwServedVolume& v : package.volumes) {
       Json::Value item(Json::objectValue);
@@ -111,9 +111,17 @@ struct KwServeApp::Impl {
       item["lastModified"] = std::to_string(v.lastModified);
       item["key"] = v.key;
       item["checksum"] = v.checksum;
+      if (!v.sha256.empty()) item["sha256"] = v.sha256;
       list.append(item);
     }
     data["packages"] = list;
+    if (package.isSigned) {
+      Json::Value sig(Json::objectValue);
+      sig["expires"] = std::to_string(package.signature.expires);
+      sig["key"] = package.signature.keyId;
+      sig["ed25519"] = package.signature.signature;
+      data["signature"] = sig;
+    }
     Answer(res, options.answerCode, "ok", data);
   }
 

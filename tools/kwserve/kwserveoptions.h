@@ -7,9 +7,9 @@
 struct KwServeOptions {
   std::string root;  // Package folder: "%s_%03d.kwk" volumes and list.json.
   std::string host = "127.0.0.1";
-  int port = -1;        // 0 picks a free port.
-  std::string version;  // Published version; default the package name.
-  std::string buildtime = "0";
+  int port = -1;          // 0 picks a free port.
+  std::string version;    // Published version; default the package name.
+  std::string buildtime;  // Empty: release.json's, else "0".
   int32_t fileServerId = 1;
   int64_t maxSkew = 300;    // Seconds a request timestamp may differ from the clock.
   int64_t answerCode = 0;   // "code" of successful answers (tests use other values).

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <json/reader.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -90,6 +91,19 @@ std::vector<Listed> ScanFolder(const std::string& root) {
   return found;
 }
 
+// A release file left from another run of the maker would make every
+// install fail on its SHA-256; better refuse to serve it.
+bool MatchRelease(const KwRelease& release, const std::vector<Listed>& listed, std::string* error) {
+  bool same = release.volumes.size() == listed.size();
+  for (size_t i = 0; same && i < listed.size(); ++i) {
+    const KwReleaseVolume& v = release.volumes[i];
+    same = v.name == listed[i].name && v.length == listed[i].length &&
+           strcasecmp(v.checksum.c_str(), listed[i].checksum.c_str()) == 0;
+  }
+  if (!same) *error = "release.json does not describe the volumes of list.json";
+  return same;
+}
+
 }  // namespace
 
 bool KwLoadServedPackage(const std::string& root, const std::string& version,
@@ -115,7 +129,18 @@ bool KwLoadServedPackage(const std::string& root, const std::string& version,
       return false;
     }
   }
-  package->version = version.empty() ? package->packageName : version;
+  KwRelease release;
+  int32_t loaded = KwLoadRelease(root, &release, error);
+  if (loaded < 0) return false;
+  if (loaded == 0 && !MatchRelease(release, listed, error)) return false;
+  package->version = !version.empty()           ? version
+                     : !release.version.empty() ? release.version
+                                                : package->packageName;
+  if (loaded == 0) {
+    package->buildtime = release.buildtime;
+    package->isSigned = release.isSigned;
+    package->signature = release.signature;
+  }
   for (size_t i = 0; i < listed.size(); ++i) {
     KwServedVolume volume;
     volume.diskPath = root + "/" + listed[i].name;
@@ -126,6 +151,7 @@ bool KwLoadServedPackage(const std::string& root, const std::string& version,
     volume.key = "packages/" + volume.publishedName;
     volume.length = listed[i].length;
     volume.checksum = listed[i].checksum;
+    if (loaded == 0) volume.sha256 = release.volumes[i].sha256;
     volume.lastModified = ModifiedMs(volume.diskPath);
     struct stat st;
     if (stat(volume.diskPath.c_str(), &st) != 0) {

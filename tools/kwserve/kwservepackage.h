@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tool/makepackage/kwrelease.h"
+
 struct KwServedVolume {
   std::string diskPath;       // The maker's file, "%s_%03d.kwk".
   std::string publishedName;  // "%s_%03d.tmp" with the version as prefix.
@@ -13,16 +15,24 @@ struct KwServedVolume {
   int64_t length = 0;         // As listed.
   int64_t lastModified = 0;   // Milliseconds since 1970.
   std::string checksum;       // As listed.
+  std::string sha256;         // From release.json; empty without one.
 };
 
 struct KwServedPackage {
   std::string packageName;  // The maker's package name (prefix of the .kwk files).
   std::string version;
+  std::string buildtime = "0";  // release.json's build time when there is one.
   std::vector<KwServedVolume> volumes;
+  // release.json's signature, passed on as "signature" of the answer's data.
+  bool isSigned = false;
+  KwReleaseSignature signature;
 };
 
 // Reads list.json of `root` (or, without one, finds the "%s_%03d.kwk" files
-// and sums them).  `version` empty publishes under the package name.
+// and sums them), and release.json beside it when there is one: its SHA-256
+// values, build time and signature are served too, and it must describe the
+// same volumes as the list.  `version` empty publishes under release.json's
+// version, else under the package name.
 // Returns false with a message in `error` when there is nothing to serve.
 bool KwLoadServedPackage(const std::string& root, const std::string& version,
                          KwServedPackage* package, std::string* error);

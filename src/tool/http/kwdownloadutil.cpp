@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwsha256.h"
 #include "network/http/ikwhttpclient.h"
 #include "tool/http/kwcontentrange.h"
 #include "tool/http/kwhttpdatacheck.h"
@@ -101,6 +102,18 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
   if (!root.isMember("data")) return -2;
   const Json::Value& data = root["data"];
   KwJsonText(data, "buildtime", &text);
+  // A configured release key admits only the release it signed; checked
+  // before anything of the answer is handed out.
+  std::string releaseKey;
+  m_refusal = KwReleaseVerdict::Accepted;
+  if (KwConfiguredReleaseKey(&releaseKey)) {
+    int64_t now = m_clock ? m_clock() : static_cast<int64_t>(time(nullptr));
+    m_refusal = KwCheckReleaseAnswer(data, releaseKey, now);
+    if (m_refusal != KwReleaseVerdict::Accepted) {
+      KW_LOG(4, kFunc, "release refused: %s", KwReleaseVerdictKey(m_refusal));
+      return kReleaseRefused;
+    }
+  }
   std::string versionText;
   KwJsonText(data, "version", &versionText);
   CopyOut(version, versionSize, versionText.c_str());
@@ -121,6 +134,9 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
         KW_LOG(4, kFunc, "volume key of %zu bytes cut to %zu", text.size(), sizeof(entry->key) - 1);
       }
       if (KwJsonText(element, "checksum", &text)) CopyField(entry->checksum, text);
+      // Anything but a digest would fail every volume; it is ignored instead.
+      if (KwJsonText(element, "sha256", &text) && KwIsSha256Hex(text))
+        CopyField(entry->sha256, text);
       entries.push_back(*entry);
       m_volumes.push_back(std::move(entry));
     }

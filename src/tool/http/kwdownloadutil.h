@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tool/http/kwpackageentry.h"
+#include "tool/http/kwreleasecheck.h"
 
 class CKWDownloadUtilFor {
  public:
@@ -34,8 +35,12 @@ class CKWDownloadUtilFor {
   // Asks the server for the current version and its volumes.  Copies the
   // version into `version` (at most versionSize - 1 bytes) and appends a copy
   // of every entry to `entries`.  0, or -1 request failed / not JSON, -2 no
-  // "data", -3 "code" missing or not 0, -5 no body.
+  // "data", -3 "code" missing or not 0, -5 no body, kReleaseRefused when a
+  // release key is configured and the answer's signature does not hold
+  // (kwreleasecheck.h; nothing is returned then and refusal() says why).
   int GetVersion(char* version, size_t versionSize, std::vector<PackageEntry>& entries);
+  static constexpr int kReleaseRefused = -6;
+  KwReleaseVerdict refusal() const { return m_refusal; }
 
   // Fills entry.name (from its key) and entry.url.  0, or a negative DoGet
   // result unchanged, -1 not JSON, -2 "code" missing or not 0, -3 no "data",
@@ -89,4 +94,5 @@ class CKWDownloadUtilFor {
   ClockFn m_clock = nullptr;
   AbortFn m_abort = nullptr;
   void* m_abortContext = nullptr;
+  KwReleaseVerdict m_refusal = KwReleaseVerdict::Accepted;
 };

@@ -33,7 +33,8 @@ void CKWFileDownloadCtrl::VolumePath(char* out, size_t size) const {
   std::snprintf(out, size, "%s/%s", m_folder, m_name);
 }
 
-int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue) {
+int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue,
+                                      const KwByteRanges* onDisk) {
   const int64_t length = entry.length;
   m_length.store(length);
   m_complete.store(false);
@@ -42,15 +43,31 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
   CreateFoldersForPath(path);
   queue.DiscardWaiting();
 
+  if (onDisk != nullptr) {
+    for (const KwByteRanges::Range& gap : onDisk->Missing(length)) {
+      for (int64_t offset = gap.first; offset < gap.second; offset += kSegmentSize) {
+        int64_t rest = gap.second - offset;
+        queue.QueueSegment(entry, offset,
+                           static_cast<int32_t>(rest < kSegmentSize ? rest : kSegmentSize), length);
+      }
+    }
+    KW_LOG(4, kFunc, "%s continues: %lld of %lld bytes on disk", path,
+           static_cast<long long>(onDisk->Covered()), static_cast<long long>(length));
+    return kPlanQueued;
+  }
+
   struct stat st;
   if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
-    std::string sum = KwVolumeChecksumOfFile(path);
-    if (!sum.empty() && strcasecmp(sum.c_str(), entry.checksum) == 0) {
+    // One read gives both sums; the SHA-256 counts only when it is listed.
+    std::string sum, sha;
+    KwVolumeDigestsOfFile(path, &sum, &sha);
+    bool shaOk = entry.sha256[0] == '\0' || strcasecmp(sha.c_str(), entry.sha256) == 0;
+    if (!sum.empty() && strcasecmp(sum.c_str(), entry.checksum) == 0 && shaOk) {
       queue.DiscardWaiting();
       KW_LOG(4, kFunc, "%s is complete", path);
       return kPlanComplete;
     }
-    KW_LOG(4, kFunc, "%s differs from its listed checksum; fetched again", path);
+    KW_LOG(4, kFunc, "%s differs from its listed checksum or SHA-256; fetched again", path);
     unlink(path);
   }
 

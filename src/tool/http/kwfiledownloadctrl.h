@@ -6,14 +6,16 @@
 // length per volume while the download workers are held; the writer thread
 // then alone adds written bytes and marks completion.  The counters are
 // atomics so readers on other threads see a possibly stale, never torn value.
-// Downloads resume per whole volume: a volume already on disk with the listed
-// length and checksum is kept, any other is fetched again from byte 0.
+// A volume already on disk with the listed length and checksum is kept; one
+// whose journal lists the ranges already written is continued; any other is
+// fetched again from byte 0.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 
+#include "tool/http/kwbyteranges.h"
 #include "tool/http/kwpackageentry.h"
 
 // The engine's task queue as planning sees it.  DiscardWaiting takes the
@@ -42,11 +44,18 @@ class CKWFileDownloadCtrl {
   void SetVolume(const char* name, int64_t length);
 
   // Plans `entry` (its name must be set): 2 when "%s/%s" of folder and name
-  // already holds the volume (length and checksum, letter case ignored);
+  // already holds the volume (length, checksum and, when the entry lists
+  // one, SHA-256, letter case ignored);
   // otherwise the file is created at full length (without writing its bytes)
   // and every 12,800,000-byte segment is queued: 0.  -1 when the file cannot
   // be created; nothing is queued then.
-  int PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue);
+  //
+  // With `onDisk` (the ranges a volume journal vouches for, the file being
+  // at full length) the file is kept as it is and only the ranges it lacks
+  // are queued, in segments of at most 12,800,000 bytes: 0, possibly with
+  // nothing queued.  The whole volume is verified afterwards all the same.
+  int PlanSegments(const PackageEntry& entry, IKwSegmentQueue& queue,
+                   const KwByteRanges* onDisk = nullptr);
 
   // Writer: after each segment of `n` bytes.  Once written reaches length the
   // volume is complete: a leftover "%s.ctrl" control file is deleted and a

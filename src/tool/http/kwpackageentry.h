@@ -11,6 +11,9 @@ struct PackageEntry {
   int64_t length = 0;        // Volume size in bytes.
   int64_t lastModified = 0;  // As delivered by the server; not used further.
   char checksum[80] = {};    // The volume checksum (16 hexadecimal digits).
+  // The volume's SHA-256 (64 hex digits) when the server sends "sha256";
+  // empty otherwise, and then only the checksum is checked.
+  char sha256[72] = {};
   char url[512] = {};        // Download URL; "mem" for a package embedded in a file.
   char localPath[512] = {};  // The volume's file on disk.
 };

@@ -15,6 +15,7 @@ inline constexpr const char* kKwDefaultServerUrl = "https://install.kws-tarnwick
 void KwSetServerBaseUrl(const char* url);
 std::string KwServerBaseUrl();
 
-// Reads "URL" and "CAFILE" of section "SERVER" from the ini file at
-// `iniPath`; missing keys keep the default URL and no extra CA.
+// Reads "URL", "CAFILE" and "PUBKEY" (the release key, kwreleasecheck.h) of
+// section "SERVER" from the ini file at `iniPath`; missing keys keep the
+// default URL, no extra CA and no release key.
 void KwLoadServerConfig(const char* iniPath);

@@ -14,6 +14,7 @@
 #include "main/kwglobals.h"
 #include "tool/makepackage/kwchunkpipeline.h"
 #include "tool/makepackage/kwpkglog.h"
+#include "tool/makepackage/kwrelease.h"
 
 using namespace kwpkg;
 
@@ -129,6 +130,10 @@ void IKWMakePkg::Run() {
   if (m_owner != nullptr) m_owner->OnMakeCommand(kCommandDone);
   m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
   if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
+  // The digests beside the list; the package name stands for the version,
+  // as the server publishes it under that name unless told otherwise.
+  if (m_listWritten && KwWriteReleaseJson(m_outputFolder, m_packageName, m_volumes) != 0)
+    NoteError("cannot write " + m_outputFolder + "/" + kKwReleaseFileName);
   if (walk != 0) NoteError("cancelled");
   if (m_filesFailed > 0) NoteError(std::to_string(m_filesFailed) + " file(s) failed");
   m_result = m_errorText.empty() ? 0 : -1;
@@ -220,6 +225,7 @@ int32_t IKWMakePkg::OpenVolume(bool logPath) {
   EncodeVolumeHeader(header, static_cast<uint32_t>(m_nextVolume));
   struct iovec iov = {header, sizeof(header)};
   m_volumeSum = KwVolumeChecksum();
+  m_volumeSha.Reset();
   m_volumeFd = fd;
   if (!WriteVolume(&iov, 1)) {
     NoteError("cannot write " + path);
@@ -271,7 +277,10 @@ bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t lengt
 }
 
 bool IKWMakePkg::WriteVolume(struct iovec* iov, int count) {
-  for (int i = 0; i < count; ++i) m_volumeSum.Update(iov[i].iov_base, iov[i].iov_len);
+  for (int i = 0; i < count; ++i) {
+    m_volumeSum.Update(iov[i].iov_base, iov[i].iov_len);
+    m_volumeSha.Update(iov[i].iov_base, iov[i].iov_len);
+  }
   return WriteAllV(m_volumeFd, iov, count);
 }
 
@@ -283,6 +292,7 @@ void IKWMakePkg::AddToList() {
     e.path = m_openPath;
     e.size = st.st_size;
     e.checksum = m_volumeSum.Hex();
+    e.sha256 = m_volumeSha.FinalHex();
     e.name = KwVolumeFileName(m_openPath);
   } else if (!KwDescribeVolume(m_openPath, &e)) {
     NoteError("cannot read back " + m_openPath);

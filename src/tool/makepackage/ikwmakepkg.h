@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "baseutil/kwsha256.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwpkglist.h"
@@ -91,9 +92,10 @@ class IKWMakePkg {
   // Packs one file.  Returns 0, or -1 when no volume could be opened, the
   // source cannot be opened or read, or the name is refused.
   int32_t makeonefile(const std::string& sourcePath, const std::string& storedName);
-  // Completes the list entry of the volume just closed (size and checksum).
-  // The checksum is the one summed while the volume was written, when the
-  // file's size confirms that every byte arrived; else the file is read back.
+  // Completes the list entry of the volume just closed (size, checksum and
+  // SHA-256).  The sums are those taken while the volume was written, when
+  // the file's size confirms that every byte arrived; else the file is read
+  // back.
   void AddToList();
 
   // Results, valid once Done().
@@ -136,6 +138,7 @@ class IKWMakePkg {
   // Summed as the open volume is written, so closing a volume does not read
   // it back while the compressing threads wait.
   KwVolumeChecksum m_volumeSum;
+  KwSha256 m_volumeSha;  // the same bytes, for release.json
   std::atomic<int32_t> m_running{0};
   std::atomic<int32_t> m_done{1};
   std::atomic<int64_t> m_bytesRead{0};

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "baseutil/kwsha256.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -59,26 +61,49 @@ std::string KwVolumeChecksum::Hex() const {
   return out;
 }
 
-std::string KwVolumeChecksumOfFile(const char* path) {
+namespace {
+
+// Reads the whole file once, handing every piece to `sum` and, when given, to
+// `sha`.  False when it cannot be opened or read.
+bool DigestFile(const char* path, KwVolumeChecksum* sum, KwSha256* sha) {
   const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::string();
+  if (fd < 0) return false;
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  // A buffer that stays in the second-level cache lets the sum run at memory
+  // A buffer that stays in the second-level cache lets the sums run at memory
   // speed right behind the read.
   constexpr size_t kBuf = 256 * 1024;
   std::unique_ptr<uint8_t[]> buf(new uint8_t[kBuf]);
-  KwVolumeChecksum sum;
   for (;;) {
     const ssize_t n = ::read(fd, buf.get(), kBuf);
     if (n > 0) {
-      sum.Update(buf.get(), static_cast<size_t>(n));
+      sum->Update(buf.get(), static_cast<size_t>(n));
+      if (sha != nullptr) sha->Update(buf.get(), static_cast<size_t>(n));
     } else if (n == 0) {
       break;
     } else if (errno != EINTR) {
       ::close(fd);
-      return std::string();
+      return false;
     }
   }
   ::close(fd);
-  return sum.Hex();
+  return true;
+}
+
+}  // namespace
+
+std::string KwVolumeChecksumOfFile(const char* path) {
+  KwVolumeChecksum sum;
+  return DigestFile(path, &sum, nullptr) ? sum.Hex() : std::string();
+}
+
+bool KwVolumeDigestsOfFile(const char* path, std::string* checksum, std::string* sha256) {
+  KwVolumeChecksum sum;
+  KwSha256 sha;
+  checksum->clear();
+  sha256->clear();
+  if (!DigestFile(path, &sum, &sha)) return false;
+  *sha256 = sha.FinalHex();
+  if (sha256->empty()) return false;
+  *checksum = sum.Hex();
+  return true;
 }

@@ -22,3 +22,7 @@ class KwVolumeChecksum {
 
 // Checksum of the file at `path`; the empty string when it cannot be opened.
 std::string KwVolumeChecksumOfFile(const char* path);
+
+// The checksum and the lower-case SHA-256 of the file at `path`, both from
+// one read of it; false (both empty) when it cannot be read.
+bool KwVolumeDigestsOfFile(const char* path, std::string* checksum, std::string* sha256);

@@ -6,6 +6,7 @@
 
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
+#include "tool/makepackage/kwrelease.h"
 
 std::string KwBuildListJson(const std::vector<KwVolumeEntry>& entries) {
   std::string out = "[\r\n";
@@ -41,7 +42,7 @@ bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry) {
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   entry->path = path;
   entry->size = st.st_size;
-  entry->checksum = KwVolumeChecksumOfFile(path.c_str());
+  KwVolumeDigestsOfFile(path.c_str(), &entry->checksum, &entry->sha256);
   entry->name = KwVolumeFileName(path);
   return !entry->checksum.empty();
 }
@@ -61,5 +62,6 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
 int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package) {
   const std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "tmp");
   if (KwWriteListJson(folder, entries) != 0) return -1;
+  if (KwWriteReleaseJson(folder, package, entries) != 0) return -1;
   return static_cast<int32_t>(entries.size());
 }

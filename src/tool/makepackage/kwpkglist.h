@@ -14,6 +14,7 @@ struct KwVolumeEntry {
   std::string name;      // File name only, for example P_000.kwk.
   std::string checksum;  // 16 upper-case hex digits; empty when unreadable.
   int64_t size = 0;      // Bytes.
+  std::string sha256;    // 64 lower-case hex digits; empty when unreadable.
 };
 
 // The exact text of list.json for `entries`, in order.
@@ -26,8 +27,9 @@ int32_t KwWriteListJson(const std::string& folder, const std::vector<KwVolumeEnt
 // The part of `path` after its last "/" or "\": the name list.json carries.
 std::string KwVolumeFileName(const std::string& path);
 
-// Fills an entry for the volume file at `path`: size, checksum and the part of
-// the path after its last "/" or "\".  Returns false when it cannot be read.
+// Fills an entry for the volume file at `path`: size, checksum and SHA-256
+// (from one read) and the part of the path after its last "/" or "\".
+// Returns false when it cannot be read.
 bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry);
 
 // Collects the volumes "%s/%s_%03d.<extension>" of `package` in `folder` for
@@ -36,6 +38,7 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
                                          const char* extension);
 
 // The "LIST JSON" action of the make-package window: lists the ".tmp" volumes
-// of `package` in `folder` and writes list.json there.  Returns the number of
+// of `package` in `folder` and writes list.json there, and release.json
+// beside it (see kwrelease.h) with `package` as the version.  Returns the number of
 // entries written (0 for none), or -1 when list.json cannot be written.
 int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package);

@@ -1,0 +1,44 @@
+// The verify pass of a downloaded volume: one read of the volume file, in
+// order, that sums the designed checksum and, when the server lists one, the
+// SHA-256 together.  The run thread advances it over the part of the file the
+// writer has finished while the rest is still arriving, so by the time the
+// last segment lands only that segment is left to read.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "baseutil/kwsha256.h"
+#include "tool/makepackage/kwpkgchecksum.h"
+
+class KwVolumeVerifier {
+ public:
+  KwVolumeVerifier() = default;
+  ~KwVolumeVerifier();
+  KwVolumeVerifier(const KwVolumeVerifier&) = delete;
+  KwVolumeVerifier& operator=(const KwVolumeVerifier&) = delete;
+
+  // Starts over for the file at `path`; `withSha256` adds the digest.
+  void Start(const std::string& path, bool withSha256);
+  // Reads and sums the bytes from where the pass stands up to `end`, at most
+  // `budget` bytes in this call (so a caller can keep polling).  False when
+  // the file cannot be read there; the pass has then failed for good.
+  bool Advance(int64_t end, int64_t budget = INT64_MAX);
+  int64_t position() const { return position_; }
+  bool failed() const { return failed_; }
+  // The results once the pass has reached the file's end; empty when failed.
+  std::string ChecksumHex() const;
+  std::string Sha256Hex();
+
+ private:
+  void Close();
+
+  int fd_ = -1;
+  bool failed_ = false;
+  bool withSha_ = false;
+  int64_t position_ = 0;
+  KwVolumeChecksum sum_;
+  KwSha256 sha_;
+  std::unique_ptr<char[]> buffer_;
+};

@@ -1,0 +1,160 @@
+// release.json and the bytes its signature covers; see kwrelease.h.
+#include "tool/makepackage/kwrelease.h"
+
+#include <json/json.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <memory>
+
+namespace {
+
+// Bytes below 0x20, backslash and the field separator become \xHH.
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == '\\' || c == 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof(hex), "\\x%02x", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string Cased(const std::string& text, bool upper) {
+  std::string out = text;
+  for (char& c : out) {
+    c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
+                                : std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+std::string UtcNow() {
+  std::time_t t = std::time(nullptr);
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char text[32];
+  std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
+  return text;
+}
+
+int64_t ToInt64(const Json::Value& v) {
+  if (v.isString()) return std::strtoll(v.asCString(), nullptr, 10);
+  return v.isIntegral() ? v.asInt64() : 0;
+}
+
+int32_t WriteAtomically(const std::string& path, const std::string& text) {
+  const std::string tmp = path + ".part";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (f == nullptr) return -1;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+    ::unlink(tmp.c_str());
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string KwReleaseMessage(const std::string& version, const std::string& buildtime,
+                             int64_t expires, const std::vector<KwReleaseVolume>& volumes) {
+  std::string out = "tarnwick release 1\n";
+  out += "version " + Escape(version) + "\n";
+  out += "buildtime " + Escape(buildtime) + "\n";
+  out += "expires " + std::to_string(expires) + "\n";
+  out += "volumes " + std::to_string(volumes.size()) + "\n";
+  for (size_t i = 0; i < volumes.size(); ++i) {
+    const KwReleaseVolume& v = volumes[i];
+    out += std::to_string(i) + " " + std::to_string(v.length) + " " +
+           Escape(Cased(v.checksum, true)) + " " + Escape(Cased(v.sha256, false)) + "\n";
+  }
+  return out;
+}
+
+std::string KwBuildReleaseJson(const KwRelease& release) {
+  Json::Value root(Json::objectValue);
+  root["version"] = release.version;
+  root["buildtime"] = release.buildtime;
+  Json::Value list(Json::arrayValue);
+  for (const KwReleaseVolume& v : release.volumes) {
+    Json::Value item(Json::objectValue);
+    item["name"] = v.name;
+    item["length"] = std::to_string(v.length);
+    item["checksum"] = v.checksum;
+    item["sha256"] = v.sha256;
+    list.append(item);
+  }
+  root["volumes"] = list;
+  if (release.isSigned) {
+    Json::Value sig(Json::objectValue);
+    sig["expires"] = std::to_string(release.signature.expires);
+    sig["key"] = release.signature.keyId;
+    sig["ed25519"] = release.signature.signature;
+    root["signature"] = sig;
+  }
+  Json::StreamWriterBuilder builder;
+  builder["indentation"] = "  ";
+  return Json::writeString(builder, root) + "\n";
+}
+
+int32_t KwSaveRelease(const std::string& folder, const KwRelease& release) {
+  return WriteAtomically(folder + "/" + kKwReleaseFileName, KwBuildReleaseJson(release));
+}
+
+int32_t KwWriteReleaseJson(const std::string& folder, const std::string& version,
+                           const std::vector<KwVolumeEntry>& entries) {
+  KwRelease release;
+  release.version = version;
+  release.buildtime = UtcNow();
+  for (const KwVolumeEntry& e : entries) {
+    release.volumes.push_back({e.name, e.size, e.checksum, e.sha256});
+  }
+  return KwSaveRelease(folder, release);
+}
+
+int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string* error) {
+  const std::string path = folder + "/" + kKwReleaseFileName;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return 1;
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Json::CharReaderBuilder builder;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value root;
+  std::string errors;
+  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isObject() ||
+      !root["volumes"].isArray()) {
+    *error = path + " is not a release file " + errors;
+    return -1;
+  }
+  *release = KwRelease();
+  release->version = root.get("version", "").asString();
+  release->buildtime = root.get("buildtime", "").asString();
+  for (const Json::Value& item : root["volumes"]) {
+    if (!item.isObject()) continue;
+    KwReleaseVolume v;
+    v.name = item.get("name", "").asString();
+    v.length = ToInt64(item["length"]);
+    v.checksum = item.get("checksum", "").asString();
+    v.sha256 = item.get("sha256", "").asString();
+    release->volumes.push_back(v);
+  }
+  const Json::Value& sig = root["signature"];
+  if (sig.isObject()) {
+    release->isSigned = true;
+    release->signature.expires = ToInt64(sig["expires"]);
+    release->signature.keyId = sig.get("key", "").asString();
+    release->signature.signature = sig.get("ed25519", "").asString();
+  }
+  return 0;
+}

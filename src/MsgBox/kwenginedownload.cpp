@@ -16,6 +16,7 @@
 #include "MsgBox/kwengineimpl.h"
 #include "MsgBox/kwenginesource.h"
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwdownloadutil.h"
 
 using kwengine::FileLength;
@@ -61,7 +62,10 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   char ver[256] = {};
   while (active_) {
     entries.clear();
-    if (util.GetVersion(ver, sizeof(ver), entries) == 0) break;
+    const int listed = util.GetVersion(ver, sizeof(ver), entries);
+    if (listed == 0) break;
+    // Asking again cannot make a refused entry fit.
+    if (listed == -4) return Fail("the install server lists a volume that cannot be held", nullptr);
     Nap(1000);
   }
   if (!active_) return;
@@ -184,7 +188,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
 // left to the writes.
 bool CKWInstallEngine::Impl::ReserveSpace(const std::string& path, int64_t length) {
   if (length <= 0) return true;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return true;
   int r = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
   int error = r == 0 ? 0 : errno;
@@ -289,7 +293,7 @@ void CKWInstallEngine::Impl::WriterThread() {
 void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* data) {
   std::string path = installPath_ + "/" + r.head.fileName;
   int64_t written = 0;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = OpenVolumeForWrite(path.c_str(), false);
   if (fd < 0) {
     KW_LOG(4, "CKWFileDownloadCtrl::WriteData", "-=-");
     volumeWriteFailed_ = true;

@@ -42,8 +42,10 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
   CreateFoldersForPath(path);
   queue.DiscardWaiting();
 
+  // The volume's own name is examined, never what a link there points to: a
+  // link is not a complete volume and is replaced by a regular file below.
   struct stat st;
-  if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
+  if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
     std::string sum = KwVolumeChecksumOfFile(path);
     if (!sum.empty() && strcasecmp(sum.c_str(), entry.checksum) == 0) {
       queue.DiscardWaiting();
@@ -56,7 +58,7 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
 
   // The file is sized up front so segments can land in any order; the size
   // is set without writing the bytes, so a large volume costs no time here.
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = OpenVolumeForWrite(path, true);
   if (fd < 0) {
     KW_LOG(4, kFunc, "cannot create %s: errno %d", path, errno);
     return kPlanFailed;

@@ -355,6 +355,7 @@ TEST_F(PageFlow, FailedRefreshKeepsTheWindowOpen) {
   EXPECT_TRUE(dlg.isVisible());
   EXPECT_TRUE(prompts_.empty());
   EXPECT_TRUE(ReadCell(online, kKwOnlineOpen).visible);
+  SaveShot(&dlg, "version-page-after-failed-refresh-en");
   // The page is free to ask again.
   KwSetServerBaseUrl(server_->url().c_str());
   KwPostCommand(online, kCmdRefreshVersions);
@@ -543,6 +544,7 @@ TEST_F(PageFlow, RefusedContinueLeavesAButtonThatStartsTheRunAgain) {
   // The folder shows and the button offers to continue rather than pause.
   EXPECT_TRUE(ReadCell(page, kKwInstPath).visible);
   EXPECT_EQ(ReadCell(page, kKwInstStart).text, IKWLang::Instance()->GetText("continuedownload"));
+  SaveShot(&dlg, "install-page-refused-continue-en");
 
   // Space was freed: the same button starts the run, which installs.
   disk.free_ = int64_t{400} << 30;

@@ -347,7 +347,8 @@ void CKWinstaller::Browse() {
 void CKWinstaller::OnCommandId(int command) {
   switch (command) {
     case kKwInstStart:
-      if (KwStartButtonClicked(g_installStage.load()) == KwStartButtonAction::StartRun) {
+      if (KwStartButtonClicked(g_installStage.load(), engine_->RunActive()) ==
+          KwStartButtonAction::StartRun) {
         StartRun();
       } else {
         g_pauseState = KwToggledPause(g_pauseState.load());

@@ -224,12 +224,22 @@ void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
   const auto* dialog = dynamic_cast<const CKWMainInstallDlg*>(GetOwnerDlg());
   const bool installing = dialog != nullptr && dialog->InstallPageShown();
   if (!installing) KwCopyText(g_installPath, kFolderSize, folder.c_str());
-  queriesDone_++;
-  if (result.status < 0) {
-    // The page closes the installer; the query stays marked busy so nothing
-    // asks again while the message is up.
+  const bool first = queriesDone_++ == 0;
+  if (result.status < 0 && first) {
+    // Without the first answer there is nothing to offer: the page closes
+    // the installer.  The query stays marked busy so nothing asks again
+    // while the message is up.
     refusalKey_ = result.refusalKey;
     KwPostCommand(this, result.refusalKey.empty() ? kCmdServerUnreachable : kCmdReleaseRefused);
+    return;
+  }
+  if (result.status < 0) {
+    // A later question (the refresh after an installation) that fails
+    // leaves the window as it is, with the versions found on disk.
+    KW_LOG(4, "CIKWInstallerBkg::togetver", "refresh failed (%d); the page keeps its versions",
+           result.status);
+    busy_ = false;
+    ReFlushVersion();
     return;
   }
   KwCopyText(g_versionText, kVersionTextSize, result.version.c_str());

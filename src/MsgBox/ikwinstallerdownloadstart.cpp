@@ -10,12 +10,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "MsgBox/kwengineconfig.h"
 #include "MsgBox/kwenginedisk.h"
 #include "MsgBox/kwenginefinish.h"
 #include "MsgBox/kwengineimpl.h"
 #include "MsgBox/kwengineowner.h"
+#include "MsgBox/kwengineresume.h"
 #include "MsgBox/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
@@ -94,7 +96,10 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   if (runMode_ == 0) {
     int64_t total = 0;
     int64_t free = 0;
-    if (!disk_->Measure(folder.c_str(), &total, &free) || free < requiredSpace_) {
+    // Volumes already downloaded into the folder are not fetched again, so
+    // their bytes count as room a continued download has.
+    const bool measured = disk_->Measure(folder.c_str(), &total, &free);
+    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < requiredSpace_) {
       if (total > 0) {
         diskTotal_ = total;
         diskFree_ = free;
@@ -133,6 +138,20 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   }
   Repaint();
   return kKwStartOk;
+}
+
+// The volumes an earlier download may have left in the install folder: those
+// the page found when it asked the server, and those of this engine's last run.
+std::vector<std::string> CKWInstallEngine::Impl::DownloadedVolumeNames() const {
+  std::vector<std::string> names;
+  for (int i = 0; resume_ != nullptr && i < kKwResumeEntries && resume_[i].name[0] != '\0'; ++i) {
+    names.emplace_back(resume_[i].name, strnlen(resume_[i].name, sizeof(resume_[i].name)));
+  }
+  for (const std::string& path : downloaded_) {
+    const size_t slash = path.find_last_of('/');
+    names.push_back(slash == std::string::npos ? path : path.substr(slash + 1));
+  }
+  return names;
 }
 
 bool CKWInstallEngine::Impl::ProbeFolder(const std::string& folder) {

@@ -1,5 +1,10 @@
 #include "MsgBox/kwenginedisk.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <set>
+
 #include "platform/kwdrives.h"
 
 namespace {
@@ -23,4 +28,16 @@ class KwPlatformEngineDisk : public IKWEngineDisk {
 IKWEngineDisk* KwDefaultEngineDisk() {
   static KwPlatformEngineDisk disk;
   return &disk;
+}
+
+int64_t KwVolumeBytesOnDisk(const std::string& folder, const std::vector<std::string>& names) {
+  int64_t bytes = 0;
+  std::set<std::string> counted;
+  for (const std::string& name : names) {
+    if (name.empty() || !counted.insert(name).second) continue;
+    struct stat st;
+    if (::lstat((folder + "/" + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    bytes += std::min<int64_t>(st.st_size, static_cast<int64_t>(st.st_blocks) * 512);
+  }
+  return bytes;
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class IKWEngineDisk {
  public:
@@ -15,3 +17,9 @@ class IKWEngineDisk {
 
 // The platform's measure; one process-wide object, never destroyed.
 IKWEngineDisk* KwDefaultEngineDisk();
+
+// Bytes the volume files `names` already hold in `folder`: the blocks really
+// written, at most each file's length, so a file sized up front but not yet
+// filled counts only what arrived.  A continued download needs no new room
+// for them.  Links and missing files count nothing.
+int64_t KwVolumeBytesOnDisk(const std::string& folder, const std::vector<std::string>& names);

@@ -17,6 +17,7 @@
 #include "MsgBox/kwengineimpl.h"
 #include "MsgBox/kwenginesource.h"
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwdownloadutil.h"
 
 using kwengine::FileLength;
@@ -62,11 +63,12 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   char ver[256] = {};
   while (active_) {
     entries.clear();
-    int r = util.GetVersion(ver, sizeof(ver), entries);
-    if (r == 0) break;
-    // A release the configured key does not admit will not become one by
-    // asking again; nothing is downloaded.
-    if (r == CKWDownloadUtilFor::kReleaseRefused) {
+    const int listed = util.GetVersion(ver, sizeof(ver), entries);
+    if (listed == 0) break;
+    // Asking again cannot make a refused entry fit, nor make a release the
+    // configured key does not admit into one it does; nothing is downloaded.
+    if (listed == -4) return Fail("the install server lists a volume that cannot be held", nullptr);
+    if (listed == CKWDownloadUtilFor::kReleaseRefused) {
       return Fail("the install server's release is refused", KwReleaseVerdictKey(util.refusal()));
     }
     Nap(1000);
@@ -279,7 +281,7 @@ bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
 // left to the writes.
 bool CKWInstallEngine::Impl::ReserveSpace(const std::string& path, int64_t length) {
   if (length <= 0) return true;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return true;
   int r = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
   int error = r == 0 ? 0 : errno;
@@ -384,7 +386,7 @@ void CKWInstallEngine::Impl::WriterThread() {
 void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* data) {
   std::string path = installPath_ + "/" + r.head.fileName;
   int64_t written = 0;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  int fd = OpenVolumeForWrite(path.c_str(), false);
   if (fd < 0) {
     KW_LOG(4, "CKWFileDownloadCtrl::WriteData", "-=-");
     volumeWriteFailed_ = true;

@@ -166,6 +166,8 @@ class CKWInstallEngine::Impl {
 
   int StartRun(bool agreed, const char* pathText, const char** messageKey);
   static bool ProbeFolder(const std::string& folder);
+  // Names of volumes an earlier download may have left in the folder.
+  std::vector<std::string> DownloadedVolumeNames() const;
   void ResetRunState();
   void Stop();
   void JoinThreads();

@@ -5,11 +5,14 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
   const bool downloading = s.installStage == 1;
   const bool installing = s.installStage == 2;
   const bool idle = !downloading && !installing;
+  // A download waiting to be continued with no run on (its start was refused,
+  // or it stopped) shows its folder and a button that starts it again.
+  const bool waiting = downloading && !s.runActive;
 
-  c.folderRowVisible = idle;
+  c.folderRowVisible = idle || waiting;
   c.startVisible = !installing;
   if (downloading) {
-    c.startKey = s.pauseState == 2 ? "continuedownload" : "pause";
+    c.startKey = waiting || s.pauseState == 2 ? "continuedownload" : "pause";
   } else {
     // The installer with its own package has nothing to download.
     c.startKey = s.runMode == 4 ? "install" : "download";
@@ -23,8 +26,10 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
   return c;
 }
 
-KwStartButtonAction KwStartButtonClicked(int32_t installStage) {
-  return installStage == 0 ? KwStartButtonAction::StartRun : KwStartButtonAction::TogglePause;
+KwStartButtonAction KwStartButtonClicked(int32_t installStage, bool runActive) {
+  // Pausing needs a run to pause; without one the button starts it.
+  return installStage == 0 || !runActive ? KwStartButtonAction::StartRun
+                                         : KwStartButtonAction::TogglePause;
 }
 
 int32_t KwToggledPause(int32_t pauseState) {

@@ -30,7 +30,7 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s);
 
 // What a click on the start/pause button does.
 enum class KwStartButtonAction { StartRun, TogglePause };
-KwStartButtonAction KwStartButtonClicked(int32_t installStage);
+KwStartButtonAction KwStartButtonClicked(int32_t installStage, bool runActive);
 // The pause state after a toggle: 0 <-> 2.
 int32_t KwToggledPause(int32_t pauseState);
 

@@ -172,6 +172,10 @@ void WriteLog(int32_t level, const char* sourceFile, const char* function, int32
     g_dropped.fetch_add(1, std::memory_order_relaxed);
     return;
   }
+  // The check above ran without the lock; a shutdown may have come between
+  // it and the lock.  Such a record is dropped: writing it would open the
+  // run's log file again and empty it.
+  if (g_enabled.load(std::memory_order_relaxed) == 0) return;
   if (g_buffer == nullptr) {
     g_buffer = static_cast<char*>(std::calloc(kBufferSize, 1));
     g_lastMessageLength = 0;

@@ -2,7 +2,9 @@
 //
 // Start-up configures it once (root, prefix, threshold, enabled) before any
 // worker thread exists; KwLogShutdown() at the end of the stop sequence closes
-// the file and disables it, after which every call returns at once.
+// the file and disables it, after which every call returns at once; a record
+// that was already under way when the shutdown came is dropped, never written
+// into a reopened file.
 // WriteLog never reports failure and never throws.
 #pragma once
 

@@ -61,10 +61,30 @@ void CreateFoldersForPath(const char* filePath) {
   for (char& c : folder) {
     if (c == '\\') c = '/';
   }
-  for (size_t i = 4; i < folder.size(); ++i) {
+  // There is no drive prefix here: every missing component from the root on is
+  // created, so a short top-level folder ("/tw" of "/tw/inst") is made too.
+  for (size_t i = 1; i < folder.size(); ++i) {
     if (IsSeparator(folder[i])) ::mkdir(folder.substr(0, i).c_str(), 0755);
   }
   if (!folder.empty()) ::mkdir(folder.c_str(), 0755);
+}
+
+int OpenVolumeForWrite(const char* path, bool create) {
+  const int flags = O_WRONLY | O_CLOEXEC | O_NOFOLLOW | (create ? O_CREAT | O_TRUNC : 0);
+  // One retry is enough for a link found at the name; a link planted again
+  // between the removal and the retry fails the open instead of being followed.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path, flags, 0644);
+    if (fd >= 0 || errno != ELOOP) return fd;
+    struct stat st;
+    if (::lstat(path, &st) != 0 || !S_ISLNK(st.st_mode) || ::unlink(path) != 0) return -1;
+    if (!create) {
+      errno = ENOENT;
+      return -1;
+    }
+  }
+  errno = ELOOP;
+  return -1;
 }
 
 int DeleteFolderTree(const char* path) {

@@ -2,10 +2,16 @@
 #pragma once
 
 // Creates every missing folder on the path of the file `filePath` (the part
-// before its last "/" or "\").  Separators within the first four bytes are
-// skipped so a drive prefix is never created; failures are ignored because
-// the folders may already exist.
+// before its last "/" or "\"), from the first component on; failures are
+// ignored because the folders may already exist.
 void CreateFoldersForPath(const char* filePath);
+
+// Opens the volume file `path` for writing without following a symbolic link
+// at its name.  A link found there is removed as a link (its target is never
+// touched); with `create` a regular file is then created (and emptied), without
+// it the open fails as for a missing file.  Returns the descriptor or -1 with
+// errno set.
+int OpenVolumeForWrite(const char* path, bool create);
 
 // Deletes the folder `path` with everything in it.  A symbolic link inside it
 // is removed as a link; its target is never touched.  Returns 0 when the

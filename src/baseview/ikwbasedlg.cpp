@@ -253,8 +253,11 @@ void CIKWBaseDlg::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void CIKWBaseDlg::mouseDoubleClickEvent(QMouseEvent* event) {
-  // A double click is a second press for the frame, as on the design's
-  // window class without double-click messages.
+  // A double click is a second press for the frame (a drag may start with
+  // it), except on a caption button: there it is the one click the first
+  // press already made, so close, minimise and maximise act once.
+  const KwPoint p = ClientPoint(event);
+  if (event->button() == Qt::LeftButton && logic_.ButtonAt(p.x, p.y, width(), height())) return;
   mousePressEvent(event);
 }
 

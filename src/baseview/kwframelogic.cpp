@@ -46,6 +46,15 @@ bool KwFrameLogic::ButtonActive(int button) const {
   return button == kKwBtnClose || hasSizeButtons;
 }
 
+bool KwFrameLogic::ButtonAt(int x, int y, int w, int h) const {
+  if (!drawCaption || KwHitEdge(x, y, w, h) != kKwDragNone) return false;
+  const KwCaptionLayout layout = KwComputeCaptionLayout(w, true);
+  for (int button : {kKwBtnClose, kKwBtnMax, kKwBtnMin}) {
+    if (ButtonActive(button) && layout.buttons[button].Contains(x, y)) return true;
+  }
+  return false;
+}
+
 int KwFrameLogic::HoverCursor(int x, int y, int w, int h) const {
   if (!drawCaption || !hasSizeButtons) return kKwCursorArrow;
   int edge = KwHitEdge(x, y, w, h);

@@ -101,6 +101,9 @@ class KwFrameLogic {
   // Left-button release.
   KwFrameActions Release(KwPoint cursor);
 
+  // True when (x, y) lies on a caption button that takes presses.
+  bool ButtonAt(int x, int y, int clientWidth, int clientHeight) const;
+
   // Cursor to show while hovering at (x, y) without a drag.
   int HoverCursor(int x, int y, int clientWidth, int clientHeight) const;
 

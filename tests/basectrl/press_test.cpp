@@ -91,6 +91,28 @@ TEST(CellPress, CheckBoxesToggleAndRadiosSet) {
   }
 }
 
+// The second press of a double click repeats the first: a button or radio
+// is not clicked again, while a check box toggles once per click.
+TEST(CellPress, SecondPressOfADoubleClickTogglesOnlyCheckBoxes) {
+  TwoRows v;
+  for (int x : {20, 220}) {
+    v.press.Down(0, v.rows[0].get(), x, 10);
+    EXPECT_NE(v.press.Up(v.Lookup()).clicked, nullptr);
+    v.press.Down(0, v.rows[0].get(), x, 10, true);
+    EXPECT_EQ(v.press.Up(v.Lookup()).clicked, nullptr) << x;
+    EXPECT_FALSE(v.press.HasFocus());
+  }
+  CKWBaseViewObject* check = v.Get(0, 12);
+  v.press.Down(0, v.rows[0].get(), 120, 10);
+  EXPECT_EQ(v.press.Up(v.Lookup()).clicked, check);
+  v.press.Down(0, v.rows[0].get(), 120, 10, true);
+  EXPECT_EQ(v.press.Up(v.Lookup()).clicked, check);
+  EXPECT_FALSE(check->checked);
+  // The next ordinary press clicks again.
+  v.press.Down(0, v.rows[0].get(), 20, 10);
+  EXPECT_EQ(v.press.Up(v.Lookup()).clicked, v.Get(0, 11));
+}
+
 TEST(CellPress, CellRemovedBeforeReleaseIsNotTouched) {
   TwoRows v;
   v.press.Down(0, v.rows[0].get(), 20, 10);

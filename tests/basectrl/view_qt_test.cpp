@@ -136,6 +136,17 @@ TEST(ViewWidget, DisabledAndInvisibleCellsPostNothingAndCheckBoxesToggle) {
   EXPECT_EQ(v.page->Clicks(), (std::vector<int>{102, 102}));
 }
 
+TEST(ViewWidget, DoubleClickIsOneClickOnAButtonAndTwoOnACheckBox) {
+  Shown v(2);
+  KwDoubleClick(v.page.get(), v.CellCentre(101));
+  KwPump();
+  EXPECT_EQ(v.page->Clicks(), (std::vector<int>{101}));
+  KwDoubleClick(v.page.get(), v.CellCentre(102));
+  KwPump();
+  EXPECT_FALSE(v.page->FindCell(102)->checked);
+  EXPECT_EQ(v.page->Clicks(), (std::vector<int>{101, 102, 102}));
+}
+
 TEST(ViewWidget, RightClickAndHoverReachTheirHooks) {
   Shown v(2);
   QTest::mouseClick(v.page.get(), Qt::RightButton, {}, v.CellCentre(103));

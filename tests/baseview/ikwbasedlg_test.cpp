@@ -14,6 +14,7 @@
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
 #include "images/kwimageregistry.h"
+#include "kwtest/qtapp.h"
 #include "kwtest/tempdir.h"
 
 namespace {
@@ -82,6 +83,14 @@ TEST_F(BaseDlgTest, MaximiseButtonTogglesTheWindowState) {
   ClickAt(640 - 76, 24);
   EXPECT_EQ(2, dlg_->WindowState());
   EXPECT_TRUE(dlg_->commands.empty());
+}
+
+// A double click on a caption button is one click: close is asked for once.
+TEST_F(BaseDlgTest, DoubleClickOnACaptionButtonActsOnce) {
+  KwDoubleClick(dlg_.get(), QPoint(640 - 28, 24));
+  QCoreApplication::processEvents();
+  EXPECT_EQ((std::vector<int>{10001}), dlg_->commands);
+  EXPECT_EQ(1, dlg_->WindowState());
 }
 
 TEST_F(BaseDlgTest, EnterNeverEndsAndEscapeOnlyWithCloseOnCancel) {

@@ -62,6 +62,11 @@ for i in 1 2 3; do
   cmp -s "$work/product/data/sample$i.bin" "$root/V2.0.0/data/sample$i.bin" || fail "sample$i.bin differs"
 done
 [ -f "$root/uninstall.exe" ] || fail "uninstaller not moved into the install folder"
+# The package carries no modes: programs and scripts get the run bits from
+# their content, data files do not.
+[ -x "$root/uninstall.exe" ] || fail "the moved uninstaller is not runnable"
+[ -x "$root/V2.0.0/Windows/Tarnwick.exe" ] || fail "the product is not runnable"
+[ ! -x "$root/V2.0.0/README.txt" ] || fail "README.txt is runnable"
 [ ! -e "$root/unzip.ins" ] || fail "unzip.ins left behind"
 ls "$root"/*.tmp >/dev/null 2>&1 && fail "downloaded volumes left behind"
 grep -q "\"InstallPath\"=\"$root\"" "$KW_REGISTRY_DIR/user.reg" || fail "InstallPath not stored"

@@ -2,9 +2,11 @@
 // finishing steps, without a server.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "MsgBox/kwenginedisk.h"
 #include "MsgBox/kwenginefetch.h"
 #include "MsgBox/kwenginefinish.h"
+#include "MsgBox/kwengineresume.h"
 #include "MsgBox/kwengineverify.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
@@ -120,6 +123,28 @@ TEST_F(EngineRules, FreeSpaceBoundaryIsExactly42GiB) {
     // A stopped download stays waiting to be continued.
     EXPECT_EQ(g_installStage.load(), 1);
   }
+}
+
+// Volumes already in the folder are not fetched again: their bytes count as
+// room, but a file sized up front and never filled counts only what arrived.
+TEST_F(EngineRules, DownloadedVolumesCountAsFreeSpaceWhenContinuing) {
+  const std::string target = dir_ / "target";
+  kwtest::WriteFile(target + "/v201_000.kwk", std::string(300000, 'x'));
+  kwtest::WriteFile(target + "/v201_001.kwk", "");
+  ASSERT_EQ(0, truncate((target + "/v201_001.kwk").c_str(), 1 << 20));
+  KwResumeEntry table[3] = {};
+  std::snprintf(table[0].name, sizeof(table[0].name), "v201_000.kwk");
+  std::snprintf(table[1].name, sizeof(table[1].name), "v201_001.kwk");
+  g_installStage = 1;
+  CKWInstallEngine engine(nullptr, &disk_);
+  engine.SetRequiredSpace(1 << 20);
+  engine.SetResumeTable(table);
+  const char* key = nullptr;
+  disk_.free_ = (1 << 20) - 300000 - 1;
+  EXPECT_EQ(engine.StartRun(false, target.c_str(), &key), kKwStartNotEnough);
+  disk_.free_ = (1 << 20) - 300000;
+  ASSERT_EQ(engine.StartRun(false, target.c_str(), &key), kKwStartOk);
+  engine.Stop();
 }
 
 TEST_F(EngineRules, ContinuingRunCountsTheAgreementAsGiven) {

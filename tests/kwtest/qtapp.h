@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QTest>
 
 #include "images/kwimageregistry.h"
@@ -34,4 +35,16 @@ inline void KwPump(int ms = 30) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     QTest::qWait(1);
   } while (t.elapsed() < ms);
+}
+
+// Sends the events a left double click brings on a real display: press,
+// release, double-click, release.  (QTest::mouseDClick sends another set.)
+inline void KwDoubleClick(QWidget* w, QPoint at) {
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+    const Qt::MouseButtons held =
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, at, w->mapToGlobal(at), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+  }
 }

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -178,6 +180,42 @@ TEST_F(LogTest, ShutdownClosesAndLaterCallsDoNothing) {
   std::vector<std::string> files = Files();
   ASSERT_EQ(files.size(), 1u);
   EXPECT_EQ(Lines(kwtest::ReadFile(files[0])).size(), 1u);
+}
+
+// A writer that passed the enabled check just before the shutdown used to take
+// the lock after it, reopen the same file name and truncate the run's log.
+TEST_F(LogTest, RecordsRacingTheShutdownAreDroppedAndNeverReopenTheLog) {
+  for (int round = 0; round < 60; ++round) {
+    const std::string root = dir_ / ("race" + std::to_string(round));
+    KwLogConfigure(root.c_str(), "INS", 1, 1);
+    WriteLog(1, "s.cpp", "S::First", 1, "first of round %d", round);
+    std::atomic<bool> stop{false};
+    std::atomic<int> running{0};
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+      writers.emplace_back([&] {
+        bool counted = false;
+        while (!stop.load()) {
+          WriteLog(1, "s.cpp", "S::Race", 2, "racing record");
+          if (!counted) running.fetch_add(1);
+          counted = true;
+        }
+      });
+    }
+    for (int i = 0; i < 5000 && running.load() < 4; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    KwLogShutdown();
+    stop.store(true);
+    for (auto& w : writers) w.join();
+
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(root + "/log")) files.push_back(e.path());
+    ASSERT_EQ(files.size(), 1u) << "round " << round;
+    std::vector<std::string> lines = Lines(kwtest::ReadFile(files[0]));
+    ASSERT_FALSE(lines.empty()) << "round " << round;
+    EXPECT_NE(lines[0].find("first of round"), std::string::npos) << "round " << round;
+  }
 }
 
 }  // namespace

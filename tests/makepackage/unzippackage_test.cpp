@@ -180,3 +180,44 @@ TEST(UnzipPackage, MissingTargetIsCreatedEmptyTargetRefused) {
   EXPECT_EQ(kwtest::ReadFile(dir / "new/deeper/x/y"), "1");
   EXPECT_EQ(Unpack(stream, "", 0).badFiles, 1);
 }
+
+// The format carries no modes: programs and scripts are recognised by their
+// first bytes, even when those arrive in separate chunks, and everything else
+// (including a file that replaces a program) is plain data.
+TEST(UnzipPackage, ContentDecidesTheRunBits) {
+  const std::string elf = std::string(
+                              "\x7f"
+                              "ELF",
+                              4) +
+                          Bytes(3000, 5);
+  const std::string d = Descriptor("/split", 1600000000123, 3);
+  const std::string stream = FileRecords("/bin/app", elf) +
+                             FileRecords("/run.sh", "#!/bin/sh\nexit 0\n") + Record(1, d) +
+                             Record(2, pkgtest::Deflate("#")) + Record(2, pkgtest::Deflate("!x")) +
+                             Record(3, d) + FileRecords("/text.txt", "hello") +
+                             FileRecords("/short",
+                                         "\x7f"
+                                         "EL") +
+                             FileRecords("/hash", "#") + FileRecords("/empty", "");
+  const mode_t before = ::umask(027);
+  for (int threads : {1, 2}) {
+    kwtest::TempDir dir;
+    kwtest::WriteFile(dir / "text.txt", "old program");
+    ::chmod((dir / "text.txt").c_str(), 0755);
+    const pkgtest::Unpacked u = Unpack(stream, dir.path(), 0, threads);
+    ASSERT_FALSE(u.failed) << u.error;
+    EXPECT_EQ(u.badFiles, 0);
+    auto mode = [&](const char* name) {
+      struct stat st {};
+      ::stat((dir / name).c_str(), &st);
+      return st.st_mode & 07777;
+    };
+    EXPECT_EQ(mode("bin/app"), 0750u);
+    EXPECT_EQ(mode("run.sh"), 0750u);
+    EXPECT_EQ(mode("split"), 0750u);
+    for (const char* data : {"text.txt", "short", "hash", "empty"}) {
+      EXPECT_EQ(mode(data), 0640u) << data << " with " << threads << " threads";
+    }
+  }
+  ::umask(before);
+}

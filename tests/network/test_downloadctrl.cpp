@@ -2,6 +2,7 @@
 // built from files on disk.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -110,6 +111,23 @@ TEST_F(DownloadCtrl, CompleteVolumeIsKeptAndAChangedOneIsFetchedAgain) {
   kwtest::WriteFile(path, bytes + "x");
   EXPECT_EQ(CKWFileDownloadCtrl::kPlanQueued, ctrl.PlanSegments(e, queue));
   EXPECT_EQ(5000u, kwtest::ReadFile(path).size());
+}
+
+TEST_F(DownloadCtrl, ALinkAtTheVolumesNameIsReplacedNotFollowed) {
+  std::string bytes = kwtest::VolumeBytes(5000, 0, 3);
+  std::string target = dir / "precious.bin";
+  kwtest::WriteFile(target, bytes);
+  kwtest::WriteFile(dir / "sub/folder/keep", "");
+  std::string path = dir / "sub/folder/v201_000.kwk";
+  ASSERT_EQ(0, symlink(target.c_str(), path.c_str()));
+  // Even a link to a file with the listed checksum is no complete volume.
+  PackageEntry e = Entry("v201_000.kwk", 5000, kwtest::ChecksumOf(bytes));
+  EXPECT_EQ(CKWFileDownloadCtrl::kPlanQueued, ctrl.PlanSegments(e, queue));
+  EXPECT_EQ(bytes, kwtest::ReadFile(target));
+  struct stat st;
+  ASSERT_EQ(0, lstat(path.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(5000, st.st_size);
 }
 
 TEST_F(DownloadCtrl, PlanningFailsWithoutQueueingWhenTheFileCannotBeMade) {
@@ -255,6 +273,25 @@ TEST(FindLocalVolumes, StopsAtTheFirstMissingOrEmptyVolume) {
   EXPECT_EQ(-1, util.FindLocalVolumes(version, sizeof(version), (dir / "none_000.tmp").c_str()));
   EXPECT_TRUE(util.volumes().empty());
   EXPECT_STREQ("none", version);
+}
+
+TEST(FindLocalVolumes, RefusesAPathTooLongForItsFieldInsteadOfCuttingIt) {
+  kwtest::TempDir dir;
+  std::string folder = dir.path();
+  while (folder.size() < sizeof(PackageEntry::localPath)) folder += "/" + std::string(60, 'f');
+  kwtest::WriteFile(folder + "/v201_000.tmp", "a");
+  CKWDownloadUtilFor util;
+  char version[80] = {};
+  EXPECT_EQ(-1,
+            util.FindLocalVolumes(version, sizeof(version), (folder + "/v201_000.tmp").c_str()));
+  EXPECT_TRUE(util.volumes().empty());
+
+  // A name too long for its field is refused the same way.
+  const std::string longName = std::string(80, 'n');
+  kwtest::WriteFile(dir / (longName + "_000.tmp"), "a");
+  EXPECT_EQ(
+      -1, util.FindLocalVolumes(version, sizeof(version), (dir / (longName + "_000.tmp")).c_str()));
+  EXPECT_TRUE(util.volumes().empty());
 }
 
 }  // namespace

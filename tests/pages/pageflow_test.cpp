@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -339,6 +340,28 @@ TEST_F(PageFlow, UnreachableServerShowsTheErrorAndCloses) {
   EXPECT_EQ(title, "error");
 }
 
+// Only the first question closes the installer when it fails; the refresh
+// after an installation (the same command) keeps the window and its versions.
+TEST_F(PageFlow, FailedRefreshKeepsTheWindowOpen) {
+  Serve(16 * 1024);
+  kwtest::WriteFile(InstallRoot() + "/V2.0.0/Windows/Tarnwick.exe", "#!/bin/sh\n");
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  KwSetServerBaseUrl("http://127.0.0.1:9");
+  KwPostCommand(online, kCmdRefreshVersions);
+  ASSERT_TRUE(WaitFor([&] { return online->QueriesDone() == 2; }, 15000));
+  WaitFor([] { return false; }, 300);  // any message or close would come now
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_TRUE(prompts_.empty());
+  EXPECT_TRUE(ReadCell(online, kKwOnlineOpen).visible);
+  SaveShot(&dlg, "version-page-after-failed-refresh-en");
+  // The page is free to ask again.
+  KwSetServerBaseUrl(server_->url().c_str());
+  KwPostCommand(online, kCmdRefreshVersions);
+  EXPECT_TRUE(WaitFor([&] { return online->QueriesDone() == 3; }, 15000));
+}
+
 TEST_F(PageFlow, LanguageSwitchChangesTitleAndTexts) {
   Serve(16 * 1024);
   IKWLang::Instance()->SetCodePage(kKwCodePageChinese);  // the start-up language
@@ -486,6 +509,49 @@ TEST_F(PageFlow, LeftoverVolumeContinuesWithoutAskingAgain) {
   // The version page asks again after the installation: nothing to continue.
   EXPECT_TRUE(WaitFor(
       [&] { return ReadCell(online, kKwOnlineInstallLink).text == "New version V2.0.0"; }, 5000));
+}
+
+// A disk whose free space the test turns.
+class DialDisk : public IKWEngineDisk {
+ public:
+  bool Measure(const char*, int64_t* total, int64_t* free) override {
+    *total = int64_t{500} << 30;
+    *free = free_.load();
+    return true;
+  }
+  std::atomic<int64_t> free_{int64_t{1} << 30};
+};
+
+TEST_F(PageFlow, RefusedContinueLeavesAButtonThatStartsTheRunAgain) {
+  Serve(64 * 1024);
+  kwtest::WriteFile(InstallRoot() + "/V2.0.0_000.tmp", "partial");
+  DialDisk disk;
+  KwInstallPageHooks hooks;
+  hooks.disk = &disk;
+  KwSetInstallPageHooks(hooks);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  EXPECT_TRUE(WaitFor(
+      [&] { return ReadCell(online, kKwOnlineInstallLink).text == "Continue install..."; }, 2000));
+  ASSERT_TRUE(ClickCell(online, kKwOnlineInstallLink));
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  ASSERT_TRUE(WaitFor([&] { return !prompts_.empty(); }, 2000));
+  EXPECT_EQ(prompts_[0].first, IKWLang::Instance()->GetText("notenough"));
+  EXPECT_FALSE(page->Engine().RunActive());
+  page->repaint();
+  // The folder shows and the button offers to continue rather than pause.
+  EXPECT_TRUE(ReadCell(page, kKwInstPath).visible);
+  EXPECT_EQ(ReadCell(page, kKwInstStart).text, IKWLang::Instance()->GetText("continuedownload"));
+  SaveShot(&dlg, "install-page-refused-continue-en");
+
+  // Space was freed: the same button starts the run, which installs.
+  disk.free_ = int64_t{400} << 30;
+  ASSERT_TRUE(ClickCell(page, kKwInstStart));
+  EXPECT_TRUE(page->Engine().RunActive() || page->Engine().RunFinished());
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 30000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
 }
 
 TEST_F(PageFlow, PackageFilesChosenByTheUserInstallWithoutDownloading) {

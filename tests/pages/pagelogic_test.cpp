@@ -103,15 +103,19 @@ TEST(InstallPageRules, DownloadPauseAndInstallStates) {
   EXPECT_FALSE(c.speedVisible);
   EXPECT_TRUE(c.progressBarVisible);
 
-  // A download waiting to be continued (stage 1, no run yet) keeps the
-  // agreement hidden: it counts as ticked.
+  // A download waiting to be continued (stage 1, no run: not yet started, or
+  // its start was refused) keeps the agreement hidden, as it counts as
+  // ticked, and shows its folder and a button that starts the run.
   s.installStage = 1;
   s.runActive = false;
   c = KwRefreshInstallPage(s);
   EXPECT_FALSE(c.agreementVisible);
   EXPECT_FALSE(c.progressVisible);
-  EXPECT_EQ(KwStartButtonClicked(1), KwStartButtonAction::TogglePause);
-  EXPECT_EQ(KwStartButtonClicked(0), KwStartButtonAction::StartRun);
+  EXPECT_TRUE(c.folderRowVisible);
+  EXPECT_STREQ(c.startKey, "continuedownload");
+  EXPECT_EQ(KwStartButtonClicked(1, false), KwStartButtonAction::StartRun);
+  EXPECT_EQ(KwStartButtonClicked(1, true), KwStartButtonAction::TogglePause);
+  EXPECT_EQ(KwStartButtonClicked(0, false), KwStartButtonAction::StartRun);
 }
 
 TEST(MainDialogRouting, OnlineInstallerFlow) {

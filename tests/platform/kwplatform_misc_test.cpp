@@ -130,6 +130,46 @@ TEST(FileHelpers, CreateFoldersForPathMakesEveryFolderButNeverTheFile) {
   CreateFoldersForPath(nullptr);
 }
 
+// Short leading components ("/tw" of "/tw/inst") used to be skipped as if
+// they were a drive prefix; a relative path shows it without touching "/".
+TEST(FileHelpers, CreateFoldersForPathMakesShortLeadingFolders) {
+  kwtest::TempDir dir;
+  const fs::path before = fs::current_path();
+  fs::current_path(dir.path());
+  CreateFoldersForPath("t/i/n/file.txt");
+  CreateFoldersForPath("tw/inst/file.txt");
+  fs::current_path(before);
+  EXPECT_TRUE(fs::is_directory(dir / "t/i/n"));
+  EXPECT_TRUE(fs::is_directory(dir / "tw/inst"));
+}
+
+// The segment writer opens without creating, the planner with: either way a
+// link at the volume's name is removed and its target keeps its bytes.
+TEST(FileHelpers, OpenVolumeForWriteRemovesALinkAndNeverWritesThroughIt) {
+  kwtest::TempDir dir;
+  const std::string target = dir / "precious.txt";
+  const std::string volume = dir / "v201_000.kwk";
+  kwtest::WriteFile(target, "keep");
+  for (bool create : {false, true}) {
+    fs::create_symlink(target, volume);
+    const int fd = OpenVolumeForWrite(volume.c_str(), create);
+    if (fd >= 0) {
+      EXPECT_EQ(::write(fd, "new", 3), 3);
+      ::close(fd);
+    }
+    EXPECT_EQ(fd >= 0, create);
+    EXPECT_EQ(kwtest::ReadFile(target), "keep");
+    EXPECT_FALSE(fs::is_symlink(fs::symlink_status(volume)));
+    EXPECT_EQ(fs::exists(volume), create);
+  }
+  EXPECT_EQ(kwtest::ReadFile(volume), "new");
+  // A regular file is opened in place, emptied only when creating.
+  const int fd = OpenVolumeForWrite(volume.c_str(), false);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_EQ(kwtest::ReadFile(volume), "new");
+}
+
 TEST(FileHelpers, DeleteFolderTreeRemovesLinksNotTheirTargets) {
   kwtest::TempDir dir;
   std::string outside = dir / "outside";

@@ -152,7 +152,7 @@ void CKWBaseView::OnLButtonDownLine(int row, int x, int y) {
   if (line == nullptr) return;
   LayoutRowAt(row);
   OnLinePressed(line);
-  press_.Down(row, line, x, y);
+  press_.Down(row, line, x, y, RepeatPress());
   // The repaint lays the row out again, now with the pressed cell marked.
   Repaint();
 }

@@ -180,8 +180,9 @@ void CKwFreeForm::mouseReleaseEvent(QMouseEvent* e) {
 
 void CKwFreeForm::mouseDoubleClickEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton) {
-    // A double click is a second press as far as the rows are concerned,
-    // so a fast second click on a button is not lost.
+    // A double click is a second press as far as the rows are concerned;
+    // the rows decide what it clicks (a check box toggles again, a button
+    // does not count it as another click).
     KwOnLButtonDblClk(FlagsOf(e), PointOf(e));
   } else if (e->button() == Qt::RightButton) {
     KwOnRButtonDown(FlagsOf(e), PointOf(e));

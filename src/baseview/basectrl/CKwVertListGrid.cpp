@@ -94,7 +94,11 @@ void CKwVertListGrid::DrawScrollBar(QPainter* dc, const KwRect& client) {
 }
 
 void CKwVertListGrid::KwOnLButtonDblClk(int flags, KwPoint point) {
+  // The second press of a double click still scrolls and drags, but the
+  // cells learn that it repeats the first, so a button is clicked once.
+  repeatPress_ = true;
   KwOnLButtonDown(flags, point);
+  repeatPress_ = false;
 }
 
 void CKwVertListGrid::KwOnLButtonDown(int flags, KwPoint point) {

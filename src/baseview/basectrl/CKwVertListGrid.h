@@ -46,6 +46,8 @@ class CKwVertListGrid : public CKwFreeForm {
   // The client area less the scroll bar when it shows.
   KwRect ContentRect() const;
   int HoveredRow() const { return hoveredRow_; }
+  // True while the press being handled is the second press of a double click.
+  bool RepeatPress() const { return repeatPress_; }
 
   // Overrides of CKwFreeForm.
   void KwOnChildCommand(int command, int value) override;
@@ -98,4 +100,5 @@ class CKwVertListGrid : public CKwFreeForm {
   KwColor background_ = kKwViewBackground;
   int hoveredRow_ = -1;
   bool leftDown_ = false;
+  bool repeatPress_ = false;
 };

@@ -2,9 +2,10 @@
 
 #include "baseview/basectrl/kwonelineform.h"
 
-CKWBaseViewObject* KwCellPress::Down(int row, CKWOneLineForm* form, int x, int y) {
+CKWBaseViewObject* KwCellPress::Down(int row, CKWOneLineForm* form, int x, int y, bool repeat) {
   kind_ = kKwPressOrdinary;
   pressRow_ = row;
+  repeat_ = repeat;
   CKWBaseViewObject* hit = form ? form->HitTest(x, y) : nullptr;
   // A press on empty space or on a dead cell forgets any earlier focus, so
   // its release cannot click a cell pressed long before.
@@ -40,7 +41,7 @@ KwCellPress::Release KwCellPress::Up(const RowLookup& rows) {
     ClearFocus();
     return out;
   }
-  if (!focus->enabled) {
+  if (!focus->enabled || (repeat_ && focus->type != kKwCellCheck)) {
     ClearFocus();
     return out;
   }

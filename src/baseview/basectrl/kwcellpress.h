@@ -34,7 +34,10 @@ class KwCellPress {
 
   // Left press on row `row` at view point (x, y), cells already laid out.
   // Returns the cell hit (possibly invisible or disabled), or null.
-  CKWBaseViewObject* Down(int row, CKWOneLineForm* form, int x, int y);
+  // `repeat` marks the second press of a double click: its release clicks
+  // only a check box (which toggles once per click); for every other cell the
+  // double click was one click, already made by the first press.
+  CKWBaseViewObject* Down(int row, CKWOneLineForm* form, int x, int y, bool repeat = false);
   // Slider drag: moves the dragged slider to pointer x and returns it, or
   // null when no slider drag is in progress.
   CKWBaseViewObject* SliderMove(const RowLookup& rows, int x, int* row);
@@ -61,4 +64,5 @@ class KwCellPress {
   int pressRow_ = -1;
   int focusRow_ = -1;
   int focusId_ = 0;
+  bool repeat_ = false;
 };

@@ -119,6 +119,8 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
   CopyOut(version, versionSize, versionText.c_str());
 
   const Json::Value& packages = data.isObject() ? data["packages"] : Json::Value::nullSingleton();
+  std::vector<std::unique_ptr<PackageEntry>> listed;
+  bool refused = false;
   if (packages.isArray()) {
     for (const Json::Value& element : packages) {
       auto entry = std::make_unique<PackageEntry>();
@@ -130,16 +132,28 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
       if (KwJsonText(element, "lastModified", &text)) {
         entry->lastModified = std::strtoll(text.c_str(), nullptr, 10);
       }
+      // A cut key names another volume (and is asked for in vain), a cut
+      // checksum never matches: such an entry is refused, not shortened.
       if (KwJsonText(element, "key", &text) && !CopyField(entry->key, text)) {
-        KW_LOG(4, kFunc, "volume key of %zu bytes cut to %zu", text.size(), sizeof(entry->key) - 1);
+        KW_LOG(4, kFunc, "volume key of %zu bytes refused: longer than %zu", text.size(),
+               sizeof(entry->key) - 1);
+        refused = true;
       }
-      if (KwJsonText(element, "checksum", &text)) CopyField(entry->checksum, text);
+      if (KwJsonText(element, "checksum", &text) && !CopyField(entry->checksum, text)) {
+        KW_LOG(4, kFunc, "volume checksum of %zu bytes refused: longer than %zu", text.size(),
+               sizeof(entry->checksum) - 1);
+        refused = true;
+      }
       // Anything but a digest would fail every volume; it is ignored instead.
       if (KwJsonText(element, "sha256", &text) && KwIsSha256Hex(text))
         CopyField(entry->sha256, text);
-      entries.push_back(*entry);
-      m_volumes.push_back(std::move(entry));
+      listed.push_back(std::move(entry));
     }
+  }
+  if (refused) return -4;
+  for (auto& entry : listed) {
+    entries.push_back(*entry);
+    m_volumes.push_back(std::move(entry));
   }
   return 0;
 }
@@ -265,13 +279,19 @@ int CKWDownloadUtilFor::FindLocalVolumes(char* version, size_t versionSize,
   if (cut != std::string::npos) base.resize(cut);
   CopyOut(version, versionSize, LastComponent(base).c_str());
   for (int k = 0; k < 1024; ++k) {
-    char path[1200];
-    std::snprintf(path, sizeof(path), "%s_%03d.tmp", base.c_str(), k);
+    char number[16];
+    std::snprintf(number, sizeof(number), "_%03d.tmp", k);
+    const std::string path = base + number;
     struct stat st;
-    if (stat(path, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) break;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) break;
     auto entry = std::make_unique<PackageEntry>();
-    CopyField(entry->localPath, path);
-    CopyField(entry->name, LastComponent(path));
+    // A cut path or name would name another file: the volumes are refused.
+    if (!CopyField(entry->localPath, path) || !CopyField(entry->name, LastComponent(path))) {
+      KW_LOG(4, "CKWDownloadUtilFor::FindLocalVolumes", "volume path of %zu bytes refused: %s",
+             path.size(), path.c_str());
+      m_volumes.clear();
+      return -1;
+    }
     entry->length = st.st_size;
     m_volumes.push_back(std::move(entry));
   }

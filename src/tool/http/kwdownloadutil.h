@@ -35,9 +35,11 @@ class CKWDownloadUtilFor {
   // Asks the server for the current version and its volumes.  Copies the
   // version into `version` (at most versionSize - 1 bytes) and appends a copy
   // of every entry to `entries`.  0, or -1 request failed / not JSON, -2 no
-  // "data", -3 "code" missing or not 0, -5 no body, kReleaseRefused when a
-  // release key is configured and the answer's signature does not hold
-  // (kwreleasecheck.h; nothing is returned then and refusal() says why).
+  // "data", -3 "code" missing or not 0, -4 an entry's key or checksum is too
+  // long for its field (logged; nothing is appended), -5 no body,
+  // kReleaseRefused when a release key is configured and the answer's
+  // signature does not hold (kwreleasecheck.h; nothing is returned then and
+  // refusal() says why).
   int GetVersion(char* version, size_t versionSize, std::vector<PackageEntry>& entries);
   static constexpr int kReleaseRefused = -6;
   KwReleaseVerdict refusal() const { return m_refusal; }
@@ -66,7 +68,8 @@ class CKWDownloadUtilFor {
   // Lists "%s_%03d.tmp" volumes from the base before the last "_" of
   // `firstVolume`, numbered from 000 until the first missing or empty file;
   // `version` := the base's last path component.  0 when at least one was
-  // found, else -1.
+  // found, else -1; also -1 (logged, list empty) when a volume's path or
+  // name is too long for its field.
   int FindLocalVolumes(char* version, size_t versionSize, const char* firstVolume);
 
   const std::vector<std::unique_ptr<PackageEntry>>& volumes() const { return m_volumes; }

@@ -56,8 +56,10 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
     return kPlanQueued;
   }
 
+  // The volume's own name is examined, never what a link there points to: a
+  // link is not a complete volume and is replaced by a regular file below.
   struct stat st;
-  if (stat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
+  if (lstat(path, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == length) {
     // One read gives both sums; the SHA-256 counts only when it is listed.
     std::string sum, sha;
     KwVolumeDigestsOfFile(path, &sum, &sha);
@@ -73,7 +75,7 @@ int CKWFileDownloadCtrl::PlanSegments(const PackageEntry& entry, IKwSegmentQueue
 
   // The file is sized up front so segments can land in any order; the size
   // is set without writing the bytes, so a large volume costs no time here.
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = OpenVolumeForWrite(path, true);
   if (fd < 0) {
     KW_LOG(4, kFunc, "cannot create %s: errno %d", path, errno);
     return kPlanFailed;

@@ -11,6 +11,7 @@
 #include "baseutil/kwfilehelpers.h"
 #include "tool/makepackage/kwinflatepool.h"
 #include "tool/makepackage/kwpkglog.h"
+#include "tool/makepackage/kwrunbits.h"
 
 using namespace kwpkg;
 
@@ -309,6 +310,7 @@ void CKWUnzipPackage::OnBeginFile(const uint8_t* payload) {
   m_fileBad = false;
   m_expectedSize = d.size;
   m_written = 0;
+  m_runBits.Reset();
   m_currentName = d.name;
   m_currentPath = m_targetFolder + d.name;
   std::string why;
@@ -356,6 +358,7 @@ void CKWUnzipPackage::WriteInflated(const KwInflateResult& r, const uint8_t* out
     CloseOutput();
     return;
   }
+  m_runBits.Add(out, produced);
   m_written += static_cast<int64_t>(produced);
   m_total += static_cast<int64_t>(produced);
   KW_PKG_LOG(kWrite, "write: %d -> %d progress: %lld / %lld", length, static_cast<int>(produced),
@@ -384,6 +387,10 @@ void CKWUnzipPackage::OnEndFile(const uint8_t* payload) {
     ts[0].tv_nsec = static_cast<long>(nsec);
     ts[1] = ts[0];
     ::futimens(m_fd, ts);
+    // Set on every file, so a file that replaces an older one of another
+    // kind gets the mode of its own content.
+    if (m_umask < 0) m_umask = static_cast<int>(KwCurrentUmask());
+    ::fchmod(m_fd, m_runBits.Mode(static_cast<mode_t>(m_umask)));
   }
   CloseOutput();
   const std::string path = m_inFile ? m_currentPath : m_targetFolder + d.name;

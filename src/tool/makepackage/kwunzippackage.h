@@ -11,6 +11,9 @@
 // (at most 8 + 4,200,000 bytes) is kept between pushes, and a chunk inflates
 // into a 3,200,000-byte buffer; whole records inside a push are parsed in place.
 //
+// A file's mode comes from its content (kwrunbits.h): programs and scripts
+// get the run bits, everything else does not.
+//
 // Stored names that could leave the target folder are refused with a log
 // record and their data is skipped; folders and files are created only
 // through real folders of the target tree, never through a symbolic link.
@@ -33,6 +36,7 @@
 #include "tool/makepackage/kwchunkbuffer.h"
 #include "tool/makepackage/kwinflater.h"
 #include "tool/makepackage/kwpkgformat.h"
+#include "tool/makepackage/kwrunbits.h"
 
 class KwInflatePool;
 
@@ -126,6 +130,8 @@ class CKWUnzipPackage {
   int32_t m_fill = 0;
   int64_t m_expectedSize = 0;
   int64_t m_written = 0;
+  KwRunBits m_runBits;  // The current file's first bytes, which decide its mode.
+  int m_umask = -1;     // Read at the first file end.
   KwPkgCallback m_callback = nullptr;
   void* m_context = nullptr;
 

@@ -5,6 +5,7 @@
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/kwenginesource.h"
 #include "MsgBox/kwfolderprobe.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagequery.h"
@@ -25,12 +26,6 @@ constexpr int kTextSize = 14;
 
 const char* Text(const char* key) {
   return IKWLang::Instance()->GetText(key);
-}
-
-void Place(CKWOneLineForm* line, int id, const KwRect& r) {
-  if (CKWBaseViewObject* cell = line->GetCell(id)) {
-    cell->SetRect(r.left, r.top, r.Width(), r.Height());
-  }
 }
 
 // A blue button with white text, as on the install page.
@@ -81,21 +76,6 @@ void CIKWInstallerFile::NoteInstalled(const std::string& folder) {
   RequestRepaint();
 }
 
-void CIKWInstallerFile::FillLanguageList(CKWOneLineForm* line) {
-  CKWBaseViewObject* cell = line->GetCell(kKwLocalLanguage);
-  if (cell == nullptr) return;
-  const int codePage = IKWLang::Instance()->CodePage();
-  if (languageShown_ == codePage) return;
-  languageShown_ = codePage;
-  CSfDrawComboBox* box = cell->ComboBox();
-  refillingLanguage_ = true;
-  box->Clear();
-  box->AddItem(Text("english"));
-  box->AddItem(Text("chinese"));
-  box->Select(codePage != 0 ? 1 : 0);
-  refillingLanguage_ = false;
-}
-
 void CIKWInstallerFile::CreateAllLineFromData() {
   auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 600);
   CKWBaseViewObject* emblem = line->NewCell(kKwLocalEmblem, kKwCellImage);
@@ -105,14 +85,7 @@ void CIKWInstallerFile::CreateAllLineFromData() {
 
   CKWBaseViewObject* language = line->NewCell(kKwLocalLanguage, kKwCellCombo);
   language->fontSize = kTextSize;
-  language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
-    if (refillingLanguage_) return;
-    IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
-                                                               : kKwCodePageDefault);
-    PostToOwner(kCmdCaption);
-    RequestRepaint();
-  });
-  FillLanguageList(line.get());
+  languageList_.Attach(this, language);
 
   CKWBaseViewObject* headline = line->NewCell(kKwLocalHeadline, kKwCellText);
   headline->fontSize = kTextSize;
@@ -137,19 +110,19 @@ void CIKWInstallerFile::CreateAllLineFromData() {
 void CIKWInstallerFile::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
   const KwLocalLayout l = KwLayoutLocalPage(left, top, width, height,
                                             KwMeasureText(kTextSize, Text("IKW_LOCAL_INSTALL")));
-  Place(line, kKwLocalEmblem, l.emblem);
-  Place(line, kKwLocalLanguage, l.language);
-  Place(line, kKwLocalHeadline, l.headline);
-  Place(line, kKwLocalFolderLabel, l.folderLabel);
-  Place(line, kKwLocalPath, l.pathBox);
-  Place(line, kKwLocalBrowse, l.browseButton);
-  Place(line, kKwLocalCancel, l.cancelButton);
-  Place(line, kKwLocalInstall, l.installButton);
+  KwPlaceCell(line, kKwLocalEmblem, l.emblem);
+  KwPlaceCell(line, kKwLocalLanguage, l.language);
+  KwPlaceCell(line, kKwLocalHeadline, l.headline);
+  KwPlaceCell(line, kKwLocalFolderLabel, l.folderLabel);
+  KwPlaceCell(line, kKwLocalPath, l.pathBox);
+  KwPlaceCell(line, kKwLocalBrowse, l.browseButton);
+  KwPlaceCell(line, kKwLocalCancel, l.cancelButton);
+  KwPlaceCell(line, kKwLocalInstall, l.installButton);
 }
 
 void CIKWInstallerFile::DrawLineBack(QPainter*, CKWOneLineForm* line, int left, int top, int right,
                                      int height) {
-  FillLanguageList(line);
+  languageList_.Refresh(line, kKwLocalLanguage);
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalHeadline)) {
     const int32_t stage = g_installStage.load();
     c->text =

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "MsgBox/kwpageform.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 // Cell IDs of the page's form; the folder label has no command.
@@ -58,15 +59,11 @@ class CIKWInstallerFile : public CIKWBaseWnd {
 
  private:
   void Browse();
-  void FillLanguageList(CKWOneLineForm* line);
 
   std::unique_ptr<CKwImageUtil> emblem_;
   std::string carriedVersion_;
   std::string installedTo_;
-  // The list is refilled in the new language after a change; its change
-  // callback must not take the refill for a choice.
-  bool refillingLanguage_ = false;
-  int languageShown_ = -1;
+  KwPageLanguageList languageList_;
 };
 
 // The first "%s" of `pattern` replaced by `value`.  Only that one is filled:

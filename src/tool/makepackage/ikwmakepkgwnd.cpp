@@ -14,14 +14,14 @@ namespace {
 
 constexpr int kExitRequest = 10001;
 
-struct CellSpec {
+struct FixedCell {
   int id;
   int type;
   const char* text;
 };
 
 // The labels and buttons; the edit boxes take their texts from make.ini.
-constexpr CellSpec kFixedCells[] = {
+constexpr FixedCell kFixedCells[] = {
     {kKwMakeFromLabel, kKwCellText, "FROM"},
     {kKwMakeFromBrowse, kKwCellButton, "..."},
     {kKwMakeToLabel, kKwCellText, "TO"},
@@ -56,11 +56,11 @@ CIKWMakePkgWnd::~CIKWMakePkgWnd() {
 void CIKWMakePkgWnd::CreateAllLineFromData() {
   const KwMakeSettings ini = KwReadMakeIni(g_exeDir);
   auto line = std::make_unique<CKWOneLineForm>(height() > 0 ? height() : 600);
-  for (const CellSpec& spec : kFixedCells) {
-    CKWBaseViewObject* cell = line->NewCell(spec.id, spec.type);
-    cell->text = spec.text;
-    if (spec.type == kKwCellText) cell->drawBackground = false;
-    if (spec.type == kKwCellButton) cell->textAlign = 1;
+  for (const FixedCell& fixed : kFixedCells) {
+    CKWBaseViewObject* cell = line->NewCell(fixed.id, fixed.type);
+    cell->text = fixed.text;
+    if (fixed.type == kKwCellText) cell->drawBackground = false;
+    if (fixed.type == kKwCellButton) cell->textAlign = 1;
   }
   const std::pair<int, const std::string*> edits[] = {{kKwMakeFromEdit, &ini.fromPath},
                                                       {kKwMakeToEdit, &ini.toPath},

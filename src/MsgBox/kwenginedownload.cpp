@@ -1,8 +1,8 @@
 // The download phase of the install engine: the run thread plans each
 // volume into segments, four workers fetch them into the run's buffer pool,
 // the writer puts them into the pre-sized volume file, and the run thread
-// verifies the volume by length, checksum and SHA-256 in one read that
-// follows the writer.
+// verifies the volume by length, checksum and SHA-256 in one read that a
+// follower thread keeps close behind the writer.
 #include <fcntl.h>
 #include <strings.h>
 #include <unistd.h>
@@ -212,25 +212,46 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
 }
 
 bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
-  // A few megabytes per poll keep the pass close behind the writer without
-  // making the loop slow to notice the end of the volume or of the run.
-  constexpr int64_t kVerifyStep = 8 << 20;
   // Written segments reach the journal within this long; each flush waits
   // for the disk, so they are batched rather than flushed one by one.
   constexpr int64_t kJournalEveryMs = 250;
+  // The verify pass has a thread of its own: a journal flush can block for
+  // as long as the disk takes to write what is dirty, and a pass waiting
+  // behind it would leave most of the volume to read after its last segment.
+  std::atomic<bool> stopFollowing{false};
+  std::thread follower([this, &stopFollowing] { FollowWriter(stopFollowing); });
   int64_t lastJournal = NowMs();
   while (!volumeDone_ && active_) {
     if (NowMs() - lastJournal >= kJournalEveryMs) {
       JournalWritten(path);
       lastJournal = NowMs();
     }
-    if (verifier_.position() < OnDiskPrefix()) {
-      verifier_.Advance(OnDiskPrefix(), kVerifyStep);
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  {
+    std::lock_guard<std::mutex> lock(onDiskMutex_);
+    stopFollowing = true;
+  }
+  onDiskGrew_.notify_all();
+  follower.join();
   return active_;
+}
+
+void CKWInstallEngine::Impl::FollowWriter(const std::atomic<bool>& stop) {
+  // A few megabytes per step keep the thread quick to notice the stop.
+  constexpr int64_t kVerifyStep = 8 << 20;
+  for (;;) {
+    int64_t prefix = 0;
+    {
+      std::unique_lock<std::mutex> lock(onDiskMutex_);
+      onDiskGrew_.wait(lock, [&] {
+        return stop.load() || verifier_.position() < volumeOnDisk_.PrefixEnd();
+      });
+      if (stop) return;
+      prefix = volumeOnDisk_.PrefixEnd();
+    }
+    if (!verifier_.Advance(prefix, kVerifyStep)) return;
+  }
 }
 
 void CKWInstallEngine::Impl::JournalWritten(const std::string& path) {
@@ -253,11 +274,6 @@ void CKWInstallEngine::Impl::JournalWritten(const std::string& path) {
   close(fd);
   if (!flushed || !journal_.Record(fresh)) return;
   for (const KwByteRanges::Range& r : fresh) journaled_.Add(r.first, r.second - r.first);
-}
-
-int64_t CKWInstallEngine::Impl::OnDiskPrefix() {
-  std::lock_guard<std::mutex> lock(onDiskMutex_);
-  return volumeOnDisk_.PrefixEnd();
 }
 
 bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
@@ -411,6 +427,7 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
       std::lock_guard<std::mutex> lock(onDiskMutex_);
       volumeOnDisk_.Add(r.head.offset, r.head.length);
     }
+    onDiskGrew_.notify_all();
   }
   control_->CompleteSegment(written);
   {

@@ -68,8 +68,13 @@ char* KwSegmentBufferPool::Acquire(const std::atomic<bool>& stop) {
     }
     if (static_cast<int>(owned_.size()) < count_) {
       // Not zero-filled: every byte is written by the transfer before use.
-      owned_.emplace_back(new char[size_]);
-      return owned_.back().get();
+      // Without memory for another one, the run waits for one of those it
+      // has (or tries again) rather than losing the segment.
+      auto buffer = std::make_unique<KwLargeBuffer>(size_);
+      if (buffer->data() != nullptr) {
+        owned_.push_back(std::move(buffer));
+        return owned_.back()->data();
+      }
     }
     freed_.wait_for(lock, std::chrono::milliseconds(10));
   }

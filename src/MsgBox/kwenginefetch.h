@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "network/http/ikwhttpclient.h"
+#include "platform/kwlargebuffer.h"
 
 // Reads `length` bytes at `offset` of `url` into `dest` (room for `length`).
 // Returns `length`, or a negative value when the answer was not exactly that
@@ -34,7 +35,7 @@ class KwSegmentBufferPool {
   std::mutex mutex_;
   std::condition_variable freed_;
   size_t size_;
-  std::vector<std::unique_ptr<char[]>> owned_;
+  std::vector<std::unique_ptr<KwLargeBuffer>> owned_;
   std::vector<char*> free_;
   int count_;
 };

@@ -112,8 +112,11 @@ class CKWInstallEngine::Impl {
   // the writer has written in this planning (and those a journal vouched
   // for).  The verify pass reads the file as far as they reach from byte 0.
   std::mutex onDiskMutex_;
+  std::condition_variable onDiskGrew_;
   KwByteRanges volumeOnDisk_;
-  KwVolumeVerifier verifier_;  // run thread only
+  // Owned by the run thread, lent to the volume's follower thread while the
+  // volume downloads (see WaitForVolume); never touched by both at once.
+  KwVolumeVerifier verifier_;
   // The journal of the current volume and the ranges it lists (run thread).
   KwVolumeJournal journal_;
   KwByteRanges journaled_;
@@ -203,13 +206,14 @@ class CKWInstallEngine::Impl {
   // Waits for the planned segments, advancing the verify pass over what has
   // been written meanwhile; false when the run ended.
   bool WaitForVolume(const std::string& path);
+  // Advances verifier_ over the written prefix of the volume until `stop`.
+  void FollowWriter(const std::atomic<bool>& stop);
   // Flushes the volume file and appends to its journal the ranges written
   // since the last call.
   void JournalWritten(const std::string& path);
   // Finishes the verify pass; true when length, checksum and (when listed)
   // SHA-256 all match.
   bool VerifyVolume(const PackageEntry& e);
-  int64_t OnDiskPrefix();
   static bool ReserveSpace(const std::string& path, int64_t length);
   bool CheckDiskLeft();
   void WorkerThread();

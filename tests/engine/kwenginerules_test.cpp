@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "MsgBox/ikwinstallerdownloadstart.h"
@@ -297,3 +300,33 @@ TEST(EngineVerifyPass, ByteRangesMergeAndNameTheirGaps) {
 }
 
 }  // namespace
+
+// The pool hands out at most its count of distinct, fully writable buffers,
+// gives a released one back out, and lets a waiting worker go when the run
+// stops instead of blocking it for ever.
+TEST(EngineSegmentBuffers, BoundedReusedAndReleasedOnStop) {
+  constexpr size_t kSize = 3 * 1000 * 1000 + 7;
+  KwSegmentBufferPool pool(2, kSize);
+  std::atomic<bool> stop{false};
+  char* a = pool.Acquire(stop);
+  char* b = pool.Acquire(stop);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  std::memset(a, 0x5a, kSize);
+  std::memset(b, 0xa5, kSize);
+  EXPECT_EQ(a[kSize - 1], 0x5a);
+
+  std::atomic<char*> third{nullptr};
+  std::thread waiter([&] { third = pool.Acquire(stop); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(third.load(), nullptr);  // still waiting: both are out
+  pool.Release(a);
+  waiter.join();
+  EXPECT_EQ(third.load(), a);
+
+  std::thread stopped([&] { EXPECT_EQ(pool.Acquire(stop), nullptr); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  stop = true;
+  stopped.join();
+}

@@ -42,7 +42,7 @@ void CKWInstallEngine::Impl::InstallPhase(bool downloaded) {
   std::string why;
   if (source->Prepare(&version, &why) != 0) {
     if (embedded) g_installStage = 0;
-    return Fail(why, nullptr);
+    return Fail(why, source->FailureKey());
   }
   if (!KwIsSafePathPart(version.c_str())) {
     return Fail("unusable version name: " + version, nullptr);

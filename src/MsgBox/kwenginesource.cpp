@@ -182,6 +182,9 @@ class ServerSource : public KwVolumeSource {
       Pause();
     }
     if (r != 0 || entries.empty()) {
+      if (r == CKWDownloadUtilFor::kReleaseRefused) {
+        failureKey_ = KwReleaseVerdictKey(util_.refusal());
+      }
       *why = r == CKWDownloadUtilFor::kReleaseRefused
                  ? std::string("the install server's release is refused: ") +
                        KwReleaseVerdictKey(util_.refusal())
@@ -238,6 +241,8 @@ class ServerSource : public KwVolumeSource {
     return -1;
   }
 
+  const char* FailureKey() const override { return failureKey_; }
+
  private:
   // Addresses may expire and servers fail for a while; a read gives up only
   // after this many tries a second apart.
@@ -268,6 +273,7 @@ class ServerSource : public KwVolumeSource {
   const std::atomic<bool>* active_;
   CKWDownloadUtilFor util_;
   const KwResumeEntry* resume_;
+  const char* failureKey_ = nullptr;
 };
 
 }  // namespace

@@ -29,6 +29,9 @@ class KwVolumeSource {
   // Lists and sizes the volumes.  0, or negative with a reason in `why`.
   // `version` receives the version name the volumes carry.
   virtual int Prepare(std::string* version, std::string* why) = 0;
+  // After a failed Prepare: the language key of the message the user should
+  // see, or null when the reason is only for the log.  Static text.
+  virtual const char* FailureKey() const { return nullptr; }
   // Reads `length` bytes at `offset` of volume `index`; the count or negative.
   virtual int32_t Read(size_t index, int64_t offset, int32_t length, char* dest) = 0;
   const std::vector<KwSourceVolume>& volumes() const { return volumes_; }

@@ -39,6 +39,7 @@
 #include "tool/http/kwbyteranges.h"
 #include "tool/http/kwfiledownloadctrl.h"
 #include "tool/http/kwpackageentry.h"
+#include "tool/http/kwreleasecheck.h"
 #include "tool/http/kwserverconfig.h"
 #include "tool/http/kwvolumejournal.h"
 #include "tool/makepackage/kwpkgchecksum.h"
@@ -484,6 +485,29 @@ TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
   EXPECT_FALSE(fs::exists(Downloaded(0)));
   EXPECT_FALSE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
   EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "Tarnwick");
+}
+
+// A release key refuses the unsigned release in the streaming run modes too,
+// with the message the user sees, before any volume is read.
+TEST_F(EngineInstall, StreamingRefusesAnUnsignedReleaseWithItsMessage) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  KwSetReleaseKey(std::string(64, 'a'));
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetRunMode(static_cast<int32_t>(RunMode::BesidePackage));
+  engine.SetPackageSource("");
+  const char* key = nullptr;
+  bool started = engine.StartRun(true, install_.c_str(), &key) == kKwStartOk;
+  if (started) engine.WaitUntilFinished();
+  KwSetReleaseKey("");
+  ASSERT_TRUE(started);
+  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_EQ(owner.messages(), std::vector<std::string>{"releaseunsigned"});
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_EQ(server.CountRequests("/files/"), 0);
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
 }
 
 TEST_F(EngineInstall, ResumeTableSkipsAnInstalledVolumeOfTheServer) {

@@ -3,7 +3,7 @@
 //
 //   kwgallery                 a launcher window with a button per screen
 //   kwgallery --screen NAME   one screen (cells, scroll, combo, msg1, msg1long,
-//                             msg2, msg3, msg4, msg5, wait) [--zh]
+//                             msg1release, msg2, msg3, msg4, msg5, wait) [--zh]
 //   kwgallery --shots DIR     renders every screen in both languages to
 //                             DIR/NAME_en.png and DIR/NAME_zh.png and exits
 #include <QApplication>
@@ -32,7 +32,7 @@
 
 namespace {
 
-const char* const kScreens[] = {"cells", "scroll", "combo", "msg1", "msg1long",
+const char* const kScreens[] = {"cells", "scroll", "combo", "msg1", "msg1long", "msg1release",
                                 "msg2",  "msg3",   "msg4",  "msg5", "wait"};
 
 void Settle(int rounds = 6) {
@@ -77,12 +77,14 @@ std::unique_ptr<KwGalleryDlg> MakeScroll() {
 }
 
 std::unique_ptr<CIKWShowDialog> MakeBox(const std::string& name) {
-  int kind = name == "msg1long" ? 1 : name.back() - '0';
+  int kind = name.rfind("msg1", 0) == 0 ? 1 : name.back() - '0';
   auto dlg = std::make_unique<CIKWShowDialog>(nullptr, kind);
   dlg->SetCaption(Lang("prompt"));
   dlg->SetPosition(80, 80);
   if (name == "msg1") dlg->SetMessage(Lang("pleaseinputtopath"));
   if (name == "msg1long") dlg->SetMessage(Lang("pleasecheck"));
+  // The longest of the refusals of an untrusted release.
+  if (name == "msg1release") dlg->SetMessage(Lang("releasechanged"));
   if (kind == 2) {
     dlg->SetMessage(Lang("exitinstques"));
     dlg->SetButtonTexts(Lang("cancel"), Lang("install"));

@@ -11,29 +11,9 @@ guided=$1 installer=$2 kwserve=$3 kwpack=$4 uninstaller=$5 shots=${6:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwguided.XXXXXX")
-KW_SERVER_PID="" KW_XVFB_PID="" app_pid="" second_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$second_pid" ] && kill "$second_pid" 2>/dev/null || true
-  [ -n "$KW_SERVER_PID" ] && kill "$KW_SERVER_PID" 2>/dev/null || true
-  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [ -n "$shots" ] && [ -n "${DISPLAY:-}" ] && import -window root "$shots/guided-failure.png" 2>/dev/null || true
-  [ -f "$work/guided.log" ] && tail -n 30 "$work/guided.log" >&2
-  exit 1
-}
-[ -z "$shots" ] && shots="$work/shots"
-mkdir -p "$shots"
+kw_need_display_tools
+kw_e2e_begin guided
+KW_E2E_LOG="$work/guided.log"
 
 # Page coordinates of the first page's controls in the 788 x 466 page area
 # of the 800 x 520 window.
@@ -64,11 +44,10 @@ kw_make_product "$work/product" "$uninstaller" 2
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 262144 "$work/kwserve.log" || fail "kwserve"
 
-mkdir -p "$work/app" "$work/home/Desktop" "$work/Program Files" "$work/loc"
+mkdir -p "$work/app" "$work/Program Files" "$work/loc"
 cp "$guided" "$work/app/tarnwick-guided"
 printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+kw_e2e_user
 unset QT_QPA_PLATFORM
 kw_start_xvfb || fail "Xvfb"
 
@@ -128,8 +107,7 @@ xdotool getwindowgeometry "$KW_WID" | grep -q 'Geometry: 1200x700' || fail "not 
 
 root="$HOME/tarnwickinst"
 kw_drive_install "$shots" "$root" guided-second- || fail "driving the second installer"
-cmp -s "$work/product/data/sample1.bin" "$root/V2.0.0/data/sample1.bin" || fail "sample1.bin differs"
-[ -f "$HOME/Desktop/Tarnwick.desktop" ] || fail "no product desktop entry"
+kw_expect_installed "$work/product" "$root"
 read -r x y < <(kw_close_button); kw_click_window "$x" "$y"
 kw_wait_for 10 kw_process_gone "$second_pid" || fail "the second installer did not close"
 second_pid=""

@@ -10,28 +10,9 @@ installer=$1 kwserve=$2 kwpack=$3 uninstaller=$4 shots=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e.XXXXXX")
-KW_SERVER_PID="" KW_XVFB_PID="" app_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$KW_SERVER_PID" ] && kill "$KW_SERVER_PID" 2>/dev/null || true
-  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [ -n "$shots" ] && [ -n "${KW_WID:-}" ] && kw_shot "$shots/failure.png" 2>/dev/null || true
-  [ -f "$work/installer.log" ] && tail -n 30 "$work/installer.log" >&2
-  exit 1
-}
-[ -z "$shots" ] && shots="$work/shots"
-mkdir -p "$shots"
+kw_need_display_tools
+kw_e2e_begin installer
+KW_E2E_LOG="$work/installer.log"
 
 # A product of 8 MiB served at 512 KiB/s per connection (the engine shares
 # the volume out over four): about four seconds of download, long enough to
@@ -40,12 +21,11 @@ kw_make_product "$work/product" "$uninstaller" 8
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 524288 "$work/kwserve.log" || fail "kwserve"
 
-mkdir -p "$work/app" "$work/home/Desktop"
+mkdir -p "$work/app"
 cp "$installer" "$work/app/tarnwick-installer"
 printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n[LANGUAGE]\nCODEPAGE=0\n' \
   "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+kw_e2e_user
 unset QT_QPA_PLATFORM
 kw_start_xvfb || fail "Xvfb"
 
@@ -57,11 +37,7 @@ kw_wait_window "(塔恩维克|Tarnwick)" 20 || fail "window"
 root="$HOME/tarnwickinst"
 kw_drive_install "$shots" "$root" e2e- || fail "driving the window"
 
-[ -f "$root/V2.0.0/README.txt" ] || fail "README.txt not installed"
-for i in 1 2 3; do
-  cmp -s "$work/product/data/sample$i.bin" "$root/V2.0.0/data/sample$i.bin" || fail "sample$i.bin differs"
-done
-[ -f "$root/uninstall.exe" ] || fail "uninstaller not moved into the install folder"
+kw_expect_installed "$work/product" "$root"
 # The package carries no modes: programs and scripts get the run bits from
 # their content, data files do not.
 [ -x "$root/uninstall.exe" ] || fail "the moved uninstaller is not runnable"
@@ -69,13 +45,6 @@ done
 [ ! -x "$root/V2.0.0/README.txt" ] || fail "README.txt is runnable"
 [ ! -e "$root/unzip.ins" ] || fail "unzip.ins left behind"
 ls "$root"/*.tmp >/dev/null 2>&1 && fail "downloaded volumes left behind"
-grep -q "\"InstallPath\"=\"$root\"" "$KW_REGISTRY_DIR/user.reg" || fail "InstallPath not stored"
-grep -q '"DisplayName"="Tarnwick"' "$KW_REGISTRY_DIR/system.reg" || fail "no uninstall entry"
-grep -q "\"UninstallString\"=\"$root/uninstall.exe\"" "$KW_REGISTRY_DIR/system.reg" ||
-  fail "uninstall entry names another uninstaller"
-desktop="$HOME/Desktop/Tarnwick.desktop"
-[ -f "$desktop" ] || fail "no desktop entry"
-grep -q "^Exec=.*$root/V2.0.0/Windows/Tarnwick.exe" "$desktop" || fail "desktop entry points elsewhere"
 
 # Idle again: the close button closes at once, and the process ends.
 read -r x y < <(kw_close_button); kw_click_window "$x" "$y"

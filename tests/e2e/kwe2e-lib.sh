@@ -223,3 +223,75 @@ kw_makepkg_to() { echo "432 76"; }
 kw_makepkg_name() { echo "432 108"; }
 kw_makepkg_make() { echo "64 172"; }
 kw_makepkg_cancel() { echo "184 172"; }
+
+# kw_e2e_begin NAME: the common start of a test script.  Makes the test's
+# temporary folder `work`, puts screenshots in `shots` (when the caller left
+# it empty, inside `work`), and sets an exit trap that ends what the test
+# started (the processes in app_pid, second_pid, KW_SERVER_PID and
+# KW_XVFB_PID) and removes `work`.  `fail` then names NAME in its picture.
+kw_e2e_begin() {
+  KW_E2E_NAME=$1
+  work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-$1.XXXXXX")
+  KW_SERVER_PID="" KW_XVFB_PID="" KW_WID="" app_pid="" second_pid=""
+  trap kw_e2e_cleanup EXIT
+  [ -n "${shots:-}" ] || shots="$work/shots"
+  mkdir -p "$shots"
+}
+
+kw_e2e_cleanup() {
+  kw_stop_pids "$app_pid" "$second_pid" "$KW_SERVER_PID" "$KW_XVFB_PID"
+  rm -rf "$work"
+}
+
+# fail MESSAGE...: reports the failure with a picture of the test's window
+# (or of the screen) and the end of the program's log (KW_E2E_LOG), and ends
+# the test.  The picture has a time limit: import waits for ever for a
+# window that has gone.
+fail() {
+  echo "FAIL: $*" >&2
+  if [ -n "${KW_XVFB_PID:-}" ] && [ -n "${DISPLAY:-}" ]; then
+    timeout 10 import -window "${KW_WID:-root}" "$shots/$KW_E2E_NAME-failure.png" 2>/dev/null ||
+      timeout 10 import -window root "$shots/$KW_E2E_NAME-failure.png" 2>/dev/null || true
+  fi
+  if [ -n "${KW_E2E_LOG:-}" ] && [ -f "$KW_E2E_LOG" ]; then tail -n 30 "$KW_E2E_LOG" >&2; fi
+  exit 1
+}
+
+# kw_e2e_user: a user of our own inside `work`: home, desktop, settings and
+# the key store, so the real home folder is never touched.
+kw_e2e_user() {
+  export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
+  export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+  mkdir -p "$XDG_DESKTOP_DIR"
+}
+
+# kw_expect_installed PRODUCT ROOT: the product tree made by kw_make_product
+# arrived under ROOT/V2.0.0 byte for byte, with the uninstaller beside it,
+# registered for the user and with a desktop entry that starts it.
+kw_expect_installed() {
+  local product=$1 root=$2 i
+  for i in 1 2 3; do
+    cmp -s "$product/data/sample$i.bin" "$root/V2.0.0/data/sample$i.bin" || fail "sample$i.bin differs"
+  done
+  cmp -s "$product/Windows/Tarnwick.exe" "$root/V2.0.0/Windows/Tarnwick.exe" ||
+    fail "Tarnwick.exe differs"
+  [ -f "$root/V2.0.0/README.txt" ] || fail "README.txt not installed"
+  [ -f "$root/uninstall.exe" ] || fail "uninstaller not moved into the install folder"
+  grep -q "\"InstallPath\"=\"$root\"" "$KW_REGISTRY_DIR/user.reg" || fail "InstallPath not stored"
+  grep -q '"DisplayName"="Tarnwick"' "$KW_REGISTRY_DIR/system.reg" || fail "no uninstall entry"
+  grep -q "\"UninstallString\"=\"$root/uninstall.exe\"" "$KW_REGISTRY_DIR/system.reg" ||
+    fail "the uninstall entry names another uninstaller"
+  [ -f "$HOME/Desktop/Tarnwick.desktop" ] || fail "no desktop entry"
+  grep -q "^Exec=.*$root/V2.0.0/Windows/Tarnwick.exe" "$HOME/Desktop/Tarnwick.desktop" ||
+    fail "the desktop entry points elsewhere"
+}
+
+# kw_expect_removed ROOT: what kw_expect_installed found is gone again.
+kw_expect_removed() {
+  local root=$1
+  [ ! -e "$root/V2.0.0" ] || fail "the version folder stayed"
+  [ ! -e "$root/uninstall.exe" ] || fail "the uninstaller stayed"
+  [ ! -e "$HOME/Desktop/Tarnwick.desktop" ] || fail "the desktop entry stayed"
+  ! grep -q "InstallPath" "$KW_REGISTRY_DIR/user.reg" 2>/dev/null || fail "InstallPath stayed"
+  ! grep -q "Tarnwick" "$KW_REGISTRY_DIR/system.reg" 2>/dev/null || fail "the uninstall entry stayed"
+}

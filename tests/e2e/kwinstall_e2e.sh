@@ -12,31 +12,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwinstall-e2e.XXXXXX")
-KW_SERVER_PID=""
-cleanup() {
-  [ -n "$KW_SERVER_PID" ] && kill "$KW_SERVER_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+kw_e2e_begin kwinstall
 
 kw_make_product "$work/product" "$uninstaller" 1
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 0 "$work/kwserve.log" || fail "kwserve"
 
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
-mkdir -p "$XDG_DESKTOP_DIR"
+kw_e2e_user
 umask 022
 printf '[INSTALL]\nREQUIREDSPACE=1048576\n' > "$work/itarnwick.ini"
 root="$work/inst"
 "$kwinstall" --server "$KW_SERVER_URL" --dir "$root" --agree --ini "$work/itarnwick.ini" --quiet \
   > "$work/kwinstall.log" 2>&1 || { cat "$work/kwinstall.log" >&2; fail "kwinstall"; }
+kw_expect_installed "$work/product" "$root"
 
 mode() { stat -c %a "$1"; }
 [ "$(mode "$root/V2.0.0/Windows/Tarnwick.exe")" = 755 ] || fail "the product is not runnable"
@@ -47,7 +35,6 @@ done
 
 # Started through the desktop entry, as a launcher does.
 desktop="$XDG_DESKTOP_DIR/Tarnwick.desktop"
-[ -f "$desktop" ] || fail "no desktop entry"
 exec_line=$(sed -n 's/^Exec=//p' "$desktop")
 path_line=$(sed -n 's/^Path=//p' "$desktop")
 [ -n "$exec_line" ] && [ -n "$path_line" ] || fail "desktop entry without Exec or Path"
@@ -59,8 +46,5 @@ stored=$(sed -n 's/^"UninstallString"="\(.*\)"$/\1/p' "$KW_REGISTRY_DIR/system.r
   sed -e 's/\\"/"/g' -e 's/\\\\/\\/g')
 [ "$stored" = "$root/uninstall.exe" ] || fail "uninstall entry names '$stored'"
 "$stored" > "$work/uninstall.log" 2>&1 || { cat "$work/uninstall.log" >&2; fail "the uninstaller failed"; }
-[ ! -e "$root/V2.0.0" ] || fail "the product is still there"
-[ ! -e "$root/uninstall.exe" ] || fail "the uninstaller is still there"
-[ ! -e "$desktop" ] || fail "the desktop entry is still there"
-grep -q "UninstallString" "$KW_REGISTRY_DIR/system.reg" 2>/dev/null && fail "the uninstall entry is still there"
+kw_expect_removed "$root"
 echo "kwinstall e2e: installed, started and removed again"

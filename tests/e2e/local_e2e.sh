@@ -12,31 +12,9 @@ local_installer=$1 kwpack=$2 uninstaller=$3 shots=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=kwe2e-lib.sh
 source "$here/kwe2e-lib.sh"
-for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null 2>&1 || { echo "skipped: $tool missing"; exit 77; }
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-local.XXXXXX")
-KW_XVFB_PID="" app_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$KW_XVFB_PID" ] && kill "$KW_XVFB_PID" 2>/dev/null || true
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  # Only a window that is still there can be shot; import waits forever
-  # for one that is gone.
-  if [ -n "$app_pid" ] && [ -n "${KW_WID:-}" ]; then
-    timeout 10 import -window "$KW_WID" "$shots/local-failure.png" 2>/dev/null || true
-  fi
-  [ -f "$work/local.log" ] && tail -n 30 "$work/local.log" >&2
-  exit 1
-}
-[ -z "$shots" ] && shots="$work/shots"
-mkdir -p "$shots"
+kw_need_display_tools
+kw_e2e_begin local
+KW_E2E_LOG="$work/local.log"
 
 # The release engineer's side: one package volume, one installer file.
 kw_make_product "$work/product" "$uninstaller" 12
@@ -59,9 +37,7 @@ grep -q "first of several volumes" "$work/refused.txt" || fail "no reason given:
 [ ! -e "$work/app/half" ] && [ ! -e "$work/app/half.part" ] || fail "a refused bundle left a file"
 
 # The user's side: no install server anywhere, a home of its own.
-mkdir -p "$work/home/Desktop"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+kw_e2e_user
 unset QT_QPA_PLATFORM
 kw_start_xvfb || fail "Xvfb"
 
@@ -93,18 +69,7 @@ kw_wait_for 60 kw_install_finished "$target" || fail "the installation did not f
 sleep 1.5
 kw_shot "$shots/local-e2e-after.png"
 
-for i in 1 2 3; do
-  cmp -s "$work/product/data/sample$i.bin" "$target/V2.0.0/data/sample$i.bin" ||
-    fail "sample$i.bin differs"
-done
-cmp -s "$work/product/Windows/Tarnwick.exe" "$target/V2.0.0/Windows/Tarnwick.exe" ||
-  fail "Tarnwick.exe differs"
-grep -q "\"InstallPath\"=\"$target\"" "$KW_REGISTRY_DIR/user.reg" || fail "InstallPath not stored"
-grep -q "\"UninstallString\"=\"$target/uninstall.exe\"" "$KW_REGISTRY_DIR/system.reg" ||
-  fail "no uninstall entry for the installed product"
-desktop="$HOME/Desktop/Tarnwick.desktop"
-[ -f "$desktop" ] || fail "no desktop entry"
-grep -q "^Exec=.*$target/V2.0.0/Windows/Tarnwick.exe" "$desktop" || fail "desktop entry points elsewhere"
+kw_expect_installed "$work/product" "$target"
 
 # The local installer closes at once.
 read -r x y < <(kw_close_button); kw_click_window "$x" "$y"
@@ -112,17 +77,8 @@ kw_wait_for 10 kw_process_gone "$app_pid" || fail "the installer did not close"
 app_pid=""
 
 # The uninstaller removes what the installation made.
-uninstall="$target/uninstall.exe"
-if [ ! -x "$uninstall" ]; then
-  # The package carries no file modes; an unpacker that does not yet mark
-  # programs as such leaves the uninstaller without its run bits.
-  echo "note: the installed uninstaller has no run bits; running it anyway" >&2
-  chmod u+x "$uninstall"
-fi
-"$uninstall" || fail "the uninstaller failed"
-[ ! -e "$target/V2.0.0" ] || fail "the version folder stayed"
-[ ! -e "$target/uninstall.exe" ] || fail "the uninstaller stayed"
-[ ! -e "$desktop" ] || fail "the desktop entry stayed"
-! grep -q "InstallPath" "$KW_REGISTRY_DIR/user.reg" 2>/dev/null || fail "InstallPath stayed"
-! grep -q "Tarnwick" "$KW_REGISTRY_DIR/system.reg" 2>/dev/null || fail "the uninstall entry stayed"
+# Programs get their run bits from their content, the uninstaller too.
+[ -x "$target/uninstall.exe" ] || fail "the installed uninstaller is not runnable"
+"$target/uninstall.exe" || fail "the uninstaller failed"
+kw_expect_removed "$target"
 echo "e2e: bundled, installed into $target and removed; screenshots in $shots"

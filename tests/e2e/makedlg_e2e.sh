@@ -11,33 +11,19 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/kwe2e-lib.sh"
 kw_need_display_tools
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-makedlg.XXXXXX")
-KW_SERVER_PID="" KW_XVFB_PID="" app_pid=""
-cleanup() {
-  kw_stop_pids "$app_pid" "$KW_SERVER_PID" "$KW_XVFB_PID"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [ -n "${KW_WID:-}" ] && kw_shot "$shots/makedlg-failure.png" 2>/dev/null || true
-  [ -f "$work/installer.log" ] && tail -n 30 "$work/installer.log" >&2
-  exit 1
-}
-[ -z "$shots" ] && shots="$work/shots"
-mkdir -p "$shots"
+kw_e2e_begin makedlg
+KW_E2E_LOG="$work/installer.log"
 
 # The installer asks its server first; a small product keeps it content.
 kw_make_product "$work/product" "$uninstaller" 1
 "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
 kw_start_server "$kwserve" "$work/server" 0 "$work/kwserve.log" || fail "kwserve"
 
-mkdir -p "$work/app" "$work/home/Desktop"
+mkdir -p "$work/app"
 cp "$installer" "$work/app/tarnwick-installer"
 printf '[SERVER]\nURL=%s\n[LANGUAGE]\nCODEPAGE=0\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
 printf '[FROM]\nFROMPATH=/e2e/source\n[TO]\nTOPATH=/e2e/out\n[EXEC]\nPACKAGE=E2E\n' > "$work/app/make.ini"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
+kw_e2e_user
 unset QT_QPA_PLATFORM
 kw_start_xvfb || fail "Xvfb"
 

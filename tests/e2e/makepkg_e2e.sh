@@ -11,20 +11,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/kwe2e-lib.sh"
 kw_need_display_tools
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kwe2e-makepkg.XXXXXX")
-KW_XVFB_PID="" app_pid=""
-cleanup() {
-  kw_stop_pids "$app_pid" "$KW_XVFB_PID"
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  [ -n "${KW_WID:-}" ] && kw_shot "$shots/makepkg-failure.png" 2>/dev/null || true
-  exit 1
-}
-[ -z "$shots" ] && shots="$work/shots"
-mkdir -p "$shots"
+kw_e2e_begin makepkg
+KW_E2E_LOG="$work/makepkg.log"
 
 # A small tree with a folder, a hidden folder that is not packed, and data.
 src="$work/product" out="$work/out"
@@ -34,10 +22,9 @@ printf '#!/bin/sh\necho hi\n' > "$src/Windows/Tarnwick.exe"
 head -c 3000000 /dev/urandom > "$src/Windows/data.bin"
 printf 'not packed\n' > "$src/.cache/note"
 
-mkdir -p "$work/app" "$work/home"
+mkdir -p "$work/app"
 cp "$makepkg" "$work/app/tarnwick-makepkg"
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
-export KW_REGISTRY_DIR="$work/registry"
+kw_e2e_user
 unset QT_QPA_PLATFORM
 kw_start_xvfb || fail "Xvfb"
 

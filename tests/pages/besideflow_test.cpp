@@ -18,6 +18,7 @@
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
+#include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
@@ -30,22 +31,8 @@ namespace {
 using kwtest::ClickCell;
 using kwtest::WaitFor;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kwpages_beside_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-    IKWLang::StartupLoadBuiltIn();
-    IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
+    new kwpagetest::AppEnvironment("kwpages_beside_test", kKwCodePageDefault));
 
 class BesideFlow : public ::testing::Test {
  protected:

@@ -21,6 +21,7 @@
 #include "MsgBox/kwpageprompt.h"
 #include "baseview/kwdlgwait.h"
 #include "images/kwimageutil.h"
+#include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
@@ -35,21 +36,8 @@ using kwtest::WaitFor;
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kwpages_firstpage_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-    IKWLang::StartupLoadBuiltIn();
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new kwpagetest::AppEnvironment("kwpages_firstpage_test"));
 
 const int kTextCells[] = {kKwFirstLanguageLabel, kKwFirstPathLabel, kKwFirstBrowse, kKwFirstInstall,
                           kKwFirstCancel};

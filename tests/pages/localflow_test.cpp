@@ -17,6 +17,7 @@
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwshortcut.h"
 #include "baseview/kwcommand.h"
+#include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
@@ -34,22 +35,8 @@ using kwtest::ReadCell;
 using kwtest::SaveShot;
 using kwtest::WaitFor;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kwpages_local_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-    IKWLang::StartupLoadBuiltIn();
-    IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
+    new kwpagetest::AppEnvironment("kwpages_local_test", kKwCodePageDefault));
 
 const char* Text(const char* key) {
   return IKWLang::Instance()->GetText(key);

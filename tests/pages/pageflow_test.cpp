@@ -29,6 +29,7 @@
 #include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
+#include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
 #include "language/ikwlang.h"
@@ -50,25 +51,8 @@ using kwtest::ReadCell;
 using kwtest::SaveShot;
 using kwtest::WaitFor;
 
-class QtEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override {
-    static int argc = 1;
-    static char name[] = "kwpages_flow_test";
-    static char* argv[] = {name, nullptr};
-    app_ = new QApplication(argc, argv);
-    IKWLang::StartupLoadBuiltIn();
-    KwCurlBindForExecutable("");
-  }
-  void TearDown() override {
-    delete app_;
-    IKWLang::DestroyInstance();
-  }
-
- private:
-  QApplication* app_ = nullptr;
-};
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
+    new kwpagetest::AppEnvironment("kwpages_flow_test", -1, [] { KwCurlBindForExecutable(""); }));
 
 // A drive with plenty of room, so runs that start at once (continuing a
 // download) do not depend on the free space of the machine's disk.

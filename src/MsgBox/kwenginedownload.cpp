@@ -4,6 +4,7 @@
 // verifies the volume by length, checksum and SHA-256 in one read that a
 // follower thread keeps close behind the writer.
 #include <fcntl.h>
+#include <pthread.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -219,7 +220,10 @@ bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
   // as long as the disk takes to write what is dirty, and a pass waiting
   // behind it would leave most of the volume to read after its last segment.
   std::atomic<bool> stopFollowing{false};
-  std::thread follower([this, &stopFollowing] { FollowWriter(stopFollowing); });
+  std::thread follower([this, &stopFollowing] {
+    pthread_setname_np(pthread_self(), "kw-verify");
+    FollowWriter(stopFollowing);
+  });
   int64_t lastJournal = NowMs();
   while (!volumeDone_ && active_) {
     if (NowMs() - lastJournal >= kJournalEveryMs) {

@@ -151,15 +151,25 @@ class EngineInstall : public ::testing::Test {
     return install_ + name;
   }
 
+  // Sets the run mode and the package source as the pages do, runs a whole
+  // installation into install_ and returns its result; a run that does not
+  // start fails the test.
+  int RunFrom(CKWInstallEngine& engine, int runMode, const std::string& source) {
+    engine.SetRunMode(runMode);
+    engine.SetPackageSource(source.c_str());
+    const char* key = nullptr;
+    const int start = engine.StartRun(true, install_.c_str(), &key);
+    EXPECT_EQ(start, kKwStartOk) << (key != nullptr ? key : "");
+    if (start != kKwStartOk) return -100;
+    engine.WaitUntilFinished();
+    return engine.LastResult();
+  }
+
   // Runs a whole installation in run mode 0 from `server`.
   int RunOnline(ServerProcess& server, RecordingOwner& owner) {
     KwSetServerBaseUrl(server.url().c_str());
     CKWInstallEngine engine(&owner, &disk_);
-    engine.SetRunMode(0);
-    const char* key = nullptr;
-    if (engine.StartRun(true, install_.c_str(), &key) != kKwStartOk) return -100;
-    engine.WaitUntilFinished();
-    return engine.LastResult();
+    return RunFrom(engine, 0, "");
   }
 
   void ExpectInstalledOnline() {
@@ -473,12 +483,8 @@ TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
   KwSetServerBaseUrl(server.url().c_str());
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(static_cast<int32_t>(RunMode::BesidePackage));
-  engine.SetPackageSource("");
-  const char* key = nullptr;
-  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
-  engine.WaitUntilFinished();
-  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  ASSERT_EQ(RunFrom(engine, static_cast<int32_t>(RunMode::BesidePackage), ""), 0)
+      << engine.Progress().failure;
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallDone});
   EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
   // Nothing was downloaded to disk, and only run mode 0 makes a shortcut.
@@ -496,14 +502,9 @@ TEST_F(EngineInstall, StreamingRefusesAnUnsignedReleaseWithItsMessage) {
   KwSetReleaseKey(std::string(64, 'a'));
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(static_cast<int32_t>(RunMode::BesidePackage));
-  engine.SetPackageSource("");
-  const char* key = nullptr;
-  bool started = engine.StartRun(true, install_.c_str(), &key) == kKwStartOk;
-  if (started) engine.WaitUntilFinished();
+  const int result = RunFrom(engine, static_cast<int32_t>(RunMode::BesidePackage), "");
   KwSetReleaseKey("");
-  ASSERT_TRUE(started);
-  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_NE(result, 0);
   EXPECT_EQ(owner.messages(), std::vector<std::string>{"releaseunsigned"});
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
   EXPECT_EQ(server.CountRequests("/files/"), 0);
@@ -540,12 +541,8 @@ TEST_F(EngineInstall, ResumeTableSkipsAnInstalledVolumeOfTheServer) {
 TEST_F(EngineInstall, LocalVolumesInstallAndKeepTheirFiles) {
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
-  engine.SetPackageSource(Volume(0).c_str());
-  const char* key = nullptr;
-  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
-  engine.WaitUntilFinished();
-  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  ASSERT_EQ(RunFrom(engine, static_cast<int32_t>(RunMode::LocalPackage), Volume(0)), 0)
+      << engine.Progress().failure;
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallDone});
   EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
   EXPECT_TRUE(fs::exists(Volume(2)));
@@ -557,12 +554,7 @@ TEST_F(EngineInstall, OnlineInstallerGivenPackageFilesDoesNotDownload) {
   KwSetServerBaseUrl("http://127.0.0.1:9");  // nothing listens there
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(0);
-  engine.SetPackageSource(Volume(0).c_str());
-  const char* key = nullptr;
-  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
-  engine.WaitUntilFinished();
-  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  ASSERT_EQ(RunFrom(engine, 0, Volume(0)), 0) << engine.Progress().failure;
   EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
   EXPECT_TRUE(fs::exists(home_.desktop() + "/Tarnwick.desktop"));
   EXPECT_TRUE(fs::exists(Volume(0)));
@@ -585,13 +577,9 @@ TEST_F(EngineInstall, PackageAppendedToTheInstaller) {
 
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
   engine.SetInstallerFile(installer.c_str());
-  engine.SetPackageSource("^");
-  const char* key = nullptr;
-  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
-  engine.WaitUntilFinished();
-  ASSERT_EQ(engine.LastResult(), 0) << engine.Progress().failure;
+  ASSERT_EQ(RunFrom(engine, static_cast<int32_t>(RunMode::LocalPackage), "^"), 0)
+      << engine.Progress().failure;
   EXPECT_EQ(CompareTree(Installed(), install_ + "/V2.0.0"), "");
 
   // Without the marker the run ends at once with 832 and stage 0.
@@ -601,6 +589,7 @@ TEST_F(EngineInstall, PackageAppendedToTheInstaller) {
   engine2.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
   engine2.SetInstallerFile(installer.c_str());
   engine2.SetPackageSource("^");
+  const char* key = nullptr;
   ASSERT_EQ(engine2.StartRun(true, (dir_ / "other").c_str(), &key), kKwStartOk);
   engine2.WaitUntilFinished();
   EXPECT_NE(engine2.LastResult(), 0);
@@ -622,12 +611,8 @@ TEST_F(EngineInstall, UnreadableOrDamagedVolumeEndsWith832AndRegistersNothing) {
 
   RecordingOwner owner;
   CKWInstallEngine engine(&owner, &disk_);
-  engine.SetRunMode(static_cast<int32_t>(RunMode::LocalPackage));
-  engine.SetPackageSource((copy + "/V2.0.0_000.kwk").c_str());
-  const char* key = nullptr;
-  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
-  engine.WaitUntilFinished();
-  EXPECT_NE(engine.LastResult(), 0);
+  EXPECT_NE(RunFrom(engine, static_cast<int32_t>(RunMode::LocalPackage), copy + "/V2.0.0_000.kwk"),
+            0);
   EXPECT_FALSE(engine.Progress().failure.empty());
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
   EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
@@ -748,13 +733,19 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// The command line of a kwinstall run into the test's install folder from
+// `server`, with a settings file that asks for little free space.
+std::vector<std::string> KwinstallArgs(const ServerProcess& server, const std::string& dir,
+                                       const std::string& installDir) {
+  const std::string ini = dir + "/itarnwick.ini";
+  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=1048576\n");
+  return {"--server", server.url(), "--dir", installDir, "--agree", "--ini", ini};
+}
+
 TEST_F(EngineInstall, KilledRunStartsAgainWithoutFetchingVerifiedVolumes) {
   ServerProcess server(g_suite->package, {"--rate-limit", "6000000"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
-  std::string ini = dir_ / "itarnwick.ini";
-  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=1048576\n");
-  std::vector<std::string> args = {"--server", server.url(), "--dir", install_,
-                                   "--agree",  "--ini",      ini};
+  const std::vector<std::string> args = KwinstallArgs(server, dir_.path(), install_);
   pid_t pid = SpawnInstall(args, dir_ / "first.out");
   ASSERT_GT(pid, 0);
   // The second volume is planned only after the first has verified.
@@ -900,10 +891,7 @@ TEST_F(EngineInstall, KilledInsideAVolumeFetchesOnlyTheMissingSegments) {
 
   ServerProcess server(dir_ / "package", {"--rate-limit", "8000000"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
-  std::string ini = dir_ / "itarnwick.ini";
-  kwtest::WriteFile(ini, "[INSTALL]\nREQUIREDSPACE=1048576\n");
-  std::vector<std::string> args = {"--server", server.url(), "--dir", install_,
-                                   "--agree",  "--ini",      ini};
+  const std::vector<std::string> args = KwinstallArgs(server, dir_.path(), install_);
   pid_t pid = SpawnInstall(args, dir_ / "first.out");
   ASSERT_GT(pid, 0);
   // Killed as soon as the journal holds a segment, with the next ones on

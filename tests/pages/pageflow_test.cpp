@@ -121,6 +121,18 @@ class PageFlow : public ::testing::Test {
     return page;
   }
 
+  // Serves `size` bytes at `rate` per connection, opens the dialog and starts
+  // the download; the page once bytes are flowing, else null.
+  CKWinstaller* StartFlowingDownload(CKWMainInstallDlg* dlg, size_t size, int64_t rate) {
+    Serve(size, rate);
+    Open(dlg);
+    CKWinstaller* page = StartDownload(dlg);
+    // The speed measure sees them.
+    if (page == nullptr || !WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000))
+      return nullptr;
+    return page;
+  }
+
   std::string InstallRoot() const { return dir_ / "tarnwickinst"; }
 
   kwtest::TempDir dir_;
@@ -219,13 +231,9 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
 TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
   // The last volume is shared out over four connections: 8 MB at 600 KB/s
   // each lasts about three and a half seconds.
-  Serve(8 * 1024 * 1024, 600 * 1024);
   CKWMainInstallDlg dlg;
-  Open(&dlg);
-  CKWinstaller* page = StartDownload(&dlg);
+  CKWinstaller* page = StartFlowingDownload(&dlg, 8 * 1024 * 1024, 600 * 1024);
   ASSERT_NE(page, nullptr);
-  // Bytes are flowing once the speed measure sees them.
-  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
   EXPECT_EQ(g_installStage.load(), 1);
   page->repaint();
   // The folder row is gone while downloading, its native path box with it.
@@ -267,12 +275,9 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
     kwtest::WriteFile(dir_ / ("product/docs/page" + std::to_string(i) + ".txt"), "text");
   }
   // 6 MB over four connections at 400 KB/s each: about four seconds.
-  Serve(6 * 1024 * 1024, 400 * 1024);
   CKWMainInstallDlg dlg;
-  Open(&dlg);
-  CKWinstaller* page = StartDownload(&dlg);
+  CKWinstaller* page = StartFlowingDownload(&dlg, 6 * 1024 * 1024, 400 * 1024);
   ASSERT_NE(page, nullptr);
-  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
   EXPECT_EQ(ReadCell(page, kKwInstStart).text, "Pause");
 
   ASSERT_TRUE(ClickCell(page, kKwInstStart));
@@ -576,13 +581,10 @@ TEST_F(PageFlow, PackageFilesChosenByTheUserInstallWithoutDownloading) {
 TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
   // The last volume is shared out over four connections: 8 MB at 600 KB/s
   // each lasts about three and a half seconds.
-  Serve(8 * 1024 * 1024, 600 * 1024);
   {
     CKWMainInstallDlg dlg;
-    Open(&dlg);
-    CKWinstaller* page = StartDownload(&dlg);
+    CKWinstaller* page = StartFlowingDownload(&dlg, 8 * 1024 * 1024, 600 * 1024);
     ASSERT_NE(page, nullptr);
-    ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().speed > 0; }, 10000));
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());

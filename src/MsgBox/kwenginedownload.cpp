@@ -248,9 +248,8 @@ void CKWInstallEngine::Impl::FollowWriter(const std::atomic<bool>& stop) {
     int64_t prefix = 0;
     {
       std::unique_lock<std::mutex> lock(onDiskMutex_);
-      onDiskGrew_.wait(lock, [&] {
-        return stop.load() || verifier_.position() < volumeOnDisk_.PrefixEnd();
-      });
+      onDiskGrew_.wait(
+          lock, [&] { return stop.load() || verifier_.position() < volumeOnDisk_.PrefixEnd(); });
       if (stop) return;
       prefix = volumeOnDisk_.PrefixEnd();
     }

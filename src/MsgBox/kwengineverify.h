@@ -1,8 +1,9 @@
 // The verify pass of a downloaded volume: one read of the volume file, in
 // order, that sums the designed checksum and, when the server lists one, the
-// SHA-256 together.  The run thread advances it over the part of the file the
-// writer has finished while the rest is still arriving, so by the time the
-// last segment lands only that segment is left to read.
+// SHA-256 together.  While the rest of the volume is still arriving, a thread
+// of the engine advances it over the part of the file the writer has
+// finished, so by the time the last segment lands little is left to read.
+// One thread at a time; the owner hands it over by starting and joining.
 #pragma once
 
 #include <cstdint>

@@ -284,6 +284,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.runFinished = finished_;
   p.volumeCount = volumeCount_;
   p.volumeIndex = volumeIndex_;
+  p.verifyTailMs = verifyTailMs_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;

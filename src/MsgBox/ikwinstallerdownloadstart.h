@@ -49,8 +49,12 @@ struct KwEngineProgress {
   bool runFinished = false;  // the run thread has ended
   int volumeCount = 0;       // volumes of the current phase
   int volumeIndex = 0;       // the volume being worked on (0-based)
-  std::string statusLine;    // last file name the unpacker reported
-  std::string failure;       // why the last run failed, for logs and the command line
+  // Time the download phase spent verifying after each volume's last
+  // segment had landed: the part of the verify pass not hidden behind the
+  // transfer.
+  int64_t verifyTailMs = 0;
+  std::string statusLine;  // last file name the unpacker reported
+  std::string failure;     // why the last run failed, for logs and the command line
 };
 
 class CKWInstallEngine {

@@ -117,6 +117,7 @@ class CKWInstallEngine::Impl {
   // Owned by the run thread, lent to the volume's follower thread while the
   // volume downloads (see WaitForVolume); never touched by both at once.
   KwVolumeVerifier verifier_;
+  std::atomic<int64_t> verifyTailMs_{0};  // see KwEngineProgress
   // The journal of the current volume and the ranges it lists (run thread).
   KwVolumeJournal journal_;
   KwByteRanges journaled_;

@@ -23,8 +23,12 @@ umask 022
 printf '[INSTALL]\nREQUIREDSPACE=1048576\n' > "$work/itarnwick.ini"
 root="$work/inst"
 "$kwinstall" --server "$KW_SERVER_URL" --dir "$root" --agree --ini "$work/itarnwick.ini" --quiet \
-  > "$work/kwinstall.log" 2>&1 || { cat "$work/kwinstall.log" >&2; fail "kwinstall"; }
+  --timing > "$work/kwinstall.log" 2>&1 || { cat "$work/kwinstall.log" >&2; fail "kwinstall"; }
 kw_expect_installed "$work/product" "$root"
+# --timing: the phases in seconds; the verify tail is a part of the download.
+awk '/^download seconds / { d = $3 } /^install seconds / { i = $3 } /^verify tail seconds / { t = $4 }
+     END { exit !(d != "" && i != "" && t != "" && t + 0 <= d + 0) }' "$work/kwinstall.log" ||
+  fail "--timing printed: $(cat "$work/kwinstall.log")"
 
 mode() { stat -c %a "$1"; }
 [ "$(mode "$root/V2.0.0/Windows/Tarnwick.exe")" = 755 ] || fail "the product is not runnable"

@@ -40,16 +40,12 @@ expect_refusal() {
 
 # A product of 2 MiB at 256 KiB/s per connection: two seconds of download,
 # so the second installer is seen at work.
-kw_make_product "$work/product" "$uninstaller" 2
-"$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
-kw_start_server "$kwserve" "$work/server" 262144 "$work/kwserve.log" || fail "kwserve"
+kw_serve_product "$kwpack" "$kwserve" "$uninstaller" 2 262144
 
 mkdir -p "$work/app" "$work/Program Files" "$work/loc"
 cp "$guided" "$work/app/tarnwick-guided"
 printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
-kw_e2e_user
-unset QT_QPA_PLATFORM
-kw_start_xvfb || fail "Xvfb"
+kw_e2e_user_on_display
 
 "$work/app/tarnwick-guided" > "$work/guided.log" 2>&1 &
 app_pid=$!

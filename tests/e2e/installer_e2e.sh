@@ -17,17 +17,13 @@ KW_E2E_LOG="$work/installer.log"
 # A product of 8 MiB served at 512 KiB/s per connection (the engine shares
 # the volume out over four): about four seconds of download, long enough to
 # see the page in progress.
-kw_make_product "$work/product" "$uninstaller" 8
-"$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
-kw_start_server "$kwserve" "$work/server" 524288 "$work/kwserve.log" || fail "kwserve"
+kw_serve_product "$kwpack" "$kwserve" "$uninstaller" 8 524288
 
 mkdir -p "$work/app"
 cp "$installer" "$work/app/tarnwick-installer"
 printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n[LANGUAGE]\nCODEPAGE=0\n' \
   "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
-kw_e2e_user
-unset QT_QPA_PLATFORM
-kw_start_xvfb || fail "Xvfb"
+kw_e2e_user_on_display
 
 "$work/app/tarnwick-installer" > "$work/installer.log" 2>&1 &
 app_pid=$!

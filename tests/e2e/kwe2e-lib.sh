@@ -53,6 +53,16 @@ kw_start_server() {
   fi
 }
 
+# kw_serve_product KWPACK KWSERVE UNINSTALLER MIB RATE: the sample product
+# of MIB MiB in "$work/product", packed as V2.0.0 into "$work/server" and
+# served by kwserve at RATE bytes per second per connection (0: unlimited).
+kw_serve_product() {
+  local kwpack=$1 kwserve=$2 uninstaller=$3 mib=$4 rate=$5
+  kw_make_product "$work/product" "$uninstaller" "$mib"
+  "$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
+  kw_start_server "$kwserve" "$work/server" "$rate" "$work/kwserve.log" || fail "kwserve"
+}
+
 # kw_start_xvfb: a virtual display; sets KW_XVFB_PID and DISPLAY.
 kw_start_xvfb() {
   local fdfile
@@ -71,18 +81,24 @@ kw_start_xvfb() {
   export DISPLAY=":$n"
 }
 
-# kw_wait_window NAME SECONDS: sets KW_WID to the visible window with that
-# title.
-kw_wait_window() {
-  local name=$1 secs=$2 i
+# kw_wait_xdotool WHAT SECONDS SEARCH...: sets KW_WID to the first visible
+# window `xdotool search --onlyvisible SEARCH...` finds; WHAT names it in the
+# error.
+kw_wait_xdotool() {
+  local what=$1 secs=$2 i
+  shift 2
   for i in $(seq 1 $((secs * 10))); do
-    KW_WID=$(xdotool search --onlyvisible --name "^$name\$" 2>/dev/null | head -n1 || true)
+    KW_WID=$(xdotool search --onlyvisible "$@" 2>/dev/null | head -n1 || true)
     [ -n "$KW_WID" ] && return 0
     sleep 0.1
   done
-  echo "no window named $name appeared" >&2
+  echo "no $what appeared" >&2
   return 1
 }
+
+# kw_wait_window NAME SECONDS: sets KW_WID to the visible window with that
+# title.
+kw_wait_window() { kw_wait_xdotool "window named $1" "$2" --name "^$1\$"; }
 
 # kw_click_page X Y: a real click at page coordinates of the window.
 kw_click_page() {
@@ -187,16 +203,7 @@ kw_drive_install() {
 }
 
 # kw_wait_pid_window PID SECONDS: sets KW_WID to a visible window of PID.
-kw_wait_pid_window() {
-  local pid=$1 secs=$2 i
-  for i in $(seq 1 $((secs * 10))); do
-    KW_WID=$(xdotool search --onlyvisible --pid "$pid" 2>/dev/null | head -n1 || true)
-    [ -n "$KW_WID" ] && return 0
-    sleep 0.1
-  done
-  echo "no window of process $pid appeared" >&2
-  return 1
-}
+kw_wait_pid_window() { kw_wait_xdotool "window of process $1" "$2" --pid "$1"; }
 
 # kw_need_display_tools: exits 77 (skipped) when Xvfb, xdotool or import is
 # missing.
@@ -263,6 +270,14 @@ kw_e2e_user() {
   export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share"
   export XDG_DESKTOP_DIR="$work/home/Desktop" KW_REGISTRY_DIR="$work/registry"
   mkdir -p "$XDG_DESKTOP_DIR"
+}
+
+# kw_e2e_user_on_display: kw_e2e_user, on a virtual display of its own (the
+# real windows, not Qt's offscreen platform).
+kw_e2e_user_on_display() {
+  kw_e2e_user
+  unset QT_QPA_PLATFORM
+  kw_start_xvfb || fail "Xvfb"
 }
 
 # kw_expect_installed PRODUCT ROOT: the product tree made by kw_make_product

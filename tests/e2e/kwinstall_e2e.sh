@@ -14,9 +14,7 @@ source "$here/kwe2e-lib.sh"
 
 kw_e2e_begin kwinstall
 
-kw_make_product "$work/product" "$uninstaller" 1
-"$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
-kw_start_server "$kwserve" "$work/server" 0 "$work/kwserve.log" || fail "kwserve"
+kw_serve_product "$kwpack" "$kwserve" "$uninstaller" 1 0
 
 kw_e2e_user
 umask 022

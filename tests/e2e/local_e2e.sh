@@ -37,9 +37,7 @@ grep -q "first of several volumes" "$work/refused.txt" || fail "no reason given:
 [ ! -e "$work/app/half" ] && [ ! -e "$work/app/half.part" ] || fail "a refused bundle left a file"
 
 # The user's side: no install server anywhere, a home of its own.
-kw_e2e_user
-unset QT_QPA_PLATFORM
-kw_start_xvfb || fail "Xvfb"
+kw_e2e_user_on_display
 
 "$setup" > "$work/local.log" 2>&1 &
 app_pid=$!

@@ -15,17 +15,13 @@ kw_e2e_begin makedlg
 KW_E2E_LOG="$work/installer.log"
 
 # The installer asks its server first; a small product keeps it content.
-kw_make_product "$work/product" "$uninstaller" 1
-"$kwpack" make "$work/product" "$work/server" V2.0.0 > "$work/kwpack.log" 2>&1 || fail "kwpack make"
-kw_start_server "$kwserve" "$work/server" 0 "$work/kwserve.log" || fail "kwserve"
+kw_serve_product "$kwpack" "$kwserve" "$uninstaller" 1 0
 
 mkdir -p "$work/app"
 cp "$installer" "$work/app/tarnwick-installer"
 printf '[SERVER]\nURL=%s\n[LANGUAGE]\nCODEPAGE=0\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
 printf '[FROM]\nFROMPATH=/e2e/source\n[TO]\nTOPATH=/e2e/out\n[EXEC]\nPACKAGE=E2E\n' > "$work/app/make.ini"
-kw_e2e_user
-unset QT_QPA_PLATFORM
-kw_start_xvfb || fail "Xvfb"
+kw_e2e_user_on_display
 
 "$work/app/tarnwick-installer" > "$work/installer.log" 2>&1 &
 app_pid=$!

@@ -24,9 +24,7 @@ printf 'not packed\n' > "$src/.cache/note"
 
 mkdir -p "$work/app"
 cp "$makepkg" "$work/app/tarnwick-makepkg"
-kw_e2e_user
-unset QT_QPA_PLATFORM
-kw_start_xvfb || fail "Xvfb"
+kw_e2e_user_on_display
 
 "$work/app/tarnwick-makepkg" > "$work/makepkg.log" 2>&1 &
 app_pid=$!

@@ -115,13 +115,7 @@ struct KwServeApp::Impl {
       list.append(item);
     }
     data["packages"] = list;
-    if (package.isSigned) {
-      Json::Value sig(Json::objectValue);
-      sig["expires"] = std::to_string(package.signature.expires);
-      sig["key"] = package.signature.keyId;
-      sig["ed25519"] = package.signature.signature;
-      data["signature"] = sig;
-    }
+    if (package.isSigned) data["signature"] = KwReleaseSignatureJson(package.signature);
     Answer(res, options.answerCode, "ok", data);
   }
 

@@ -82,6 +82,14 @@ std::string KwReleaseMessage(const std::string& version, const std::string& buil
   return out;
 }
 
+Json::Value KwReleaseSignatureJson(const KwReleaseSignature& signature) {
+  Json::Value sig(Json::objectValue);
+  sig["expires"] = std::to_string(signature.expires);
+  sig["key"] = signature.keyId;
+  sig["ed25519"] = signature.signature;
+  return sig;
+}
+
 std::string KwBuildReleaseJson(const KwRelease& release) {
   Json::Value root(Json::objectValue);
   root["version"] = release.version;
@@ -96,13 +104,7 @@ std::string KwBuildReleaseJson(const KwRelease& release) {
     list.append(item);
   }
   root["volumes"] = list;
-  if (release.isSigned) {
-    Json::Value sig(Json::objectValue);
-    sig["expires"] = std::to_string(release.signature.expires);
-    sig["key"] = release.signature.keyId;
-    sig["ed25519"] = release.signature.signature;
-    root["signature"] = sig;
-  }
+  if (release.isSigned) root["signature"] = KwReleaseSignatureJson(release.signature);
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "  ";
   return Json::writeString(builder, root) + "\n";

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <json/value.h>
+
 #include "tool/makepackage/kwpkglist.h"
 
 inline constexpr const char* kKwReleaseFileName = "release.json";
@@ -45,6 +47,10 @@ struct KwRelease {
 // upper-cased and the SHA-256 lower-cased, as their readers ignore case.
 std::string KwReleaseMessage(const std::string& version, const std::string& buildtime,
                              int64_t expires, const std::vector<KwReleaseVolume>& volumes);
+
+// The "signature" object as release.json stores it and kwserve passes it on:
+// "expires" (decimal text), "key" and "ed25519".
+Json::Value KwReleaseSignatureJson(const KwReleaseSignature& signature);
 
 // The text of release.json for `release` (with its signature when signed).
 std::string KwBuildReleaseJson(const KwRelease& release);

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <utility>
 
-#include "MsgBox/kwdeploy.h"
+#include "MsgBox/desktop/kwdeploy.h"
 #include "MsgBox/kwfirstpagelayout.h"
 #include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpageprompt.h"

@@ -18,8 +18,8 @@
 #include <memory>
 #include <string>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
-#include "MsgBox/kwengineowner.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwengineowner.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CIKWLogoDataMake;

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "MsgBox/kwengineresume.h"
+#include "MsgBox/engine/kwengineresume.h"
 #include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagequery.h"
 #include "baseview/basectrl/ikwbasewnd.h"

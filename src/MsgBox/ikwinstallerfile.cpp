@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "MsgBox/ikwinstaller.h"
-#include "MsgBox/kwenginesource.h"
-#include "MsgBox/kwfolderprobe.h"
+#include "MsgBox/engine/kwenginesource.h"
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"

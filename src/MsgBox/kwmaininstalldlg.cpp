@@ -13,7 +13,7 @@
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/ikwinstallerfile.h"
-#include "MsgBox/kwenginesource.h"
+#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
@@ -24,8 +24,8 @@
 #include "images/kwembedded.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
-#include "tool/makepackage/ikwmakedlg.h"
-#include "tool/makepackage/ikwmakepkgwnd.h"
+#include "tool/makepackage/window/ikwmakedlg.h"
+#include "tool/makepackage/window/ikwmakepkgwnd.h"
 
 CKWMainInstallDlg* g_mainDialog = nullptr;
 

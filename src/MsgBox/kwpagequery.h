@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "MsgBox/kwengineresume.h"
+#include "MsgBox/engine/kwengineresume.h"
 
 class CKWDownloadUtilFor;
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "MsgBox/kwuninstall.h"
+#include "MsgBox/desktop/kwuninstall.h"
 #include "baseutil/ikwlog.h"
 #include "kwpanel/kwbundle.h"
 #include "kwpanel/kwstartup.h"

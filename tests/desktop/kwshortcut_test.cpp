@@ -1,5 +1,5 @@
 // Desktop entries made by the shortcut maker.
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwshortcut.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "MsgBox/kwproducticon.h"
+#include "MsgBox/desktop/kwproducticon.h"
 #include "kwuninstall_fixture.h"
 
 namespace fs = std::filesystem;

@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwshortcut.h"
 #include "kwuninstall_fixture.h"
 
 namespace fs = std::filesystem;

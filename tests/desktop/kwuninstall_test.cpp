@@ -1,5 +1,5 @@
 // The uninstaller's removal, run in a temporary home.
-#include "MsgBox/kwuninstall.h"
+#include "MsgBox/desktop/kwuninstall.h"
 
 #include <gtest/gtest.h>
 

@@ -25,12 +25,12 @@
 #include <string>
 #include <thread>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
-#include "MsgBox/kwenginedisk.h"
-#include "MsgBox/kwenginefinish.h"
-#include "MsgBox/kwengineowner.h"
-#include "MsgBox/kwengineresume.h"
-#include "MsgBox/kwuninstall.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwenginedisk.h"
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/engine/kwengineresume.h"
+#include "MsgBox/desktop/kwuninstall.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"

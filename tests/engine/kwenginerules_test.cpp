@@ -14,13 +14,13 @@
 #include <thread>
 #include <vector>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
-#include "MsgBox/kwengineconfig.h"
-#include "MsgBox/kwenginedisk.h"
-#include "MsgBox/kwenginefetch.h"
-#include "MsgBox/kwenginefinish.h"
-#include "MsgBox/kwengineresume.h"
-#include "MsgBox/kwengineverify.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwengineconfig.h"
+#include "MsgBox/engine/kwenginedisk.h"
+#include "MsgBox/engine/kwenginefetch.h"
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineresume.h"
+#include "MsgBox/engine/kwengineverify.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "MsgBox/ikwinsfirstwnd.h"
-#include "MsgBox/kwdeploy.h"
+#include "MsgBox/desktop/kwdeploy.h"
 #include "MsgBox/kwfirstpagelayout.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"

@@ -15,7 +15,7 @@
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwshortcut.h"
 #include "baseview/kwcommand.h"
 #include "kwpageapp.h"
 #include "kwpageclick.h"

@@ -22,7 +22,7 @@
 
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
-#include "MsgBox/kwenginedisk.h"
+#include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"

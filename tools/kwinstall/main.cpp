@@ -19,9 +19,9 @@
 #include <string>
 #include <thread>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
-#include "MsgBox/kwengineconfig.h"
-#include "MsgBox/kwengineowner.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwengineconfig.h"
+#include "MsgBox/engine/kwengineowner.h"
 #include "kwinstallprogress.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"

@@ -1,4 +1,4 @@
-#include "MsgBox/kwdeploy.h"
+#include "MsgBox/desktop/kwdeploy.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <thread>
 
-#include "MsgBox/kwproducticon.h"
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwproducticon.h"
+#include "MsgBox/desktop/kwshortcut.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwatomicfile.h"
 #include "platform/kwknownfolders.h"

@@ -1,4 +1,4 @@
-#include "MsgBox/kwfolderprobe.h"
+#include "MsgBox/desktop/kwfolderprobe.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "MsgBox/kwproducticon.h"
+#include "MsgBox/desktop/kwproducticon.h"
 
 #include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"

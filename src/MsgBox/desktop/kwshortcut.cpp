@@ -1,5 +1,5 @@
 // Desktop shortcuts as freedesktop desktop entries.
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwshortcut.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

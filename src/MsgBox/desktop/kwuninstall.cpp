@@ -1,5 +1,5 @@
 // The uninstaller's removal sequence.
-#include "MsgBox/kwuninstall.h"
+#include "MsgBox/desktop/kwuninstall.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwshortcut.h"
 #include "baseutil/kwfilehelpers.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwprocess.h"

@@ -1,7 +1,7 @@
 // The install engine: validation, start and stop, and the run thread that
 // carries a run through its phases (download: kwenginedownload.cpp, install:
 // kwengineinstall.cpp).  The shared state is described in kwengineimpl.h.
-#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -12,13 +12,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "MsgBox/kwengineconfig.h"
-#include "MsgBox/kwenginedisk.h"
-#include "MsgBox/kwenginefinish.h"
-#include "MsgBox/kwengineimpl.h"
-#include "MsgBox/kwengineowner.h"
-#include "MsgBox/kwengineresume.h"
-#include "MsgBox/kwfolderprobe.h"
+#include "MsgBox/engine/kwengineconfig.h"
+#include "MsgBox/engine/kwenginedisk.h"
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineimpl.h"
+#include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/engine/kwengineresume.h"
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 

@@ -1,9 +1,9 @@
-#include "MsgBox/kwengineconfig.h"
+#include "MsgBox/engine/kwengineconfig.h"
 
 #include <cerrno>
 #include <cstdlib>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "platform/kwinifile.h"
 
 int64_t KwReadRequiredSpace(const char* iniPath) {

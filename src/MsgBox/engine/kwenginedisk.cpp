@@ -1,4 +1,4 @@
-#include "MsgBox/kwenginedisk.h"
+#include "MsgBox/engine/kwenginedisk.h"
 
 #include <sys/stat.h>
 

@@ -13,10 +13,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "MsgBox/kwenginedisk.h"
-#include "MsgBox/kwenginefinish.h"
-#include "MsgBox/kwengineimpl.h"
-#include "MsgBox/kwenginesource.h"
+#include "MsgBox/engine/kwenginedisk.h"
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineimpl.h"
+#include "MsgBox/engine/kwenginesource.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwdownloadutil.h"

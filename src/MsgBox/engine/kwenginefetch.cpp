@@ -1,4 +1,4 @@
-#include "MsgBox/kwenginefetch.h"
+#include "MsgBox/engine/kwenginefetch.h"
 
 #include <algorithm>
 #include <atomic>

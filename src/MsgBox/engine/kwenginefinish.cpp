@@ -1,4 +1,4 @@
-#include "MsgBox/kwenginefinish.h"
+#include "MsgBox/engine/kwenginefinish.h"
 
 #include <dirent.h>
 #include <strings.h>
@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "MsgBox/kwproducticon.h"
-#include "MsgBox/kwshortcut.h"
+#include "MsgBox/desktop/kwproducticon.h"
+#include "MsgBox/desktop/kwshortcut.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwregistry.h"

@@ -22,11 +22,11 @@
 #include <thread>
 #include <vector>
 
-#include "MsgBox/ikwinstallerdownloadstart.h"
-#include "MsgBox/kwenginefetch.h"
-#include "MsgBox/kwenginequeue.h"
-#include "MsgBox/kwenginespeed.h"
-#include "MsgBox/kwengineverify.h"
+#include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwenginefetch.h"
+#include "MsgBox/engine/kwenginequeue.h"
+#include "MsgBox/engine/kwenginespeed.h"
+#include "MsgBox/engine/kwengineverify.h"
 #include "main/kwglobals.h"
 #include "tool/http/kwbyteranges.h"
 #include "tool/http/kwfiledownloadctrl.h"

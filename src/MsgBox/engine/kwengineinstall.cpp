@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "MsgBox/kwenginedisk.h"
-#include "MsgBox/kwenginefinish.h"
-#include "MsgBox/kwengineimpl.h"
-#include "MsgBox/kwenginesource.h"
+#include "MsgBox/engine/kwenginedisk.h"
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineimpl.h"
+#include "MsgBox/engine/kwenginesource.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwunzippackage.h"
 

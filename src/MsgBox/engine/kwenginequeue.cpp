@@ -1,4 +1,4 @@
-#include "MsgBox/kwenginequeue.h"
+#include "MsgBox/engine/kwenginequeue.h"
 
 #include <algorithm>
 #include <chrono>

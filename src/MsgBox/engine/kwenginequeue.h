@@ -8,7 +8,7 @@
 #include <memory>
 #include <mutex>
 
-#include "MsgBox/kwenginefetch.h"
+#include "MsgBox/engine/kwenginefetch.h"
 #include "baseutil/kwboundedmutex.h"
 #include "baseutil/kwfifolist.h"
 #include "tool/http/kwfiledownloadctrl.h"

@@ -1,4 +1,4 @@
-#include "MsgBox/kwenginesource.h"
+#include "MsgBox/engine/kwenginesource.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <thread>
 
-#include "MsgBox/kwengineresume.h"
+#include "MsgBox/engine/kwengineresume.h"
 #include "baseutil/ikwlog.h"
 #include "tool/http/kwdownloadutil.h"
 #include "tool/makepackage/kwpkgformat.h"

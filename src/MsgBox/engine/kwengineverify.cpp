@@ -1,5 +1,5 @@
 // KwVolumeVerifier; see kwengineverify.h.
-#include "MsgBox/kwengineverify.h"
+#include "MsgBox/engine/kwengineverify.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -22,10 +22,10 @@
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "makepackage/pkgtestutil.h"
-#include "tool/makepackage/ikwmakedlg.h"
-#include "tool/makepackage/ikwmakepkgwnd.h"
+#include "tool/makepackage/window/ikwmakedlg.h"
+#include "tool/makepackage/window/ikwmakepkgwnd.h"
 #include "tool/makepackage/kwmakeini.h"
-#include "tool/makepackage/kwmakeprompt.h"
+#include "tool/makepackage/window/kwmakeprompt.h"
 #include "tool/makepackage/kwpkglist.h"
 
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "tool/makepackage/ikwmakedlg.h"
+#include "tool/makepackage/window/ikwmakedlg.h"
 
 #include <QFontMetrics>
 #include <QLabel>
@@ -9,8 +9,8 @@
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
 #include "main/kwglobals.h"
-#include "tool/makepackage/kwmakelayout.h"
-#include "tool/makepackage/kwmakeprompt.h"
+#include "tool/makepackage/window/kwmakelayout.h"
+#include "tool/makepackage/window/kwmakeprompt.h"
 #include "tool/makepackage/kwmakerun.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tool/makepackage/ikwmakepkgwnd.h"
+#include "tool/makepackage/window/ikwmakepkgwnd.h"
 
 #include <cstdio>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
 #include "main/kwglobals.h"
-#include "tool/makepackage/kwmakeprompt.h"
+#include "tool/makepackage/window/kwmakeprompt.h"
 #include "tool/makepackage/kwmakerun.h"
 #include "tool/makepackage/kwpkglist.h"
 

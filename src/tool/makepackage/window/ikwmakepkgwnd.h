@@ -22,7 +22,7 @@
 #include "baseview/basectrl/ikwbasewnd.h"
 #include "tool/makepackage/ikwmakepkg.h"
 #include "tool/makepackage/kwmakeini.h"
-#include "tool/makepackage/kwmakelayout.h"
+#include "tool/makepackage/window/kwmakelayout.h"
 
 inline constexpr KwColor kKwMakePkgBackground = 0x252525;
 

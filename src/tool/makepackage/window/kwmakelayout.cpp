@@ -1,4 +1,4 @@
-#include "tool/makepackage/kwmakelayout.h"
+#include "tool/makepackage/window/kwmakelayout.h"
 
 #include <cstdlib>
 

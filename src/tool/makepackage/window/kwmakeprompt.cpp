@@ -1,4 +1,4 @@
-#include "tool/makepackage/kwmakeprompt.h"
+#include "tool/makepackage/window/kwmakeprompt.h"
 
 #include <QFileDialog>
 #include <QMessageBox>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "MsgBox/kwdeploy.h"
+#include "MsgBox/desktop/kwdeploy.h"
 #include "kwpagefixture.h"
 #include "kwtest/tempdir.h"
 

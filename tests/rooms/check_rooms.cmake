@@ -1,0 +1,25 @@
+# Fails when a source file in a room that must stay free of Qt includes a Qt
+# header.  Run as: cmake -DROOT=<src> -DROOMS="a;b" -P check_rooms.cmake
+# A room is one folder, not its subfolders: tool/makepackage holds the
+# package core while its window/ subfolder is Qt.
+if(NOT DEFINED ROOT OR NOT DEFINED ROOMS)
+  message(FATAL_ERROR "check_rooms: ROOT and ROOMS are required")
+endif()
+set(offenders "")
+foreach(room ${ROOMS})
+  if(NOT IS_DIRECTORY ${ROOT}/${room})
+    message(FATAL_ERROR "check_rooms: no folder ${ROOT}/${room}")
+  endif()
+  file(GLOB files ${ROOT}/${room}/*.h ${ROOT}/${room}/*.cpp ${ROOT}/${room}/*.in)
+  foreach(f ${files})
+    file(STRINGS ${f} lines REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"](Q[A-Za-z]|Qt)")
+    if(lines)
+      list(APPEND offenders "${room}/${lines}  (${f})")
+    endif()
+  endforeach()
+endforeach()
+if(offenders)
+  list(JOIN offenders "\n  " text)
+  message(FATAL_ERROR "Qt header in a Qt-free room:\n  ${text}")
+endif()
+message(STATUS "no Qt header in: ${ROOMS}")

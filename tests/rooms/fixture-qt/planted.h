@@ -1,0 +1,2 @@
+// A planted Qt include the rooms check must find.
+#include <QWidget>

@@ -39,7 +39,9 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
   out->status = 0;
   out->version = version;
   out->volumeNames.clear();
+  out->volumeBytes = 0;
   for (const PackageEntry& entry : entries) {
+    if (entry.length > 0) out->volumeBytes += entry.length;
     // The name field may still be empty before a download address was asked
     // for; the key then carries the same file name after its last separator.
     out->volumeNames.push_back(KwVolumeBaseName(entry.name[0] ? entry.name : entry.key));

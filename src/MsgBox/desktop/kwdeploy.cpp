@@ -14,6 +14,7 @@
 #include "MsgBox/desktop/kwshortcut.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwatomicfile.h"
+#include "platform/kwinifile.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwprocess.h"
 
@@ -121,6 +122,13 @@ int KwDeployInstaller(const KwDeployRequest& request) {
     return kKwDeployWriteFailed;
   }
   CopySettings(request.iniSource, request.target);
+  if (request.codePage >= 0) {
+    const std::string ini = FolderOf(request.target) + "/" + kKwDeployIni;
+    if (KwWritePrivateProfileString("LANGUAGE", "CODEPAGE",
+                                    std::to_string(request.codePage).c_str(), ini.c_str()) == 0) {
+      KW_LOG(4, "KwDeployInstaller", "cannot write the language into %s", ini.c_str());
+    }
+  }
   if (request.settleMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(request.settleMs));
   }

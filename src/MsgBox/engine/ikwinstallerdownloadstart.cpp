@@ -12,13 +12,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 
@@ -31,6 +31,7 @@ int64_t kwengine::FileLength(const std::string& path) {
 CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
     : owner_(owner), disk_(disk ? disk : KwDefaultEngineDisk()), runMode_(g_runMode) {
   requiredSpace_ = KwReadRequiredSpace(KwIniPathIn(g_exeDir).c_str());
+  requiredSet_ = requiredSpace_ != kKwDefaultRequiredSpace;
   installerFile_ = g_exePath;
 }
 
@@ -99,7 +100,7 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     // Volumes already downloaded into the folder are not fetched again, so
     // their bytes count as room a continued download has.
     const bool measured = disk_->Measure(folder.c_str(), &total, &free);
-    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < requiredSpace_) {
+    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < NeededSpace()) {
       if (total > 0) {
         diskTotal_ = total;
         diskFree_ = free;
@@ -169,6 +170,7 @@ void CKWInstallEngine::Impl::ResetRunState() {
   received_ = 0;
   volumeCount_ = 0;
   volumeIndex_ = 0;
+  retryAttempt_ = 0;
   volumeWritten_ = 0;
   volumeLength_ = 0;
   volumeDone_ = false;
@@ -285,6 +287,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeCount = volumeCount_;
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
+  p.retryAttempt = retryAttempt_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
@@ -309,9 +312,13 @@ void CKWInstallEngine::SetResumeTable(const KwResumeEntry* table) {
 }
 void CKWInstallEngine::SetRequiredSpace(int64_t bytes) {
   impl_->requiredSpace_ = bytes;
+  impl_->requiredSet_ = true;
 }
 int64_t CKWInstallEngine::RequiredSpace() const {
-  return impl_->requiredSpace_;
+  return impl_->NeededSpace();
+}
+void CKWInstallEngine::SetReleaseBytes(int64_t volumeBytes) {
+  impl_->releaseBytes_ = volumeBytes;
 }
 void CKWInstallEngine::SetRunMode(int32_t runMode) {
   impl_->runMode_ = runMode;

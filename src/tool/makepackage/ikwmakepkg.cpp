@@ -113,6 +113,7 @@ void IKWMakePkg::Run() {
   m_filesPacked = m_filesFailed = 0;
   m_writeFailed = m_listWritten = false;
   m_errorText.clear();
+  m_cancelled = false;
   m_producedVolumes.clear();
   m_pipeline.reset(new KwChunkPipeline(this, m_threads));
   Report(kCodeStart, "start");
@@ -128,13 +129,24 @@ void IKWMakePkg::Run() {
   }
   m_pipeline.reset();
   if (m_owner != nullptr) m_owner->OnMakeCommand(kCommandDone);
-  m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
-  if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
-  // The digests beside the list; the package name stands for the version,
-  // as the server publishes it under that name unless told otherwise.
-  if (m_listWritten && KwWriteReleaseJson(m_outputFolder, m_packageName, m_volumes) != 0)
-    NoteError("cannot write " + m_outputFolder + "/" + kKwReleaseFileName);
-  if (walk != 0) NoteError("cancelled");
+  if (walk != 0) {
+    // A cancelled run holds only part of the tree.  It writes no list, and
+    // the lists of an earlier package go too (their volumes were just
+    // overwritten), so nothing in the folder passes for a complete package.
+    NoteError("cancelled");
+    m_cancelled = true;
+    for (const std::string& name : {std::string("list.json"), std::string(kKwReleaseFileName)}) {
+      const std::string path = m_outputFolder + "/" + name;
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) NoteError("cannot remove " + path);
+    }
+  } else {
+    m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
+    if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
+    // The digests beside the list; the package name stands for the version,
+    // as the server publishes it under that name unless told otherwise.
+    if (m_listWritten && KwWriteReleaseJson(m_outputFolder, m_packageName, m_volumes) != 0)
+      NoteError("cannot write " + m_outputFolder + "/" + kKwReleaseFileName);
+  }
   if (m_filesFailed > 0) NoteError(std::to_string(m_filesFailed) + " file(s) failed");
   m_result = m_errorText.empty() ? 0 : -1;
   m_done = 1;

@@ -127,8 +127,13 @@ bool CkwpanelApp::InitInstance() {
     if (!instance.Acquire(folder)) {
       KW_LOG(4, "CkwpanelApp::InitInstance", "another installer runs for %s", folder.c_str());
       IKWLang* lang = IKWLang::Instance();
-      KwShowMessage(nullptr, KwFormatText(lang->GetText("alreadyrunning"), folder).c_str(),
-                    lang->GetText("prompt"));
+      const std::string running = KwFormatText(lang->GetText("alreadyrunning"), folder);
+      std::fprintf(stderr, "%s\n", running.c_str());
+      // The running window comes to the front; only when it does not answer
+      // is the user told in a box.
+      if (!KwInstanceLock::WaitUntilRaised(folder, 3000)) {
+        KwShowMessage(nullptr, running.c_str(), lang->GetText("prompt"));
+      }
       common->OnAppStop();
       CIKWMain::Destroy();
       return false;

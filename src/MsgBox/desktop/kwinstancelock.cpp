@@ -69,6 +69,16 @@ bool KwInstanceLock::Acquire(const std::string& installFolder) {
   return true;
 }
 
+bool KwInstanceLock::WaitUntilRaised(const std::string& installFolder, int ms) {
+  const std::string request = LockPathFor(installFolder) + ".raise";
+  for (int waited = 0;; waited += 50) {
+    struct stat st;
+    if (::stat(request.c_str(), &st) != 0) return true;
+    if (waited >= ms) return false;
+    ::usleep(50 * 1000);
+  }
+}
+
 void KwInstanceLock::Release() {
   if (fd_ < 0) return;
   ::unlink((path_ + ".raise").c_str());

@@ -30,6 +30,11 @@ class KwInstanceLock {
   // last call; the request is used up.
   bool TakeRaiseRequest();
 
+  // After a refused Acquire: waits up to `ms` for the holder to take the
+  // request to come forward; false when it did not (it may be busy or have
+  // no window yet), so the caller says in words that it runs.
+  static bool WaitUntilRaised(const std::string& installFolder, int ms);
+
   // The lock file of a folder (for tests and logs).
   static std::string LockPathFor(const std::string& installFolder);
 

@@ -27,8 +27,15 @@ std::string FolderOf(const std::string& path) {
   return cut == 0 ? "/" : path.substr(0, cut);
 }
 
-std::string ItemText(const KwUninstallItem& item) {
-  return "- " + KwFormatText(Text(item.key), item.name);
+// The items as one run of text: the skinned box wraps its message but
+// keeps no line breaks.
+std::string ItemList(const std::vector<KwUninstallItem>& items) {
+  std::string text;
+  for (const KwUninstallItem& item : items) {
+    if (!text.empty()) text += Text("listsep");
+    text += KwFormatText(Text(item.key), item.name);
+  }
+  return text;
 }
 
 // A skinned box of `kind` (1 message, 2 question) in the middle of the
@@ -67,17 +74,13 @@ std::string KwUninstallReport(const std::string& folder,
                               const std::vector<KwUninstallItem>& stayed,
                               const std::string& otherFolder) {
   std::string text;
-  if (!removed.empty()) {
-    text = KwFormatText(Text("uninstalldone"), folder);
-    for (const KwUninstallItem& item : removed) text += "\n" + ItemText(item);
-  }
+  if (!removed.empty()) text = KwFormatText(Text("uninstalldone"), folder, ItemList(removed));
   if (!stayed.empty()) {
-    if (!text.empty()) text += "\n";
-    text += Text("uninstallfailed");
-    for (const KwUninstallItem& item : stayed) text += "\n" + ItemText(item);
+    if (!text.empty()) text += " ";
+    text += KwFormatText(Text("uninstallfailed"), ItemList(stayed));
   }
   if (!otherFolder.empty()) {
-    if (!text.empty()) text += "\n";
+    if (!text.empty()) text += " ";
     text += KwFormatText(Text("uninstallkept"), otherFolder);
   }
   return text;
@@ -95,8 +98,7 @@ int KwRunUninstallWindow(const KwUninstallUiInput& in) {
     ShowBox(1, KwFormatText(Text("uninstallnothing"), folder));
     return kKwUninstallDone;
   }
-  std::string question = KwFormatText(Text("uninstallask"), folder);
-  for (const KwUninstallItem& item : before) question += "\n" + ItemText(item);
+  const std::string question = KwFormatText(Text("uninstallask"), folder, ItemList(before));
   if (!ShowBox(2, question)) {
     KW_LOG(4, "Uninstall", "declined");
     return kKwUninstallDeclined;

@@ -32,7 +32,7 @@ int KwRunUninstallWindow(const KwUninstallUiInput& in);
 
 // The report's text for what was removed (`removed`), what stayed
 // (`stayed`) and whether the shared entries belonged to another folder
-// (`otherFolder` non-empty).  Plain text, one item a line.
+// (`otherFolder` non-empty), as one run of sentences.
 std::string KwUninstallReport(const std::string& folder,
                               const std::vector<KwUninstallItem>& removed,
                               const std::vector<KwUninstallItem>& stayed,

@@ -7,7 +7,7 @@
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangNoticeRows = 30;
+inline constexpr int32_t kKwLangNoticeRows = 31;
 
 extern const KwLangRow kKwLangNoticeEnglish[kKwLangNoticeRows];
 extern const KwLangRow kKwLangNoticeChinese[kKwLangNoticeRows];

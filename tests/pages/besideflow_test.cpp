@@ -117,6 +117,10 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
     if (const char* shots = getenv("KW_PAGE_SHOTS")) {
       dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-finished-en.png"));
       box->grab().save(QString::fromStdString(std::string(shots) + "/beside-torundir-en.png"));
+      IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+      page->repaint();
+      dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-finished-zh.png"));
+      IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
     }
     box->button(QMessageBox::Ok)->click();
   });

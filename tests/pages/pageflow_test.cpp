@@ -204,6 +204,12 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
             "Tarnwick V2.0.0 is installed in " + InstallRoot() + ".");
   EXPECT_TRUE(WaitFor([&] { return !ReadCell(online, kKwOnlineInstallLink).visible; }, 5000));
   SaveShot(&dlg, "version-page-installed-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  online->repaint();
+  EXPECT_EQ(ReadCell(online, kKwOnlineNotice).text,
+            "塔恩维克 V2.0.0 已安装到 " + InstallRoot() + "。");
+  SaveShot(&dlg, "version-page-installed-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   // The product's settings are written by the installation itself, so a
   // start from the desktop entry finds them too.
   const std::string productIni =
@@ -299,6 +305,11 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
   page->repaint();
   EXPECT_EQ(page->ProgressText().rfind("Paused ", 0), 0u) << page->ProgressText();
   SaveShot(&dlg, "install-paused-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  EXPECT_EQ(page->ProgressText().rfind("已暂停 ", 0), 0u) << page->ProgressText();
+  page->repaint();
+  SaveShot(&dlg, "install-paused-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   // Held for longer than the whole transfer would take: after a moment for
   // bytes already on their way, no byte arrives, the speed reads zero and the
   // page stays in the download.

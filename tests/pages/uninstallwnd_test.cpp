@@ -37,7 +37,9 @@ class Answerer {
       const std::string name = box->objectName().toStdString();
       seen.push_back(name + ": " + box->Content()->Message());
       if (shotPrefix != nullptr) {
-        kwtest::SaveShot(box, (std::string(shotPrefix) + "-" + name).c_str());
+        kwtest::SaveShot(
+            box,
+            (std::string(shotPrefix) + "-" + std::to_string(seen.size()) + "-" + name).c_str());
       }
       const bool question = name == "kwUninstallQuestion";
       KwPostCommand(box, question && !confirm_ ? kKwCmdBoxCancel : kKwCmdBoxOk);
@@ -84,7 +86,7 @@ TEST_F(UninstallWindow, AsksRemovesReportsAndASecondRunHasNothingToRemove) {
     ASSERT_EQ(no.seen.size(), 1u);
     EXPECT_EQ(no.seen[0],
               "kwUninstallQuestion: Remove Tarnwick from " + Folder() +
-                  " ?\n- the version folder V2.0.0\n- the desktop entry\n- the settings");
+                  " ? This removes the version folder V2.0.0, the desktop entry, the settings.");
   }
   // Declined: nothing was touched.
   EXPECT_TRUE(fs::exists(Folder() + "/V2.0.0"));
@@ -94,9 +96,8 @@ TEST_F(UninstallWindow, AsksRemovesReportsAndASecondRunHasNothingToRemove) {
     Answerer yes(true, "uninstall-en");
     EXPECT_EQ(KwRunUninstallWindow(in_), kKwUninstallDone);
     ASSERT_EQ(yes.seen.size(), 2u);
-    EXPECT_EQ(yes.seen[1],
-              "kwUninstallReport: Tarnwick was removed from " + Folder() +
-                  ":\n- the version folder V2.0.0\n- the desktop entry\n- the settings");
+    EXPECT_EQ(yes.seen[1], "kwUninstallReport: Tarnwick was removed from " + Folder() +
+                               ": the version folder V2.0.0, the desktop entry, the settings.");
   }
   EXPECT_FALSE(fs::exists(Folder() + "/V2.0.0"));
   EXPECT_FALSE(fs::exists(in_.desktopDir + "/Tarnwick.desktop"));
@@ -122,6 +123,7 @@ TEST_F(UninstallWindow, SpeaksTheLanguageTheProductWasInstalledIn) {
       << yes.seen[0];
   EXPECT_EQ(yes.seen[1].rfind("kwUninstallReport: 已从 " + Folder() + " 卸载塔恩维克：", 0), 0u)
       << yes.seen[1];
+
   IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   // Without a product to ask, the user's locale decides.
   std::vector<std::pair<const char*, std::string>> saved;
@@ -132,6 +134,13 @@ TEST_F(UninstallWindow, SpeaksTheLanguageTheProductWasInstalledIn) {
   }
   setenv("LANG", "zh_CN.UTF-8", 1);
   EXPECT_EQ(KwUninstallCodePage(dir_ / "nowhere"), kKwCodePageChinese);
+  // Nothing left: a second run says so in the user's language.
+  kwtest::WriteFile(in_.selfPath, "ELF");
+  EXPECT_EQ(KwRunUninstallWindow(in_), kKwUninstallDone);
+  ASSERT_EQ(yes.seen.size(), 3u);
+  EXPECT_EQ(yes.seen[2],
+            "kwUninstallReport: " + Folder() + " 中没有安装塔恩维克，没有需要卸载的内容。");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   setenv("LANG", "en_GB.UTF-8", 1);
   EXPECT_EQ(KwUninstallCodePage(dir_ / "nowhere"), kKwCodePageDefault);
   for (const auto& [name, value] : saved) {
@@ -148,12 +157,12 @@ TEST_F(UninstallWindow, ReportOfACopyElsewhereSaysTheEntriesWereKept) {
   const std::vector<KwUninstallItem> removed = {{"uninst_version", "V2.0.0"}};
   IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   EXPECT_EQ(KwUninstallReport("/tmp/copy", removed, {}, "/home/u/tarnwickinst"),
-            "Tarnwick was removed from /tmp/copy:\n- the version folder V2.0.0\n"
+            "Tarnwick was removed from /tmp/copy: the version folder V2.0.0. "
             "The settings, menu and desktop entries belong to the installation in "
             "/home/u/tarnwickinst and were kept.");
   EXPECT_EQ(KwUninstallReport("/x", removed, {{"uninst_desktop", ""}}, ""),
-            "Tarnwick was removed from /x:\n- the version folder V2.0.0\n"
-            "These could not be removed:\n- the desktop entry");
+            "Tarnwick was removed from /x: the version folder V2.0.0. "
+            "These could not be removed: the desktop entry.");
 }
 
 }  // namespace

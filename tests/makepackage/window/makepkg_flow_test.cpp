@@ -20,6 +20,7 @@
 #include "kwpageclick.h"
 #include "kwtest/qtapp.h"
 #include "kwtest/tempdir.h"
+#include "language/ikwlang.h"
 #include "main/kwglobals.h"
 #include "makepackage/pkgtestutil.h"
 #include "tool/makepackage/kwmakeini.h"
@@ -243,7 +244,7 @@ TEST_F(MakePkgFlow, CancelDuringALargeFileStopsWithinAChunk) {
 
   // The run says it was cancelled rather than "... end".
   EXPECT_EQ(wnd->StatusText(), "cancelled: no package was written");
-  SaveShot(&dlg, "makepkg-cancelled");
+  SaveShot(&dlg, "makepkg-cancelled-en");
 
   // The partial package is not listed, so nothing passes it as complete;
   // its volume is closed, and the file in it ends after at most the chunk
@@ -284,7 +285,12 @@ TEST_F(MakePkgFlow, AMissingOutputFolderIsMadeAndOneThatCannotBeIsSaid) {
   EXPECT_FALSE(wnd->Running());
   EXPECT_EQ(wnd->StatusText(), "cannot create the output folder " + (dir_ / "afile/out"));
   EXPECT_TRUE(CellEnabled(wnd, kKwMakeStart));
-  SaveShot(&dlg, "makepkg-no-output");
+  SaveShot(&dlg, "makepkg-no-output-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  ASSERT_TRUE(ClickCell(wnd, kKwMakeStart));
+  EXPECT_EQ(wnd->StatusText(), "无法创建输出目录 " + (dir_ / "afile/out"));
+  SaveShot(&dlg, "makepkg-no-output-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
 }
 
 TEST_F(MakePkgFlow, ListJsonListsVolumesAndNeverEmptiesAList) {

@@ -225,9 +225,10 @@ void CKWInstallEngine::Impl::RunThread() {
   if (downloadRun_) {
     DownloadPhase();
     if (active_) {
-      // Never through a link planted at the marker's name.
+      // Made afresh, never through a link planted at the marker's name.
       std::string marker = installPath_ + "/" + kKwUnzipMarker;
-      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+      ::unlink(marker.c_str());
+      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
       if (fd >= 0) {
         if (::write(fd, "1", 1) != 1) KW_LOG(4, "CKWinstaller::runinstall", "marker not written");
         ::close(fd);

@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -128,13 +127,6 @@ void CKWInstallEngine::Impl::DownloadPhase() {
 bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
   control_->SetVolume(e.name, e.length);
   const std::string path = installPath_ + "/" + e.name;
-  struct stat st;
-  if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    // Something else holds the volume's name (a link, a folder): it is not
-    // the installer's to replace or write through.
-    Fail("the volume's name is taken by something else: " + path, "invalidpath2");
-    return false;
-  }
   int64_t doneAtStart = doneBytes_;
   int planFailures = 0;
   int failedVerifications = 0;

@@ -27,8 +27,7 @@ const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
      "downloaded."},
     {"volumebad",
      "A volume from the install server failed its check three times. Nothing was installed."},
-    {"pathtoolong",
-     "The install folder's path is too long. Choose a shorter one."},
+    {"pathtoolong", "The install folder's path is too long. Choose a shorter one."},
     {"deploynokey",
      "The release key file the settings name is not beside them. Nothing was written."},
 };

@@ -25,12 +25,12 @@
 #include <string>
 #include <thread>
 
+#include "MsgBox/desktop/kwuninstall.h"
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwuninstall.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"

@@ -96,7 +96,8 @@ int32_t CopyKeyFile(const std::string& iniSource, const std::string& name,
     CreateFoldersForPath(to.c_str());
     r = KwReplaceFileAtomic(to, bytes, 0644);
   }
-  if (r != 0) KW_LOG(4, "KwDeployInstaller", "cannot copy %s to %s: %d", from.c_str(), to.c_str(), r);
+  if (r != 0)
+    KW_LOG(4, "KwDeployInstaller", "cannot copy %s to %s: %d", from.c_str(), to.c_str(), r);
   return r;
 }
 

@@ -11,8 +11,8 @@
 
 #include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"
-#include "platform/kwtempfile.h"
 #include "platform/kwknownfolders.h"
+#include "platform/kwtempfile.h"
 
 namespace {
 

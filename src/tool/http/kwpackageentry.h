@@ -5,7 +5,7 @@
 #include <cstdint>
 
 struct PackageEntry {
-  char key[80] = {};         // The server's identifier, sent back for the download URL.
+  char key[80] = {};  // The server's identifier, sent back for the download URL.
   // The local file name.  GetDownloadUrl sets it to the part of key after its
   // last "/" or "\"; the download phase replaces that with a name of its own
   // (kwvolumename.h), so no file is ever named by the server.

@@ -30,4 +30,3 @@ class KwRunBits {
   uint8_t m_head[kRunBitsHeadSize] = {};
   size_t m_length = 0;
 };
-

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "MsgBox/desktop/kwdeploy.h"
-#include "kwpagefixture.h"
+#include "pages/kwpagefixture.h"
 #include "kwtest/tempdir.h"
 
 namespace fs = std::filesystem;

@@ -667,7 +667,9 @@ TEST_F(EngineInstall, PauseHoldsTransfersAndStopJoinsEveryThread) {
     // thread of the run ended, and tells the page nothing.
     auto before = std::chrono::steady_clock::now();
     engine.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+    // Far below the engine's own waits (its queues wait up to 100 s), with
+    // room for a busy machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
     EXPECT_EQ(CountThreads(), threadsBefore);
     EXPECT_TRUE(owner.commands().empty());
     EXPECT_EQ(g_installStage.load(), 1);

@@ -250,9 +250,17 @@ int main(int argc, char** argv) {
     }
   }
   engine.WaitUntilFinished();
-  if (tty) std::fputs("\n", stdout);
   KwEngineProgress p = engine.Progress();
-  if (engine.LastResult() != 0 || owner.command() != kKwCmdInstallDone) {
+  const bool succeeded = engine.LastResult() == 0 && owner.command() == kKwCmdInstallDone;
+  // The polls above sample the run; the last one may fall before the last
+  // files were written, so a finished install says 100 % itself.
+  if (succeeded && !quiet && p.totalBytes > 0) {
+    const std::string line =
+        KwInstallProgressLine("install ", p.totalBytes, p.totalBytes, 0, false);
+    std::printf(tty ? "\r%-78s" : "%s\n", line.c_str());
+  }
+  if (tty) std::fputs("\n", stdout);
+  if (!succeeded) {
     std::string reason = p.failure;
     if (owner.key()[0] != '\0') reason = std::string(Text(owner.key())) + " (" + reason + ")";
     std::fprintf(stderr, "kwinstall: installation failed: %s\n", reason.c_str());

@@ -161,6 +161,22 @@ install "$fresh"
 cmp -s "$work/victim" <(printf 'private\n') || fail "a link at an installer's name was written through"
 echo "went around: links at the installer's names"
 
+# The genuine release under keys that all end in the same name, a file of
+# the folder: each volume still gets a file of its own, the release installs
+# whole, and the file keeps its bytes.
+dupes="$work/dupes"
+mkdir -p "$dupes"
+printf 'notes of the user\n' > "$dupes/notes.txt"
+serve honest "$work/new" --keys "a/notes.txt,b/notes.txt,c/notes.txt"
+install "$dupes"
+[ "$status" = 0 ] || fail "one name for every volume: $(cat "$work/out")"
+for i in 1 2 3; do
+  cmp -s "$work/product/data/sample$i.bin" "$dupes/V2.0.0/data/sample$i.bin" ||
+    fail "one name for every volume: sample$i.bin differs"
+done
+cmp -s "$dupes/notes.txt" <(printf 'notes of the user\n') || fail "notes.txt was overwritten"
+echo "went around: one name for every volume"
+
 # kwpack: links at the names its temporary files once had.
 mkdir -p "$work/links"
 cp -r "$work/product" "$work/links/src"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "MsgBox/desktop/kwdeploy.h"
-#include "pages/kwpagefixture.h"
 #include "kwtest/tempdir.h"
+#include "pages/kwpagefixture.h"
 
 namespace fs = std::filesystem;
 using kwtest::ReadFile;

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "MsgBox/kwmaininstalldlg.h"
-#include "pages/kwpageclick.h"
 #include "kwtest/qtapp.h"
 #include "kwtest/tempdir.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
 #include "makepackage/pkgtestutil.h"
+#include "pages/kwpageclick.h"
 #include "tool/makepackage/kwmakeini.h"
 #include "tool/makepackage/kwpkglist.h"
 #include "tool/makepackage/window/ikwmakedlg.h"

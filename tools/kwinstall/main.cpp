@@ -11,6 +11,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -69,6 +70,10 @@ class CommandLineOwner : public IKWInstallEngineOwner {
   void EnginePostCommand(int command) override { command_ = command; }
   void EngineMessage(const char* key) override {
     std::snprintf(key_, sizeof(key_), "%s", key ? key : "");
+  }
+  // Notes go to standard error on lines of their own, beside the progress.
+  void EngineNote(const char* text) override {
+    std::fprintf(stderr, "\nkwinstall: note: %s\n", text ? text : "");
   }
   int command() const { return command_; }
   const char* key() const { return key_; }
@@ -189,7 +194,8 @@ int main(int argc, char** argv) {
   // would until its user cancels; unattended runs need an end.
   const long long stallSeconds = std::atoll(stall.c_str());
   auto lastMove = std::chrono::steady_clock::now();
-  int64_t lastDone = -1;
+  int64_t mostDone = -1;
+  int64_t lastWritten = 0;
   int32_t lastStage = -1;
   int ticks = 0;
   while (!engine.RunFinished()) {
@@ -203,9 +209,15 @@ int main(int argc, char** argv) {
     {
       KwEngineProgress now = engine.Progress();
       auto at = std::chrono::steady_clock::now();
-      // Bytes arriving count as movement even before a whole segment lands.
-      if (now.doneBytes != lastDone || g_installStage.load() != lastStage || now.speed > 0) {
-        lastDone = now.doneBytes;
+      // Bytes written into a volume are movement; so are bytes arriving
+      // before a whole segment lands, but only beyond the most ever shown:
+      // bytes a failed attempt brought and took back again are no movement,
+      // however fast they come.  Each stage counts from its own start.
+      if (now.doneBytes > mostDone || now.writtenBytes > lastWritten ||
+          g_installStage.load() != lastStage) {
+        lastWritten = now.writtenBytes;
+        mostDone = g_installStage.load() != lastStage ? now.doneBytes
+                                                      : std::max(mostDone, now.doneBytes);
         lastStage = g_installStage.load();
         lastMove = at;
       } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {

@@ -184,7 +184,7 @@ struct KwServeApp::Impl {
     int64_t first = 0;
     int64_t last = size - 1;
     int ranged = 1;
-    if (req.has_header("Range")) {
+    if (req.has_header("Range") && !options.ignoreRange) {
       ranged = KwParseByteRange(req.get_header_value("Range").c_str(), size, &first, &last);
       if (ranged < 0) {
         res.status = 416;
@@ -202,7 +202,7 @@ struct KwServeApp::Impl {
       res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" +
                                           std::to_string(last) + "/" + std::to_string(size));
     }
-    res.set_header("Accept-Ranges", "bytes");
+    if (!options.ignoreRange) res.set_header("Accept-Ranges", "bytes");
 
     struct Plan {
       std::ifstream file;  // Read in order by one connection's thread.

@@ -99,6 +99,8 @@ std::string KwServeUsage() {
          "  --short-rate P        share of volume reads answered one byte short\n"
          "  --corrupt-rate P      share of volume reads with one byte inverted\n"
          "  --max-faults N        inject at most N faults in all\n"
+         "  --ignore-range        answer volume reads with 200 and the whole file, as a\n"
+         "                        server without byte ranges does\n"
          "  --delay-ms N          delay every answer by N milliseconds\n"
          "  --rate-limit BYTES    volume bytes per second per connection\n"
          "  --url-ttl SECONDS     download addresses expire after this long (403 after)\n"
@@ -125,6 +127,10 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
     if (std::strcmp(arg, "--version") == 0 && (i + 1 >= argc || argv[i + 1][0] == '-')) return 2;
     if (std::strcmp(arg, "--code-as-text") == 0) {
       o->codeAsText = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--ignore-range") == 0) {
+      o->ignoreRange = true;
       continue;
     }
     if (i + 1 >= argc) {

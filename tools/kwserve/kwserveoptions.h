@@ -14,6 +14,7 @@ struct KwServeOptions {
   int64_t maxSkew = 300;    // Seconds a request timestamp may differ from the clock.
   int64_t answerCode = 0;   // "code" of successful answers (tests use other values).
   bool codeAsText = false;  // Send "code" as a JSON text instead of a number.
+  bool ignoreRange = false;  // Volume reads: always 200 and the whole file.
   int threads = 32;
 
   // Fault injection.  Rates are shares of requests in [0, 1]; the decision

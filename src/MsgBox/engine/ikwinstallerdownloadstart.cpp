@@ -167,6 +167,11 @@ void CKWInstallEngine::Impl::ResetRunState() {
   StartCounting(0, generation_);
   speed_ = 0;
   received_ = 0;
+  writtenTotal_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(wholeFileMutex_);
+    wholeFileOrigins_.clear();
+  }
   volumeCount_ = 0;
   volumeIndex_ = 0;
   volumeWritten_ = 0;
@@ -285,6 +290,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeCount = volumeCount_;
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
+  p.writtenBytes = writtenTotal_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;

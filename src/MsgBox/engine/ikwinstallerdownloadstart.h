@@ -53,6 +53,9 @@ struct KwEngineProgress {
   // segment had landed: the part of the verify pass not hidden behind the
   // transfer.
   int64_t verifyTailMs = 0;
+  // Bytes written into volume files in this run, rewrites included; only
+  // grows.  Bytes that arrive and are thrown away never count here.
+  int64_t writtenBytes = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };

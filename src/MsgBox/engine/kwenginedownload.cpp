@@ -50,6 +50,11 @@ void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
   a.counted += count;
 }
 
+void CKWInstallEngine::Impl::TakeBack(SegmentArrival& a) {
+  received_ -= a.counted;
+  CountArriving(a, -a.counted);
+}
+
 void CKWInstallEngine::Impl::StartCounting(int64_t done, uint64_t generation) {
   std::lock_guard<std::mutex> lock(progressMutex_);
   doneBytes_ = done;
@@ -130,6 +135,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     volumeLength_ = e.length;
     volumeDone_ = false;
     volumeWriteFailed_ = false;
+    planningEnd_ = kPlanningGoesOn;
     {
       std::lock_guard<std::mutex> lock(onDiskMutex_);
       volumeOnDisk_.Clear();
@@ -139,8 +145,10 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
+    // A file server that sends whole files gets one request for the volume.
+    const bool stream = SendsWholeFiles(e.url);
     KwByteRanges resumed;
-    bool resume = mayResume && e.length > 0 && FileLength(path) == e.length &&
+    bool resume = !stream && mayResume && e.length > 0 && FileLength(path) == e.length &&
                   KwVolumeJournal::Load(path, e, &resumed);
     mayResume = false;
     journal_.Close();
@@ -163,6 +171,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       continue;
     }
     planFailures = 0;
+    if (stream) queues_->DiscardWaiting();
     if (!ReserveSpace(path, e.length)) {
       Fail("the disk is full", "diskfull");
       return false;
@@ -172,7 +181,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       expectedSegments += (gap.second - gap.first + CKWFileDownloadCtrl::kSegmentSize - 1) /
                           CKWFileDownloadCtrl::kSegmentSize;
     }
-    if (queues_->TasksWaiting() < expectedSegments) {
+    if (!stream && queues_->TasksWaiting() < expectedSegments) {
       Fail(std::string("volume too large to plan: ") + e.name, nullptr);
       return false;
     }
@@ -195,9 +204,25 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     }
     verifier_.Start(path, e.sha256[0] != '\0');
     if (volumeWritten_ >= e.length) volumeDone_ = true;
-    holdWorkers_ = false;
+    std::thread streamer;
+    if (stream && !volumeDone_) {
+      streamer = std::thread([this, &e, generation] {
+        pthread_setname_np(pthread_self(), "kw-stream");
+        StreamVolume(e, generation);
+      });
+    } else {
+      holdWorkers_ = false;
+    }
     bool waited = WaitForVolume(path);
     holdWorkers_ = true;
+    if (streamer.joinable()) streamer.join();
+    if (waited && planningEnd_ != kPlanningGoesOn) {
+      // Planned again: as one stream, or a broken stream once more.
+      journal_.Close();
+      KwVolumeJournal::Remove(path);
+      if (planningEnd_ == kPlanningStreamBroken) Nap(1000);
+      continue;
+    }
     if (!waited) {
       // Stopped: what is on disk so far stays listed for the next run.
       JournalWritten(path);
@@ -228,7 +253,7 @@ bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
     FollowWriter(stopFollowing);
   });
   int64_t lastJournal = NowMs();
-  while (!volumeDone_ && active_) {
+  while (!volumeDone_ && active_ && planningEnd_ == kPlanningGoesOn) {
     if (NowMs() - lastJournal >= kJournalEveryMs) {
       JournalWritten(path);
       lastJournal = NowMs();
@@ -362,10 +387,18 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     SegmentArrival arrival{this, task.generation, 0};
     int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
                                &arrival, &Impl::ShouldAbort, this);
+    if (n == kKwFetchWholeFile) {
+      // Ranged requests get nowhere with this server: the volume is planned
+      // again as one stream.
+      TakeBack(arrival);
+      NoteWholeFiles(entry.url);
+      if (task.generation == generation_) planningEnd_ = kPlanningToStream;
+      break;
+    }
     if (n != task.length) {
       // The next attempt brings these bytes again; shown twice they would
       // push the progress past the total.
-      CountArriving(arrival, -arrival.counted);
+      TakeBack(arrival);
       Nap(1000);
       continue;
     }
@@ -382,7 +415,7 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
       if (queues_->ResultsWaiting() <= kKwResultsWaitingMax && queues_->PutResult(result)) return;
       Nap(10);
     }
-    CountArriving(arrival, -arrival.counted);
+    TakeBack(arrival);
     break;
   }
   if (!own) buffers_->Release(buffer);
@@ -433,6 +466,7 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
       volumeWriteFailed_ = true;
       if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
     } else {
+      writtenTotal_ += written;
       std::lock_guard<std::mutex> lock(onDiskMutex_);
       volumeOnDisk_.Add(r.head.offset, r.head.length);
     }

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,6 +101,7 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> diskFree_{0};
   std::atomic<int64_t> speed_{0};
   std::atomic<int64_t> received_{0};
+  std::atomic<int64_t> writtenTotal_{0};  // see KwEngineProgress::writtenBytes
   std::atomic<int> volumeCount_{0};
   std::atomic<int> volumeIndex_{0};
 
@@ -108,6 +110,15 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> volumeLength_{0};
   std::atomic<bool> volumeDone_{false};
   std::atomic<bool> volumeWriteFailed_{false};
+  // Why the current planning ends before its volume is complete: a file
+  // server answered a ranged request with the whole file (the volume is
+  // planned again as one stream), or such a stream broke (tried again).
+  enum PlanningEnd : int { kPlanningGoesOn = 0, kPlanningToStream = 1, kPlanningStreamBroken = 2 };
+  std::atomic<int> planningEnd_{kPlanningGoesOn};
+  // File servers (by origin) of this run that answer ranged requests with
+  // whole files; their volumes come in one stream each.
+  std::mutex wholeFileMutex_;
+  std::set<std::string> wholeFileOrigins_;
   // The parts of the current volume known to be in its file: the segments
   // the writer has written in this planning (and those a journal vouched
   // for).  The verify pass reads the file as far as they reach from byte 0.
@@ -194,6 +205,9 @@ class CKWInstallEngine::Impl {
     int64_t counted;
   };
   static void OnSegmentBytes(void* context, int32_t count);
+  // Takes back what a failed attempt counted, as arriving and as received:
+  // bytes nobody keeps are no progress and no speed.
+  void TakeBack(SegmentArrival& a);
   // Adds `count` (negative: takes back) to arriving_ for `a`, unless its
   // planning is no longer the current one.
   void CountArriving(SegmentArrival& a, int64_t count);
@@ -221,6 +235,26 @@ class CKWInstallEngine::Impl {
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);
   void WriterThread();
   void WriteSegment(const KwSegmentResult& r, const char* data);
+
+  // ---- whole-volume streams (kwenginestream.cpp) ---------------------------------
+
+  // Whether the file server of `url` sends whole files (seen earlier this run).
+  bool SendsWholeFiles(const char* url);
+  // Remembers it, with a note to the owner the first time.
+  void NoteWholeFiles(const char* url);
+  // Fetches the whole volume `e` in one GET and writes it in order into its
+  // file (planned in `generation`), counting only what is written; sets
+  // volumeDone_ when every byte came, planningEnd_ when the stream broke,
+  // and fails the run when the server sends another length than listed.
+  void StreamVolume(const PackageEntry& e, uint64_t generation);
+  struct StreamTarget {
+    Impl* self;
+    int fd;
+    uint64_t generation;
+  };
+  static bool OnStreamPiece(void* context, int64_t offset, const char* data, int32_t count);
+  // Ends a stream when the run ends or its volume is planned anew.
+  static bool StreamShouldStop(void* context);
 
   // ---- install phase (kwengineinstall.cpp) -------------------------------------
 

@@ -25,12 +25,12 @@
 #include <string>
 #include <thread>
 
+#include "MsgBox/desktop/kwuninstall.h"
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwuninstall.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
@@ -388,6 +388,46 @@ TEST_F(EngineProgress, RetriedSegmentsAreNotCountedTwice) {
   EXPECT_EQ(watch.total, PackageBytes());
   EXPECT_FALSE(watch.pastTotal);
   EXPECT_EQ(watch.MaxRepainted(), watch.total);
+}
+
+TEST_F(EngineProgress, ServerWithoutRangesGivesOneStreamPerVolumeCountingOnlyWrittenBytes) {
+  // Every volume read is answered with 200 and the whole file.  The ranged
+  // attempts of the first volume bring nothing that is kept, so the bar
+  // must never show them; from then on each volume is one request.
+  ServerProcess server(g_suite->package, {"--ignore-range", "--rate-limit", "30000000"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  DownloadWatch watch;
+  ASSERT_EQ(WatchRun(server, watch), 0);
+  ExpectInstalledOnline();
+  EXPECT_EQ(watch.total, PackageBytes());
+  EXPECT_FALSE(watch.pastTotal);
+  EXPECT_TRUE(std::is_sorted(watch.polled.begin(), watch.polled.end()));
+  EXPECT_EQ(watch.MaxRepainted(), watch.total);
+  const int first = server.CountRequests("/files/V2.0.0_000");
+  EXPECT_GE(first, 2);
+  EXPECT_LE(first, 1 + 4 * 2);  // the workers' attempts, then one stream
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_001"), 1);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_002"), 1);
+}
+
+TEST_F(EngineInstall, WholeFileOfAnotherLengthThanListedEndsTheRunWithTheReason) {
+  // Every answer is whole and one byte short, complete as far as HTTP goes:
+  // asking again cannot help, so the run ends instead of looping.
+  ServerProcess server(g_suite->package, {"--ignore-range", "--short-rate", "1"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  EXPECT_NE(RunFrom(engine, 0, ""), 0);
+  const std::string failure = engine.Progress().failure;
+  EXPECT_NE(failure.find("sends"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("lists " + std::to_string(fs::file_size(Volume(0)))), std::string::npos)
+      << failure;
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  EXPECT_LE(server.CountRequests("/files/"), 1 + 4 * 2);
 }
 
 TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIgnored) {

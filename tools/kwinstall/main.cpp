@@ -216,8 +216,8 @@ int main(int argc, char** argv) {
       if (now.doneBytes > mostDone || now.writtenBytes > lastWritten ||
           g_installStage.load() != lastStage) {
         lastWritten = now.writtenBytes;
-        mostDone = g_installStage.load() != lastStage ? now.doneBytes
-                                                      : std::max(mostDone, now.doneBytes);
+        mostDone =
+            g_installStage.load() != lastStage ? now.doneBytes : std::max(mostDone, now.doneBytes);
         lastStage = g_installStage.load();
         lastMove = at;
       } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {

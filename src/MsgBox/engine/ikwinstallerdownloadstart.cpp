@@ -12,13 +12,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 

@@ -42,8 +42,7 @@ bool SegmentSink(void* context, const char* data, int32_t count) {
       return false;
     }
     KwContentRange range;
-    if (status != 206 ||
-        !KwParseContentRange(KwContentRangeOf(t->client->headerText()), &range) ||
+    if (status != 206 || !KwParseContentRange(KwContentRangeOf(t->client->headerText()), &range) ||
         range.first != t->offset || range.last != t->offset + t->room - 1) {
       return false;
     }

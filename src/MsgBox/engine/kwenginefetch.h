@@ -15,8 +15,8 @@
 #include "platform/kwlargebuffer.h"
 
 // Failures of a fetch beside the unbound library (-1).
-inline constexpr int32_t kKwFetchRefused = -2;     // not the answer asked for, or broken
-inline constexpr int32_t kKwFetchWholeFile = -3;   // 200 to a ranged request: whole files only
+inline constexpr int32_t kKwFetchRefused = -2;      // not the answer asked for, or broken
+inline constexpr int32_t kKwFetchWholeFile = -3;    // 200 to a ranged request: whole files only
 inline constexpr int32_t kKwFetchWrongLength = -4;  // a whole answer of another length
 inline constexpr int32_t kKwFetchNotWritten = -5;   // the writer refused a piece
 

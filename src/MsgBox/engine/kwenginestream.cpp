@@ -49,7 +49,8 @@ bool CKWInstallEngine::Impl::OnStreamPiece(void* context, int64_t offset, const 
   if (StreamShouldStop(context)) return false;
   int32_t written = 0;
   while (written < count) {
-    ssize_t n = pwrite(t->fd, data + written, static_cast<size_t>(count - written), offset + written);
+    ssize_t n =
+        pwrite(t->fd, data + written, static_cast<size_t>(count - written), offset + written);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     written += static_cast<int32_t>(n);

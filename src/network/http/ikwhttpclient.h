@@ -81,7 +81,7 @@ class CKWHttpWithCurl {
   // body flows), for a body sink that must judge the answer before keeping
   // any of it; 0 before a status line came.
   long liveStatus() const { return m_liveStatus; }
-  int curlCode() const { return m_curlCode; }   // Library result, -1 when not performed.
+  int curlCode() const { return m_curlCode; }  // Library result, -1 when not performed.
 
   // Filled by the ranged read of the server API (the Content-Range value).
   char m_contentRange[kContentRangeSize];

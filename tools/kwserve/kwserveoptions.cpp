@@ -90,7 +90,12 @@ std::string KwServeUsage() {
          "  --max-skew SECONDS    largest accepted timestamp difference (default 300)\n"
          "  --answer-code N       \"code\" of successful answers (default 0)\n"
          "  --code-as-text        send \"code\" as a JSON text\n"
-         "  --threads N           connections served at once (default 32)\n"
+         "  --request-timeout S   a request's head must arrive whole within S seconds\n"
+         "                        (default 10); slower clients are answered 408\n"
+         "  --idle-timeout S      kept-alive connections close after S idle seconds\n"
+         "                        (default 15)\n"
+         "  --threads N           event loops, each on a thread of its own (default: one\n"
+         "                        per processor); connections are not bound to threads\n"
          "\n"
          "Fault injection (decided per request from the seed and the request's number):\n"
          "  --seed N              seed of the fault decisions (default 1)\n"
@@ -158,8 +163,12 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
       ok = ToInt(value, 0, INT64_MAX, &o->maxSkew);
     } else if (std::strcmp(arg, "--answer-code") == 0) {
       ok = ToInt(value, INT32_MIN, INT32_MAX, &o->answerCode);
+    } else if (std::strcmp(arg, "--request-timeout") == 0) {
+      ok = ToInt(value, 1, 3600, &o->requestTimeout);
+    } else if (std::strcmp(arg, "--idle-timeout") == 0) {
+      ok = ToInt(value, 1, 3600, &o->idleTimeout);
     } else if (std::strcmp(arg, "--threads") == 0) {
-      ok = ToInt(value, 1, 1024, &number);
+      ok = ToInt(value, 1, 256, &number);
       o->threads = static_cast<int>(number);
     } else if (std::strcmp(arg, "--seed") == 0) {
       ok = ToInt(value, 0, INT64_MAX, &number);

@@ -11,11 +11,13 @@ struct KwServeOptions {
   std::string version;    // Published version; default the package name.
   std::string buildtime;  // Empty: release.json's, else "0".
   int32_t fileServerId = 1;
-  int64_t maxSkew = 300;    // Seconds a request timestamp may differ from the clock.
-  int64_t answerCode = 0;   // "code" of successful answers (tests use other values).
-  bool codeAsText = false;  // Send "code" as a JSON text instead of a number.
-  bool ignoreRange = false;  // Volume reads: always 200 and the whole file.
-  int threads = 32;
+  int64_t maxSkew = 300;        // Seconds a request timestamp may differ from the clock.
+  int64_t answerCode = 0;       // "code" of successful answers (tests use other values).
+  bool codeAsText = false;      // Send "code" as a JSON text instead of a number.
+  bool ignoreRange = false;     // Volume reads: always 200 and the whole file.
+  int threads = 0;              // Event loops; 0: one per processor.
+  int64_t requestTimeout = 10;  // Seconds for a request's head to arrive whole.
+  int64_t idleTimeout = 15;     // Seconds a kept-alive connection may wait for a request.
 
   // Fault injection.  Rates are shares of requests in [0, 1]; the decision
   // for the n-th request depends only on the seed and n.

@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include <json/reader.h>
 #include <json/writer.h>
 
 #include "kwservefaults.h"
@@ -115,6 +116,17 @@ struct KwServeApp::Impl {
     infoText = res.body;
   }
 
+  // Adds a member to the JSON answer already in `res`.
+  static void AddMember(KwHttpResponse& res, const char* name, const Json::Value& value) {
+    Json::Value root;
+    Json::CharReaderBuilder builder;
+    std::string errors;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    if (!reader->parse(res.body.data(), res.body.data() + res.body.size(), &root, &errors)) return;
+    root[name] = value;
+    res.body = JsonText(root);
+  }
+
   std::string Token(const std::string& name, const std::string& expires) const {
     return CKwHttpDataCheck::SignOf({{"name", name}, {"expires", expires}});
   }
@@ -134,9 +146,19 @@ struct KwServeApp::Impl {
       // The file server holds a copy of the package folder: the maker's
       // file name is the address, the published name stays the key.
       std::string file = found->diskPath.substr(found->diskPath.find_last_of('/') + 1);
+      const int64_t expires = Now() + options.linkTtl;
       Answer(res, options.answerCode, "ok",
-             Json::Value(KwSecureLinkAddress(options.filesUrl, file, options.linkSecret,
-                                             Now() + options.linkTtl)));
+             Json::Value(KwSecureLinkAddress(options.filesUrl, file, options.linkSecret, expires)));
+      if (!options.mirrorUrls.empty()) {
+        // The same volume on the other file servers, each link signed for
+        // its own server; a client that knows only "data" ignores them.
+        Json::Value mirrors(Json::arrayValue);
+        for (size_t i = 0; i < options.mirrorUrls.size(); ++i) {
+          mirrors.append(KwSecureLinkAddress(options.mirrorUrls[i], file, options.mirrorSecrets[i],
+                                             expires));
+        }
+        AddMember(res, "mirrors", mirrors);
+      }
       return;
     }
     std::string host = req.Header("Host");

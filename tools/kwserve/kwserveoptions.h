@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct KwServeOptions {
   std::string root;  // Package folder: "%s_%03d.kwk" volumes and list.json.
@@ -36,6 +37,11 @@ struct KwServeOptions {
   // Empty filesUrl: kwserve serves the volumes itself.
   std::string filesUrl;
   std::string linkSecret;
+  // Further file servers holding the same volumes (--files-url given more
+  // than once), each with its own secret (the first one's when only one
+  // secret was given).  Their links go out beside the first one.
+  std::vector<std::string> mirrorUrls;
+  std::vector<std::string> mirrorSecrets;
   int64_t linkTtl = 600;
 };
 

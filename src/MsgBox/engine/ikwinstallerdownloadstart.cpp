@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -30,7 +31,10 @@ int64_t kwengine::FileLength(const std::string& path) {
 
 CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
     : owner_(owner), disk_(disk ? disk : KwDefaultEngineDisk()), runMode_(g_runMode) {
-  requiredSpace_ = KwReadRequiredSpace(KwIniPathIn(g_exeDir).c_str());
+  const std::string ini = KwIniPathIn(g_exeDir);
+  requiredSpace_ = KwReadRequiredSpace(ini.c_str());
+  lowestSpeed_ = KwReadInstallBytes(ini.c_str(), "LOWESTSPEED");
+  maxSpeed_ = KwReadInstallBytes(ini.c_str(), "MAXSPEED");
   installerFile_ = g_exePath;
 }
 
@@ -168,9 +172,14 @@ void CKWInstallEngine::Impl::ResetRunState() {
   speed_ = 0;
   received_ = 0;
   writtenTotal_ = 0;
+  mirrors_.Reset();
+  cap_.Set(maxSpeed_);
+  pauseEndedMs_ = 0;
   {
-    std::lock_guard<std::mutex> lock(wholeFileMutex_);
-    wholeFileOrigins_.clear();
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    contributors_.clear();
+    soleOrigin_.clear();
+    suspects_.clear();
   }
   volumeCount_ = 0;
   volumeIndex_ = 0;
@@ -291,6 +300,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
   p.writtenBytes = writtenTotal_;
+  p.speedCap = maxSpeed_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
@@ -315,6 +325,12 @@ void CKWInstallEngine::SetResumeTable(const KwResumeEntry* table) {
 }
 void CKWInstallEngine::SetRequiredSpace(int64_t bytes) {
   impl_->requiredSpace_ = bytes;
+}
+void CKWInstallEngine::SetLowestSpeed(int64_t bytesPerSecond) {
+  impl_->lowestSpeed_ = std::max<int64_t>(bytesPerSecond, 0);
+}
+void CKWInstallEngine::SetMaxSpeed(int64_t bytesPerSecond) {
+  impl_->maxSpeed_ = std::max<int64_t>(bytesPerSecond, 0);
 }
 int64_t CKWInstallEngine::RequiredSpace() const {
   return impl_->requiredSpace_;

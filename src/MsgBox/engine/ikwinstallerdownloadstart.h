@@ -56,6 +56,9 @@ struct KwEngineProgress {
   // Bytes written into volume files in this run, rewrites included; only
   // grows.  Bytes that arrive and are thrown away never count here.
   int64_t writtenBytes = 0;
+  // The bandwidth cap of the run in bytes per second (0: none); the speed
+  // above is what actually arrives, so it stays within the cap.
+  int64_t speedCap = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };
@@ -80,6 +83,13 @@ class CKWInstallEngine {
   // Free bytes a run in run mode 0 needs (default: the ini value, else 42 GiB).
   void SetRequiredSpace(int64_t bytes);
   int64_t RequiredSpace() const;
+  // Bytes per second below which a transfer moves to another file server
+  // (or is tried again) after a few seconds; 0 (the default) turns it off.
+  // Default: [INSTALL] LOWESTSPEED of the ini.
+  void SetLowestSpeed(int64_t bytesPerSecond);
+  // The bandwidth cap of a whole run in bytes per second; 0 (the default)
+  // turns it off.  Default: [INSTALL] MAXSPEED of the ini.
+  void SetMaxSpeed(int64_t bytesPerSecond);
   // The run mode the engine follows (default g_runMode).
   void SetRunMode(int32_t runMode);
   // The installer file that may carry an appended package (default g_exePath).

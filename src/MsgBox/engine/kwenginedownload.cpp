@@ -32,15 +32,18 @@ void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
   self->received_ += count;
   // Holding the transfer inside the receive path stops the bytes while
   // paused; a pause long enough to time the transfer out only costs a retry.
+  if (!self->Paused()) return;
   while (self->Paused() && !self->end_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  self->pauseEndedMs_ = NowMs();
 }
 
 void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
   auto* arrival = static_cast<SegmentArrival*>(context);
   OnReceived(arrival->self, count);
   arrival->self->CountArriving(*arrival, count);
+  arrival->self->Throttle(count);
 }
 
 void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
@@ -145,8 +148,12 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
-    // A file server that sends whole files gets one request for the volume.
-    const bool stream = SendsWholeFiles(e.url);
+    // File servers that send whole files get one request for the volume.
+    const bool stream = SendsWholeFiles(e);
+    {
+      std::lock_guard<std::mutex> lock(sourcesMutex_);
+      contributors_.clear();
+    }
     KwByteRanges resumed;
     bool resume = !stream && mayResume && e.length > 0 && FileLength(path) == e.length &&
                   KwVolumeJournal::Load(path, e, &resumed);
@@ -232,6 +239,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     const int64_t tailFrom = NowMs();
     bool verified = VerifyVolume(e);
     verifyTailMs_ += NowMs() - tailFrom;
+    JudgeSources(e, verified);
     journal_.Close();
     KwVolumeJournal::Remove(path);
     if (verified) return true;
@@ -378,28 +386,72 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     own.reset(new char[static_cast<size_t>(task.length)]);
     buffer = own.get();
   }
+  // The server the last attempt failed on or left; the next goes elsewhere
+  // when there is anywhere else.
+  std::string avoid;
   while (!end_ && task.generation == generation_) {
     while (Paused() && !end_) Nap(100);
     PackageEntry entry = task.entry;
-    // Addresses expire; every attempt asks for a fresh one.
+    // Addresses expire; every attempt asks for fresh ones.
     util.GetDownloadUrl(entry);
+    const std::vector<std::string> addresses = KwAddressesOf(entry);
+    const int pick = mirrors_.Choose(addresses, task.length, avoid, SoleOrigin(), NowMs());
+    if (pick < 0) {
+      Nap(1000);
+      continue;
+    }
+    const std::string& address = addresses[static_cast<size_t>(pick)];
+    const std::string origin = KwAddressOrigin(address.c_str());
     auto result = std::make_unique<KwSegmentResult>();
     SegmentArrival arrival{this, task.generation, 0};
-    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
-                               &arrival, &Impl::ShouldAbort, this);
-    if (n == kKwFetchWholeFile) {
-      // Ranged requests get nowhere with this server: the volume is planned
-      // again as one stream.
-      TakeBack(arrival);
-      NoteWholeFiles(entry.url);
-      if (task.generation == generation_) planningEnd_ = kPlanningToStream;
-      break;
-    }
-    if (n != task.length) {
+    const int64_t started = NowMs();
+    AttemptWatch watch{this,   &arrival, &addresses, origin, task.length, started,
+                       started, 0,        started,    AttemptWatch::kNone};
+    mirrors_.Begin(origin);
+    int32_t n = KwFetchSegment(address.c_str(), task.offset, task.length, buffer,
+                               &Impl::OnSegmentBytes, &arrival, &Impl::AttemptShouldEnd, &watch);
+    const int64_t ms = NowMs() - started;
+    const int64_t brought = arrival.counted;
+    if (n == task.length) {
+      mirrors_.Succeeded(origin, task.length, ms);
+      AddContributor(origin, task.generation);
+    } else {
       // The next attempt brings these bytes again; shown twice they would
       // push the progress past the total.
       TakeBack(arrival);
-      Nap(1000);
+      const bool elsewhere = mirrors_.OthersLeft(addresses, origin) > 0;
+      const std::string where =
+          "segment at " + std::to_string(task.offset) + " of " + task.fileName;
+      if (n == kKwFetchWholeFile) {
+        mirrors_.Abandoned(origin, 0, ms);
+        NoteWholeFiles(address.c_str());
+        // Ranged requests get nowhere with this server: another one takes
+        // the segment, or the volume is planned again as one stream.
+        if (SendsWholeFiles(entry)) {
+          if (task.generation == generation_) planningEnd_ = kPlanningToStream;
+          break;
+        }
+        avoid = origin;
+        continue;
+      }
+      if (end_) break;
+      if (watch.reason == AttemptWatch::kMoved) {
+        mirrors_.Abandoned(origin, brought, ms);
+        Note(where + " moved from " + origin + ": another file server is much faster");
+        avoid = origin;
+        continue;
+      }
+      if (watch.reason == AttemptWatch::kBelowFloor) {
+        mirrors_.Failed(origin, NowMs());
+        Note(where + " from " + origin + " stayed below the lowest speed" +
+             (elsewhere ? "; moved to another file server" : "; tried again"));
+      } else {
+        mirrors_.Failed(origin, NowMs());
+        if (elsewhere) Note(where + " failed on " + origin + "; moved to another file server");
+      }
+      avoid = origin;
+      // With another server at hand the segment moves at once.
+      Nap(elsewhere ? 50 : 1000);
       continue;
     }
     // A good answer is exactly the segment, whatever pieces it came in.

@@ -178,6 +178,15 @@ int64_t KwFetchWholeVolume(const char* url, int64_t length, KwVolumePieceFn writ
   return length;
 }
 
+std::vector<std::string> KwAddressesOf(const PackageEntry& e) {
+  std::vector<std::string> all;
+  if (e.url[0] != '\0') all.emplace_back(e.url);
+  for (int i = 0; i < e.mirrorCount && i < PackageEntry::kMaxMirrors; ++i) {
+    if (e.mirrors[i][0] != '\0') all.emplace_back(e.mirrors[i]);
+  }
+  return all;
+}
+
 std::string KwAddressOrigin(const char* url) {
   std::string origin = url != nullptr ? url : "";
   const size_t scheme = origin.find("://");

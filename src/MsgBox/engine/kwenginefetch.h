@@ -13,6 +13,7 @@
 
 #include "network/http/ikwhttpclient.h"
 #include "platform/kwlargebuffer.h"
+#include "tool/http/kwpackageentry.h"
 
 // Failures of a fetch beside the unbound library (-1).
 inline constexpr int32_t kKwFetchRefused = -2;      // not the answer asked for, or broken
@@ -45,6 +46,9 @@ typedef bool (*KwVolumePieceFn)(void* context, int64_t offset, const char* data,
 int64_t KwFetchWholeVolume(const char* url, int64_t length, KwVolumePieceFn write,
                            void* writeContext, CKWHttpWithCurl::AbortFn abort, void* abortContext,
                            int64_t* served);
+
+// Every address of a volume: its url first, then its mirrors.
+std::vector<std::string> KwAddressesOf(const PackageEntry& e);
 
 // "scheme://host:port" of an address (the part before its path), lower case;
 // the file server a download address belongs to.

@@ -25,7 +25,9 @@
 
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginefetch.h"
+#include "MsgBox/engine/kwenginemirrors.h"
 #include "MsgBox/engine/kwenginequeue.h"
+#include "MsgBox/engine/kwenginerate.h"
 #include "MsgBox/engine/kwenginespeed.h"
 #include "MsgBox/engine/kwengineverify.h"
 #include "main/kwglobals.h"
@@ -59,6 +61,9 @@ inline constexpr int64_t kMinFreeToContinue = 1 << 20;
 // Seconds a volume file may fail to be created before the run gives up.
 inline constexpr int kPlanAttempts = 10;
 
+// A transfer slower than the speed floor for this long moves elsewhere.
+inline constexpr int64_t kFloorWindowMs = 5000;
+
 inline int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -80,6 +85,8 @@ class CKWInstallEngine::Impl {
   IKWEngineDisk* disk_;
   int32_t runMode_;
   int64_t requiredSpace_ = kKwDefaultRequiredSpace;
+  int64_t lowestSpeed_ = 0;  // bytes per second per transfer; 0 off
+  int64_t maxSpeed_ = 0;     // bytes per second of the whole run; 0 off
   std::string installerFile_;
   std::string packageSource_;
   const KwResumeEntry* resume_ = nullptr;
@@ -115,10 +122,19 @@ class CKWInstallEngine::Impl {
   // planned again as one stream), or such a stream broke (tried again).
   enum PlanningEnd : int { kPlanningGoesOn = 0, kPlanningToStream = 1, kPlanningStreamBroken = 2 };
   std::atomic<int> planningEnd_{kPlanningGoesOn};
-  // File servers (by origin) of this run that answer ranged requests with
-  // whole files; their volumes come in one stream each.
-  std::mutex wholeFileMutex_;
-  std::set<std::string> wholeFileOrigins_;
+  // The file servers of this run (the first address of each volume and its
+  // mirrors): speeds, failures, those sending whole files, those dropped.
+  KwMirrorSet mirrors_;
+  KwRateCap cap_;
+  std::atomic<int64_t> pauseEndedMs_{0};  // when the last pause ended
+  // Which servers brought the bytes of the current planning, so a volume
+  // that fails verification can be traced to a server that sends wrong
+  // bytes.  With several, the next planning fetches from `soleOrigin_`
+  // alone and `suspects_` are the others.
+  std::mutex sourcesMutex_;
+  std::set<std::string> contributors_;
+  std::string soleOrigin_;
+  std::set<std::string> suspects_;
   // The parts of the current volume known to be in its file: the segments
   // the writer has written in this planning (and those a journal vouched
   // for).  The verify pass reads the file as far as they reach from byte 0.
@@ -233,14 +249,37 @@ class CKWInstallEngine::Impl {
   bool CheckDiskLeft();
   void WorkerThread();
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);
+  // One attempt at a segment, watched for the speed floor and for a faster
+  // server that should take it over.
+  struct AttemptWatch {
+    Impl* self;
+    SegmentArrival* arrival;
+    const std::vector<std::string>* addresses;
+    std::string origin;
+    int64_t length;
+    int64_t startMs;
+    int64_t windowMs;     // start of the speed-floor window
+    int64_t windowBytes;  // bytes counted at its start
+    int64_t checkedMs;    // last look for a faster server
+    enum Reason { kNone, kBelowFloor, kMoved } reason;
+  };
+  static bool AttemptShouldEnd(void* context);
+  // Holds the calling transfer as long as the bandwidth cap asks.
+  void Throttle(int64_t bytes);
+  // A note for the owner's log, also written to the engine's log.
+  void Note(const std::string& text);
+  void AddContributor(const std::string& origin, uint64_t generation);
+  std::string SoleOrigin();
+  // After verifying a volume: drops the server found to send wrong bytes.
+  void JudgeSources(const PackageEntry& e, bool verified);
   void WriterThread();
   void WriteSegment(const KwSegmentResult& r, const char* data);
 
   // ---- whole-volume streams (kwenginestream.cpp) ---------------------------------
 
-  // Whether the file server of `url` sends whole files (seen earlier this run).
-  bool SendsWholeFiles(const char* url);
-  // Remembers it, with a note to the owner the first time.
+  // Whether every file server of `e` still in use sends whole files.
+  bool SendsWholeFiles(const PackageEntry& e);
+  // Remembers that the server of `url` does, with a note the first time.
   void NoteWholeFiles(const char* url);
   // Fetches the whole volume `e` in one GET and writes it in order into its
   // file (planned in `generation`), counting only what is written; sets

@@ -20,21 +20,22 @@ const char* const kFunc = "CKWinstaller::streamvolume";
 
 }  // namespace
 
-bool CKWInstallEngine::Impl::SendsWholeFiles(const char* url) {
-  std::lock_guard<std::mutex> lock(wholeFileMutex_);
-  return wholeFileOrigins_.count(KwAddressOrigin(url)) != 0;
+bool CKWInstallEngine::Impl::SendsWholeFiles(const PackageEntry& e) {
+  bool any = false;
+  for (const std::string& address : KwAddressesOf(e)) {
+    const std::string origin = KwAddressOrigin(address.c_str());
+    if (mirrors_.Dropped(origin)) continue;
+    if (!mirrors_.WholeFile(origin)) return false;
+    any = true;
+  }
+  return any;
 }
 
 void CKWInstallEngine::Impl::NoteWholeFiles(const char* url) {
   const std::string origin = KwAddressOrigin(url);
-  {
-    std::lock_guard<std::mutex> lock(wholeFileMutex_);
-    if (!wholeFileOrigins_.insert(origin).second) return;
-  }
-  const std::string note = "the file server " + origin +
-                           " sends whole files, not byte ranges: each volume comes in one stream";
-  KW_LOG(4, kFunc, "%s", note.c_str());
-  if (owner_ != nullptr) owner_->EngineNote(note.c_str());
+  if (!mirrors_.MarkWholeFile(origin)) return;
+  Note("the file server " + origin +
+       " sends whole files, not byte ranges: its volumes come in one stream each");
 }
 
 bool CKWInstallEngine::Impl::StreamShouldStop(void* context) {
@@ -74,8 +75,10 @@ bool CKWInstallEngine::Impl::OnStreamPiece(void* context, int64_t offset, const 
   }
   self->volumeWritten_ += count;
   self->writtenTotal_ += count;
-  // Counts toward the speed and holds the stream while the run is paused.
+  // Counts toward the speed and holds the stream while the run is paused
+  // or the bandwidth cap asks.
   OnReceived(self, count);
+  self->Throttle(count);
   self->Repaint();
   return !self->end_;
 }
@@ -84,8 +87,17 @@ void CKWInstallEngine::Impl::StreamVolume(const PackageEntry& e, uint64_t genera
   CKWDownloadUtilFor util(this, &Impl::OnReceived);
   util.SetAbortCheck(&Impl::ShouldAbort, this);
   PackageEntry entry = e;
-  // Addresses expire; the stream asks for a fresh one.
+  // Addresses expire; the stream asks for a fresh one, from a server in use.
   util.GetDownloadUrl(entry);
+  std::string address = entry.url;
+  for (const std::string& a : KwAddressesOf(entry)) {
+    if (!mirrors_.Dropped(KwAddressOrigin(a.c_str()))) {
+      address = a;
+      break;
+    }
+  }
+  const std::string origin = KwAddressOrigin(address.c_str());
+  AddContributor(origin, generation);
   const std::string path = installPath_ + "/" + e.name;
   int fd = OpenVolumeForWrite(path.c_str(), false);
   if (fd < 0) {
@@ -95,7 +107,7 @@ void CKWInstallEngine::Impl::StreamVolume(const PackageEntry& e, uint64_t genera
   }
   StreamTarget target{this, fd, generation};
   int64_t served = 0;
-  const int64_t r = KwFetchWholeVolume(entry.url, e.length, &Impl::OnStreamPiece, &target,
+  const int64_t r = KwFetchWholeVolume(address.c_str(), e.length, &Impl::OnStreamPiece, &target,
                                        &Impl::StreamShouldStop, &target, &served);
   const bool closed = close(fd) == 0;
   if (r == e.length && closed && !volumeWriteFailed_) {

@@ -15,5 +15,10 @@ struct PackageEntry {
   // empty otherwise, and then only the checksum is checked.
   char sha256[72] = {};
   char url[512] = {};        // Download URL; "mem" for a package embedded in a file.
+  // Further addresses of the same volume on other file servers, when the
+  // install server lists them (its "mirrors" beside "data").
+  static constexpr int kMaxMirrors = 3;
+  char mirrors[kMaxMirrors][512] = {};
+  int32_t mirrorCount = 0;
   char localPath[512] = {};  // The volume's file on disk.
 };

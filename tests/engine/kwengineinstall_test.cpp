@@ -411,6 +411,43 @@ TEST_F(EngineProgress, ServerWithoutRangesGivesOneStreamPerVolumeCountingOnlyWri
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_002"), 1);
 }
 
+TEST_F(EngineProgress, BandwidthCapHoldsAndTheSpeedShownStaysWithinIt) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  const int64_t cap = 8000000;
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetMaxSpeed(cap);
+  engine.SetRunMode(0);
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  int64_t fastest = 0;
+  int64_t shownCap = 0;
+  std::chrono::steady_clock::time_point first{}, last{};
+  while (!engine.RunFinished()) {
+    KwEngineProgress p = engine.Progress();
+    if (g_installStage.load() == 1 && p.totalBytes > 0) {
+      if (first == std::chrono::steady_clock::time_point{})
+        first = std::chrono::steady_clock::now();
+      last = std::chrono::steady_clock::now();
+      fastest = std::max(fastest, p.speed);
+      shownCap = p.speedCap;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0);
+  ExpectInstalledOnline();
+  EXPECT_EQ(shownCap, cap);
+  // Only slower than the cap allows, never faster; a busy machine can only
+  // make it slower still.
+  const double seconds = std::chrono::duration<double>(last - first).count();
+  EXPECT_GE(seconds, 0.9 * static_cast<double>(PackageBytes()) / cap);
+  EXPECT_GT(fastest, 0);
+  EXPECT_LE(fastest, cap * 12 / 10);
+}
+
 TEST_F(EngineInstall, WholeFileOfAnotherLengthThanListedEndsTheRunWithTheReason) {
   // Every answer is whole and one byte short, complete as far as HTTP goes:
   // asking again cannot help, so the run ends instead of looping.

@@ -154,8 +154,8 @@ struct KwServeApp::Impl {
         // its own server; a client that knows only "data" ignores them.
         Json::Value mirrors(Json::arrayValue);
         for (size_t i = 0; i < options.mirrorUrls.size(); ++i) {
-          mirrors.append(KwSecureLinkAddress(options.mirrorUrls[i], file, options.mirrorSecrets[i],
-                                             expires));
+          mirrors.append(
+              KwSecureLinkAddress(options.mirrorUrls[i], file, options.mirrorSecrets[i], expires));
         }
         AddMember(res, "mirrors", mirrors);
       }

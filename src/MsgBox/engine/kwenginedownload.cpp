@@ -405,8 +405,8 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     auto result = std::make_unique<KwSegmentResult>();
     SegmentArrival arrival{this, task.generation, 0};
     const int64_t started = NowMs();
-    AttemptWatch watch{this,   &arrival, &addresses, origin, task.length, started,
-                       started, 0,        started,    AttemptWatch::kNone};
+    AttemptWatch watch{this,    &arrival, &addresses, origin,  task.length,
+                       started, started,  0,          started, AttemptWatch::kNone};
     mirrors_.Begin(origin);
     int32_t n = KwFetchSegment(address.c_str(), task.offset, task.length, buffer,
                                &Impl::OnSegmentBytes, &arrival, &Impl::AttemptShouldEnd, &watch);

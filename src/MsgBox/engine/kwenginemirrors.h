@@ -74,9 +74,7 @@ class KwMirrorSet {
     bool dropped = false;
     bool wholeFile = false;
   };
-  bool Usable(const Server& s, int64_t nowMs) const {
-    return !s.dropped && s.restUntilMs <= nowMs;
-  }
+  bool Usable(const Server& s, int64_t nowMs) const { return !s.dropped && s.restUntilMs <= nowMs; }
   void Measure(Server& s, int64_t bytes, int64_t ms);
 
   std::mutex mutex_;

@@ -32,7 +32,8 @@ bool CKWInstallEngine::Impl::AttemptShouldEnd(void* context) {
   int64_t floor = self->lowestSpeed_;
   // Under a cap each transfer gets its share of it at most; the floor must
   // not call that slowness.
-  if (floor > 0 && self->maxSpeed_ > 0) floor = std::min(floor, self->maxSpeed_ / (2 * kWorkerCount));
+  if (floor > 0 && self->maxSpeed_ > 0)
+    floor = std::min(floor, self->maxSpeed_ / (2 * kWorkerCount));
   if (floor > 0 && now - w->windowMs >= kFloorWindowMs) {
     if ((done - w->windowBytes) * 1000 / (now - w->windowMs) < floor) {
       w->reason = AttemptWatch::kBelowFloor;

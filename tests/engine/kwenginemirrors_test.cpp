@@ -88,7 +88,7 @@ TEST(EngineMirrors, WholeFileServersComeLastAndSlowTransfersMoveOnlyForMuchFaste
   s.Succeeded(kA, kSeg, 1000);  // 12.8 MB/s
   // Too early to judge, then: 1 MB of 12.8 after 2 s on B would take about
   // 23 s more, against 1 s from A.
-  EXPECT_FALSE(s.ShouldMove(kBoth, kB, 100000, kSeg, 500, 0));
+  EXPECT_FALSE(s.ShouldMove(kBoth, kB, 100000, kSeg, KwMirrorSet::kMoveAfterMs - 1, 0));
   EXPECT_TRUE(s.ShouldMove(kBoth, kB, 1000000, kSeg, 2000, 0));
   // Nearly done, or about as fast: it stays.
   EXPECT_FALSE(s.ShouldMove(kBoth, kB, kSeg - 100000, kSeg, 20000, 0));

@@ -22,7 +22,7 @@ class KwMirrorSet {
   // A transfer is moved only after it has run this long (its speed is known
   // by then) and when a fresh fetch elsewhere would finish this many times
   // sooner than its rest here.
-  static constexpr int64_t kMoveAfterMs = 1500;
+  static constexpr int64_t kMoveAfterMs = 500;
   static constexpr int kMoveFactor = 3;
 
   void Reset();

@@ -391,6 +391,83 @@ TEST_F(EngineProgress, RetriedSegmentsAreNotCountedTwice) {
   EXPECT_EQ(watch.MaxRepainted(), watch.total);
 }
 
+TEST_F(EngineProgress, ServerWithoutRangesGivesOneStreamPerVolumeCountingOnlyWrittenBytes) {
+  // Every volume read is answered with 200 and the whole file.  The ranged
+  // attempts of the first volume bring nothing that is kept, so the bar
+  // must never show them; from then on each volume is one request.
+  ServerProcess server(g_suite->package, {"--ignore-range", "--rate-limit", "30000000"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  DownloadWatch watch;
+  ASSERT_EQ(WatchRun(server, watch), 0);
+  ExpectInstalledOnline();
+  EXPECT_EQ(watch.total, PackageBytes());
+  EXPECT_FALSE(watch.pastTotal);
+  EXPECT_TRUE(std::is_sorted(watch.polled.begin(), watch.polled.end()));
+  EXPECT_EQ(watch.MaxRepainted(), watch.total);
+  const int first = server.CountRequests("/files/V2.0.0_000");
+  EXPECT_GE(first, 2);
+  EXPECT_LE(first, 1 + 4 * 2);  // the workers' attempts, then one stream
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_001"), 1);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_002"), 1);
+}
+
+TEST_F(EngineProgress, BandwidthCapHoldsAndTheSpeedShownStaysWithinIt) {
+  ServerProcess server(g_suite->package, {}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  const int64_t cap = 8000000;
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  engine.SetMaxSpeed(cap);
+  engine.SetRunMode(0);
+  const char* key = nullptr;
+  ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  int64_t fastest = 0;
+  int64_t shownCap = 0;
+  std::chrono::steady_clock::time_point first{}, last{};
+  while (!engine.RunFinished()) {
+    KwEngineProgress p = engine.Progress();
+    if (g_installStage.load() == 1 && p.totalBytes > 0) {
+      if (first == std::chrono::steady_clock::time_point{})
+        first = std::chrono::steady_clock::now();
+      last = std::chrono::steady_clock::now();
+      fastest = std::max(fastest, p.speed);
+      shownCap = p.speedCap;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  engine.WaitUntilFinished();
+  ASSERT_EQ(engine.LastResult(), 0);
+  ExpectInstalledOnline();
+  EXPECT_EQ(shownCap, cap);
+  // Only slower than the cap allows, never faster; a busy machine can only
+  // make it slower still.
+  const double seconds = std::chrono::duration<double>(last - first).count();
+  EXPECT_GE(seconds, 0.9 * static_cast<double>(PackageBytes()) / cap);
+  EXPECT_GT(fastest, 0);
+  EXPECT_LE(fastest, cap * 12 / 10);
+}
+
+TEST_F(EngineInstall, WholeFileOfAnotherLengthThanListedEndsTheRunWithTheReason) {
+  // Every answer is whole and one byte short, complete as far as HTTP goes:
+  // asking again cannot help, so the run ends instead of looping.
+  ServerProcess server(g_suite->package, {"--ignore-range", "--short-rate", "1"},
+                       dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  KwSetServerBaseUrl(server.url().c_str());
+  RecordingOwner owner;
+  CKWInstallEngine engine(&owner, &disk_);
+  EXPECT_NE(RunFrom(engine, 0, ""), 0);
+  const std::string failure = engine.Progress().failure;
+  EXPECT_NE(failure.find("sends"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("lists " + std::to_string(fs::file_size(Volume(0)))), std::string::npos)
+      << failure;
+  EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  EXPECT_LE(server.CountRequests("/files/"), 1 + 4 * 2);
+}
+
 TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIgnored) {
   ServerProcess server(g_suite->package, {}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());

@@ -2,6 +2,7 @@
 // serves a copy of the package folder behind expiring links that
 // `kwserve --files-url` hands out, and `kwinstall` installs from the pair.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -83,12 +84,15 @@ class FilesOnNginx : public ::testing::Test {
 
   // kwinstall against `api`; its exit status, its output in `out`.
   int Install(const std::string& api, std::string* out, const char* stallSeconds = "60") {
+    return InstallWith(api, out, {"--stall-timeout", stallSeconds});
+  }
+  int InstallWith(const std::string& api, std::string* out, const std::vector<std::string>& more) {
     std::string outPath = dir_ / "kwinstall.out";
     int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = kwtest::SpawnChild(BinDir() + "/kwinstall",
-                                   {"--server", api, "--dir", install_, "--agree", "--ini", ini_,
-                                    "--plain", "--stall-timeout", stallSeconds},
-                                   fd, outPath + ".err");
+    std::vector<std::string> args = {"--server", api,     "--dir", install_,
+                                     "--agree",  "--ini", ini_,    "--plain"};
+    args.insert(args.end(), more.begin(), more.end());
+    pid_t pid = kwtest::SpawnChild(BinDir() + "/kwinstall", args, fd, outPath + ".err");
     close(fd);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -102,7 +106,8 @@ class FilesOnNginx : public ::testing::Test {
     return CompareTree(installed, install_ + "/V2.0.0");
   }
 
-  kwtest::TempDir www_;  // made before the home moves TMPDIR into it
+  kwtest::TempDir www_;   // made before the home moves TMPDIR into it
+  kwtest::TempDir www2_;  // a second file server's folder, when a test needs one
   kwtest::TempDir dir_;
   ScopedHome home_{dir_ / "home"};
   ProductTree tree_;
@@ -174,6 +179,72 @@ TEST_F(FilesOnNginx, RefusedLinksNeverCountAsProgressSoAStuckRunIsNoticed) {
   std::vector<Served> served = VolumeRequests(nginx->AccessLog());
   ASSERT_FALSE(served.empty());
   for (const Served& s : served) EXPECT_EQ(s.status, 403) << s.uri;
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+}
+
+TEST_F(FilesOnNginx, AMirrorServingWrongBytesIsDroppedAndTheInstallIsExact) {
+  // The same volumes on a second file server, each with one byte changed;
+  // that server is listed first, so it certainly serves segments.
+  const kwtest::TempDir& bad = www2_;
+  for (const auto& e : fs::directory_iterator(www_.path())) {
+    std::string bytes = kwtest::ReadFile(e.path().string());
+    if (e.path().extension() == ".kwk") bytes[bytes.size() / 3] ^= 0x5a;
+    kwtest::WriteFile(bad / e.path().filename().string(), bytes);
+  }
+  chmod(bad.path().c_str(), 0755);
+  auto good = StartNginx("");
+  int badPort = kwtest::FreePort();
+  std::string badServer = kwtest::RenderDeployNginx(badPort, bad.path(), kSecret);
+  ASSERT_TRUE(good && !badServer.empty());
+  kwtest::KwNginxProcess wrong(badPort, badServer);
+  ASSERT_TRUE(good->ready() && wrong.ready());
+  ServerProcess api(
+      package_, {"--files-url", wrong.url(), "--files-url", good->url(), "--link-secret", kSecret},
+      dir_ / "kwserve.log");
+  ASSERT_TRUE(api.ok());
+  std::string out;
+  ASSERT_EQ(Install(api.url(), &out), 0) << out;
+  EXPECT_EQ(CompareInstalled(), "");
+  EXPECT_NE(out.find("the file server " + wrong.url() + " is dropped for this run"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find(good->url() + " is dropped"), std::string::npos) << out;
+  // Once dropped, it is asked for nothing more: its last request came
+  // before the good server's last.
+  std::vector<Served> fromBad = VolumeRequests(wrong.AccessLog());
+  std::vector<Served> fromGood = VolumeRequests(good->AccessLog());
+  ASSERT_FALSE(fromBad.empty());
+  ASSERT_FALSE(fromGood.empty());
+  EXPECT_LT(fromBad.back().start, fromGood.back().start);
+}
+
+TEST_F(FilesOnNginx, TransfersBelowTheLowestSpeedAreEndedAndTriedAgain) {
+  // 100 KB/s per connection against a floor of 1 MB/s: each transfer is
+  // ended after its window and tried again, so no segment ever lands.
+  auto nginx = StartNginx("limit_rate 100k;\n");
+  ASSERT_TRUE(nginx && nginx->ready());
+  ServerProcess api(package_, {"--files-url", nginx->url(), "--link-secret", kSecret},
+                    dir_ / "kwserve.log");
+  ASSERT_TRUE(api.ok());
+  std::string outPath = dir_ / "kwinstall.out";
+  int fd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = kwtest::SpawnChild(BinDir() + "/kwinstall",
+                                 {"--server", api.url(), "--dir", install_, "--agree", "--ini",
+                                  ini_, "--plain", "--lowest-speed", "1000000"},
+                                 fd, outPath + ".err");
+  close(fd);
+  const std::string note = "stayed below the lowest speed; tried again";
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (kwtest::ReadFile(outPath + ".err").find(note) == std::string::npos &&
+         std::chrono::steady_clock::now() < until) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  EXPECT_NE(kwtest::ReadFile(outPath + ".err").find(note), std::string::npos)
+      << kwtest::ReadFile(outPath + ".err");
+  // The ended transfers were cut short: none brought a whole segment.
+  for (const Served& s : VolumeRequests(nginx->AccessLog())) EXPECT_EQ(s.status, 206) << s.uri;
   EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
 }
 

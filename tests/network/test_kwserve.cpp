@@ -93,7 +93,8 @@ TEST(KwServeOptions, CommandLine) {
   std::string usage = KwServeUsage();
   for (const char* option :
        {"--root", "--port", "--host", "--seed", "--fail-rate", "--drop-rate", "--short-rate",
-        "--corrupt-rate", "--delay-ms", "--rate-limit", "--url-ttl", "--max-faults"}) {
+        "--corrupt-rate", "--delay-ms", "--rate-limit", "--url-ttl", "--max-faults",
+        "--ignore-range", "--request-timeout", "--idle-timeout"}) {
     EXPECT_NE(std::string::npos, usage.find(option)) << option;
   }
 }

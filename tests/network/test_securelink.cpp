@@ -69,6 +69,54 @@ TEST(SecureLink, OptionsBelongTogetherAndAreChecked) {
   }
 }
 
+TEST(SecureLink, SeveralFileServersGoOutAsMirrorsEachSignedWithItsSecret) {
+  auto parse = [](std::vector<std::string> args, KwServeOptions* o, std::string* error) {
+    args.insert(args.begin(), {"kwserve", "--root", "/p", "--port", "0"});
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    return KwParseServeOptions(static_cast<int>(argv.size()), argv.data(), o, error);
+  };
+  KwServeOptions shared, own;
+  std::string error;
+  ASSERT_EQ(0, parse({"--files-url", "http://a", "--files-url", "http://b", "--link-secret", "s"},
+                     &shared, &error));
+  EXPECT_EQ(shared.filesUrl, "http://a");
+  EXPECT_EQ(shared.mirrorUrls, std::vector<std::string>{"http://b"});
+  EXPECT_EQ(shared.mirrorSecrets, std::vector<std::string>{"s"});
+  ASSERT_EQ(0, parse({"--files-url", "http://a", "--link-secret", "s1", "--files-url", "http://b",
+                      "--link-secret", "s2"},
+                     &own, &error));
+  EXPECT_EQ(own.linkSecret, "s1");
+  EXPECT_EQ(own.mirrorSecrets, std::vector<std::string>{"s2"});
+  KwServeOptions wrong;
+  EXPECT_EQ(-1, parse({"--files-url", "http://a", "--files-url", "http://b", "--files-url",
+                       "http://c", "--link-secret", "s1", "--link-secret", "s2"},
+                      &wrong, &error));
+
+  // The answer: "data" for the first server, "mirrors" for the others, and
+  // the client keeps both.
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  kwtest::TempDir pkg;
+  kwtest::WritePackage(pkg.path(), "R", {5000});
+  kwtest::KwServeProcess server(
+      pkg.path(), {"--files-url", "http://a.example", "--link-secret", "s1", "--files-url",
+                   "https://b.example/m", "--link-secret", "s2"});
+  ASSERT_FALSE(server.url().empty());
+  CKWDownloadUtilFor util;
+  util.SetBaseUrl(server.url().c_str());
+  std::vector<PackageEntry> entries;
+  char version[80];
+  ASSERT_EQ(0, util.GetVersion(version, sizeof(version), entries));
+  ASSERT_EQ(0, util.GetDownloadUrl(entries[0]));
+  const std::string first = entries[0].url;
+  ASSERT_EQ(entries[0].mirrorCount, 1);
+  const std::string mirror = entries[0].mirrors[0];
+  const std::string expires = first.substr(first.find("expires=") + 8);
+  EXPECT_EQ(first, KwSecureLinkAddress("http://a.example", "R_000.kwk", "s1", std::stoll(expires)));
+  EXPECT_EQ(mirror,
+            KwSecureLinkAddress("https://b.example/m", "R_000.kwk", "s2", std::stoll(expires)));
+}
+
 // Status and body of a ranged GET.
 long RangedStatus(const std::string& url, std::string* body) {
   CKWHttpWithCurl client;

@@ -41,7 +41,8 @@ for tool in kwpack kwserve kwinstall; do
   grep -qx -- "-rwxr-xr-x ./usr/bin/$tool" "$work/contents" || fail "/usr/bin/$tool missing or not executable"
   grep -qx -- "-rw-r--r-- ./usr/share/man/man1/$tool.1.gz" "$work/contents" || fail "man page of $tool"
 done
-for doc in deploy/nginx/tarnwick-files.conf deploy/systemd/kwserve.service README.md; do
+for doc in deploy/nginx/tarnwick-files.conf deploy/nginx/tarnwick-api.conf deploy/systemd/kwserve.service \
+  deploy/systemd/kwserve@.service README.md; do
   grep -q " ./usr/share/doc/tarnwick-tools/$doc\$" "$work/contents" || fail "$doc missing"
 done
 if awk '{print $2}' "$work/contents" | grep -v '^\./$' | grep -qv '^\./usr/'; then

@@ -51,7 +51,11 @@ const char* kUsage =
     "  --dir DIR         install folder (created when missing)\n"
     "  --agree           accept the licence agreement and privacy policy\n"
     "  --ini FILE        settings file (default: itarnwick.ini beside kwinstall);\n"
-    "                    [SERVER] URL, CAFILE; [INSTALL] REQUIREDSPACE (bytes)\n"
+    "                    [SERVER] URL, CAFILE; [INSTALL] REQUIREDSPACE (bytes),\n"
+    "                    LOWESTSPEED, MAXSPEED (bytes per second, 0 off)\n"
+    "  --lowest-speed B  a transfer slower than B bytes/s for 5 s moves to another\n"
+    "                    file server or is tried again (default: the ini's, off)\n"
+    "  --max-speed B     download at most B bytes/s in all (default: the ini's, off)\n"
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
     "  --timing          print the seconds of each phase at the end\n"
@@ -71,6 +75,10 @@ class CommandLineOwner : public IKWInstallEngineOwner {
   void EnginePostCommand(int command) override { command_ = command; }
   void EngineMessage(const char* key) override {
     std::snprintf(key_, sizeof(key_), "%s", key ? key : "");
+  }
+  // Notes go to standard error on lines of their own, beside the progress.
+  void EngineNote(const char* text) override {
+    std::fprintf(stderr, "\nkwinstall: note: %s\n", text ? text : "");
   }
   int command() const { return command_; }
   const char* key() const { return key_; }
@@ -94,7 +102,10 @@ std::string Absolute(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string server, volume, dir, ini, stall = "300";
+  std::string server, volume, dir, ini, stall = "300", lowest, highest;
+  auto isCount = [](const std::string& t) {
+    return !t.empty() && t.size() < 19 && t.find_first_not_of("0123456789") == std::string::npos;
+  };
   bool agree = false, plain = false, quiet = false, timing = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -121,6 +132,10 @@ int main(int argc, char** argv) {
     } else if (a == "--stall-timeout") {
       ok = value(&stall) && !stall.empty() &&
            stall.find_first_not_of("0123456789") == std::string::npos;
+    } else if (a == "--lowest-speed") {
+      ok = value(&lowest) && isCount(lowest);
+    } else if (a == "--max-speed") {
+      ok = value(&highest) && isCount(highest);
     } else if (a == "--agree") {
       agree = true;
     } else if (a == "--plain") {
@@ -154,6 +169,10 @@ int main(int argc, char** argv) {
   CommandLineOwner owner;
   CKWInstallEngine engine(&owner);
   engine.SetRequiredSpace(KwReadRequiredSpace(ini.c_str()));
+  engine.SetLowestSpeed(lowest.empty() ? KwReadInstallBytes(ini.c_str(), "LOWESTSPEED")
+                                       : std::atoll(lowest.c_str()));
+  engine.SetMaxSpeed(highest.empty() ? KwReadInstallBytes(ini.c_str(), "MAXSPEED")
+                                     : std::atoll(highest.c_str()));
   if (!server.empty()) {
     KwLoadServerConfig(ini.c_str());
     KwSetServerBaseUrl(server.c_str());
@@ -195,6 +214,7 @@ int main(int argc, char** argv) {
   // a volume fetched again and again, moves nothing.
   auto lastMove = std::chrono::steady_clock::now();
   int64_t mostSettled = -1;
+  int64_t lastWritten = 0;
   int32_t lastStage = -1;
   int ticks = 0;
   while (!engine.RunFinished()) {
@@ -208,9 +228,13 @@ int main(int argc, char** argv) {
     {
       KwEngineProgress now = engine.Progress();
       auto at = std::chrono::steady_clock::now();
-      if (now.settledBytes > mostSettled || g_installStage.load() != lastStage) {
+      // Written bytes grow with every segment that lands (a volume failing
+      // its check again and again ends the run by itself after a few tries).
+      if (now.settledBytes > mostSettled || now.writtenBytes > lastWritten ||
+          g_installStage.load() != lastStage) {
         if (g_installStage.load() != lastStage) mostSettled = -1;
         mostSettled = std::max(mostSettled, now.settledBytes);
+        lastWritten = now.writtenBytes;
         lastStage = g_installStage.load();
         lastMove = at;
       } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {
@@ -238,6 +262,10 @@ int main(int argc, char** argv) {
     std::string line = p.totalBytes == 0 ? std::string("preparing")
                                          : KwInstallProgressLine(phase, p.doneBytes, p.totalBytes,
                                                                  p.speed, stage != 2);
+    // The speed shown is what arrives; the cap says why it is no higher.
+    if (stage != 2 && p.totalBytes != 0 && p.speedCap > 0) {
+      line += "  (cap " + KwInstallSizeText(p.speedCap) + "/s)";
+    }
     auto now = std::chrono::steady_clock::now();
     if (tty) {
       std::printf("\r%-78s", line.c_str());

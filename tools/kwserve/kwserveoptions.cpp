@@ -38,26 +38,45 @@ bool ReadSecretFile(const char* path, std::string* secret) {
   return true;
 }
 
-// Checks the options that belong together once all are read.
-int CheckLinkOptions(const KwServeOptions& o, bool linkOptionGiven, std::string* error) {
-  if (o.filesUrl.empty()) {
+// Checks the options that belong together once all are read and shares
+// out the bases and secrets: one secret for every base, or one per base in
+// the order of the bases.
+int CheckLinkOptions(KwServeOptions& o, const std::vector<std::string>& bases,
+                     const std::vector<std::string>& secrets, bool linkOptionGiven,
+                     std::string* error) {
+  if (bases.empty()) {
     if (!linkOptionGiven) return 0;
     *error = "--link-secret, --link-secret-file and --link-ttl need --files-url";
     return -1;
   }
-  std::string wrong = KwCheckFilesUrl(o.filesUrl);
-  if (!wrong.empty()) {
-    *error = "--files-url " + o.filesUrl + " " + wrong;
-    return -1;
+  for (const std::string& base : bases) {
+    std::string wrong = KwCheckFilesUrl(base);
+    if (!wrong.empty()) {
+      *error = "--files-url " + base + " " + wrong;
+      return -1;
+    }
   }
-  if (o.linkSecret.empty()) {
+  if (secrets.empty()) {
     *error = "--files-url needs --link-secret or --link-secret-file";
     return -1;
   }
-  wrong = KwCheckLinkSecret(o.linkSecret);
-  if (!wrong.empty()) {
-    *error = "the link secret " + wrong;
+  if (secrets.size() != 1 && secrets.size() != bases.size()) {
+    *error = "give one link secret for every --files-url, or one per --files-url in their order";
     return -1;
+  }
+  for (const std::string& secret : secrets) {
+    std::string wrong = KwCheckLinkSecret(secret);
+    if (!wrong.empty()) {
+      *error = "the link secret " + wrong;
+      return -1;
+    }
+  }
+  o.filesUrl = bases[0];
+  o.linkSecret = secrets[0];
+  o.mirrorUrls.assign(bases.begin() + 1, bases.end());
+  o.mirrorSecrets.clear();
+  for (size_t i = 1; i < bases.size(); ++i) {
+    o.mirrorSecrets.push_back(secrets.size() == 1 ? secrets[0] : secrets[i]);
   }
   return 0;
 }
@@ -90,7 +109,12 @@ std::string KwServeUsage() {
          "  --max-skew SECONDS    largest accepted timestamp difference (default 300)\n"
          "  --answer-code N       \"code\" of successful answers (default 0)\n"
          "  --code-as-text        send \"code\" as a JSON text\n"
-         "  --threads N           connections served at once (default 32)\n"
+         "  --request-timeout S   a request's head must arrive whole within S seconds\n"
+         "                        (default 10); slower clients are answered 408\n"
+         "  --idle-timeout S      kept-alive connections close after S idle seconds\n"
+         "                        (default 15)\n"
+         "  --threads N           event loops, each on a thread of its own (default: one\n"
+         "                        per processor); connections are not bound to threads\n"
          "\n"
          "Fault injection (decided per request from the seed and the request's number):\n"
          "  --seed N              seed of the fault decisions (default 1)\n"
@@ -99,6 +123,8 @@ std::string KwServeUsage() {
          "  --short-rate P        share of volume reads answered one byte short\n"
          "  --corrupt-rate P      share of volume reads with one byte inverted\n"
          "  --max-faults N        inject at most N faults in all\n"
+         "  --ignore-range        answer volume reads with 200 and the whole file, as a\n"
+         "                        server without byte ranges does\n"
          "  --delay-ms N          delay every answer by N milliseconds\n"
          "  --rate-limit BYTES    volume bytes per second per connection\n"
          "  --url-ttl SECONDS     download addresses expire after this long (403 after)\n"
@@ -106,8 +132,11 @@ std::string KwServeUsage() {
          "Volumes on another file server (nginx with secure_link, or a CDN):\n"
          "  --files-url BASE      hand out addresses BASE/NAME_000.kwk?md5=...&expires=...\n"
          "                        instead of serving the volumes; the file server serves\n"
-         "                        a copy of the package folder at BASE\n"
-         "  --link-secret SECRET  secret shared with the file server's link check\n"
+         "                        a copy of the package folder at BASE; given again,\n"
+         "                        further file servers (mirrors) whose links go out in\n"
+         "                        the answer's \"mirrors\" list beside the first\n"
+         "  --link-secret SECRET  secret shared with the file server's link check; once\n"
+         "                        for all file servers or once per --files-url, in order\n"
          "  --link-secret-file F  read the secret from the first line of file F (keeps it\n"
          "                        out of the process list)\n"
          "  --link-ttl SECONDS    lifetime of each address (default 600)\n"
@@ -118,6 +147,8 @@ std::string KwServeUsage() {
 
 int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* error) {
   bool linkOptionGiven = false;
+  std::vector<std::string> bases;
+  std::vector<std::string> secrets;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) return 1;
@@ -125,6 +156,10 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
     if (std::strcmp(arg, "--version") == 0 && (i + 1 >= argc || argv[i + 1][0] == '-')) return 2;
     if (std::strcmp(arg, "--code-as-text") == 0) {
       o->codeAsText = true;
+      continue;
+    }
+    if (std::strcmp(arg, "--ignore-range") == 0) {
+      o->ignoreRange = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -152,8 +187,12 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
       ok = ToInt(value, 0, INT64_MAX, &o->maxSkew);
     } else if (std::strcmp(arg, "--answer-code") == 0) {
       ok = ToInt(value, INT32_MIN, INT32_MAX, &o->answerCode);
+    } else if (std::strcmp(arg, "--request-timeout") == 0) {
+      ok = ToInt(value, 1, 3600, &o->requestTimeout);
+    } else if (std::strcmp(arg, "--idle-timeout") == 0) {
+      ok = ToInt(value, 1, 3600, &o->idleTimeout);
     } else if (std::strcmp(arg, "--threads") == 0) {
-      ok = ToInt(value, 1, 1024, &number);
+      ok = ToInt(value, 1, 256, &number);
       o->threads = static_cast<int>(number);
     } else if (std::strcmp(arg, "--seed") == 0) {
       ok = ToInt(value, 0, INT64_MAX, &number);
@@ -175,13 +214,14 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
     } else if (std::strcmp(arg, "--url-ttl") == 0) {
       ok = ToInt(value, 0, INT64_MAX, &o->urlTtl);
     } else if (std::strcmp(arg, "--files-url") == 0) {
-      o->filesUrl = value;
+      bases.push_back(value);
     } else if (std::strcmp(arg, "--link-secret") == 0) {
-      o->linkSecret = value;
+      secrets.push_back(value);
       linkOptionGiven = true;
     } else if (std::strcmp(arg, "--link-secret-file") == 0) {
       linkOptionGiven = true;
-      if (!ReadSecretFile(value, &o->linkSecret)) {
+      secrets.emplace_back();
+      if (!ReadSecretFile(value, &secrets.back())) {
         *error = std::string("cannot read the link secret from ") + value;
         return -1;
       }
@@ -207,5 +247,5 @@ int KwParseServeOptions(int argc, char** argv, KwServeOptions* o, std::string* e
     *error = "--port is required";
     return -1;
   }
-  return CheckLinkOptions(*o, linkOptionGiven, error);
+  return CheckLinkOptions(*o, bases, secrets, linkOptionGiven, error);
 }

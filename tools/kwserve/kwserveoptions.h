@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct KwServeOptions {
   std::string root;  // Package folder: "%s_%03d.kwk" volumes and list.json.
@@ -11,10 +12,13 @@ struct KwServeOptions {
   std::string version;    // Published version; default the package name.
   std::string buildtime;  // Empty: release.json's, else "0".
   int32_t fileServerId = 1;
-  int64_t maxSkew = 300;    // Seconds a request timestamp may differ from the clock.
-  int64_t answerCode = 0;   // "code" of successful answers (tests use other values).
-  bool codeAsText = false;  // Send "code" as a JSON text instead of a number.
-  int threads = 32;
+  int64_t maxSkew = 300;        // Seconds a request timestamp may differ from the clock.
+  int64_t answerCode = 0;       // "code" of successful answers (tests use other values).
+  bool codeAsText = false;      // Send "code" as a JSON text instead of a number.
+  bool ignoreRange = false;     // Volume reads: always 200 and the whole file.
+  int threads = 0;              // Event loops; 0: one per processor.
+  int64_t requestTimeout = 10;  // Seconds for a request's head to arrive whole.
+  int64_t idleTimeout = 15;     // Seconds a kept-alive connection may wait for a request.
 
   // Fault injection.  Rates are shares of requests in [0, 1]; the decision
   // for the n-th request depends only on the seed and n.
@@ -33,6 +37,11 @@ struct KwServeOptions {
   // Empty filesUrl: kwserve serves the volumes itself.
   std::string filesUrl;
   std::string linkSecret;
+  // Further file servers holding the same volumes (--files-url given more
+  // than once), each with its own secret (the first one's when only one
+  // secret was given).  Their links go out beside the first one.
+  std::vector<std::string> mirrorUrls;
+  std::vector<std::string> mirrorSecrets;
   int64_t linkTtl = 600;
 };
 

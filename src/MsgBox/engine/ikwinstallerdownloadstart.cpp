@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +32,11 @@ int64_t kwengine::FileLength(const std::string& path) {
 
 CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
     : owner_(owner), disk_(disk ? disk : KwDefaultEngineDisk()), runMode_(g_runMode) {
-  requiredSpace_ = KwReadRequiredSpace(KwIniPathIn(g_exeDir).c_str());
+  const std::string ini = KwIniPathIn(g_exeDir);
+  requiredSpace_ = KwReadRequiredSpace(ini.c_str());
   requiredSet_ = requiredSpace_ != kKwDefaultRequiredSpace;
+  lowestSpeed_ = KwReadInstallBytes(ini.c_str(), "LOWESTSPEED");
+  maxSpeed_ = KwReadInstallBytes(ini.c_str(), "MAXSPEED");
   installerFile_ = g_exePath;
 }
 
@@ -173,6 +177,16 @@ void CKWInstallEngine::Impl::ResetRunState() {
   StartCounting(0, generation_);
   speed_ = 0;
   received_ = 0;
+  writtenTotal_ = 0;
+  mirrors_.Reset();
+  cap_.Set(maxSpeed_);
+  pauseEndedMs_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(sourcesMutex_);
+    contributors_.clear();
+    soleOrigin_.clear();
+    suspects_.clear();
+  }
   volumeCount_ = 0;
   volumeIndex_ = 0;
   retryAttempt_ = 0;
@@ -296,6 +310,8 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
   p.retryAttempt = retryAttempt_;
+  p.writtenBytes = writtenTotal_;
+  p.speedCap = maxSpeed_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
@@ -321,6 +337,12 @@ void CKWInstallEngine::SetResumeTable(const KwResumeEntry* table) {
 void CKWInstallEngine::SetRequiredSpace(int64_t bytes) {
   impl_->requiredSpace_ = bytes;
   impl_->requiredSet_ = true;
+}
+void CKWInstallEngine::SetLowestSpeed(int64_t bytesPerSecond) {
+  impl_->lowestSpeed_ = std::max<int64_t>(bytesPerSecond, 0);
+}
+void CKWInstallEngine::SetMaxSpeed(int64_t bytesPerSecond) {
+  impl_->maxSpeed_ = std::max<int64_t>(bytesPerSecond, 0);
 }
 int64_t CKWInstallEngine::RequiredSpace() const {
   return impl_->NeededSpace();

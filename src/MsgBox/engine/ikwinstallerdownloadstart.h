@@ -63,6 +63,12 @@ struct KwEngineProgress {
   // sent arrived: 0 while the connection works.  The run keeps retrying;
   // the page says the connection was lost and which attempt this is.
   int retryAttempt = 0;
+  // Bytes written into volume files in this run, rewrites included; only
+  // grows.  Bytes that arrive and are thrown away never count here.
+  int64_t writtenBytes = 0;
+  // The bandwidth cap of the run in bytes per second (0: none); the speed
+  // above is what actually arrives, so it stays within the cap.
+  int64_t speedCap = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };
@@ -93,6 +99,13 @@ class CKWInstallEngine {
   // room for the volumes and for the files unpacked from them, which take
   // at least as much again: twice the volumes.
   void SetReleaseBytes(int64_t volumeBytes);
+  // Bytes per second below which a transfer moves to another file server
+  // (or is tried again) after a few seconds; 0 (the default) turns it off.
+  // Default: [INSTALL] LOWESTSPEED of the ini.
+  void SetLowestSpeed(int64_t bytesPerSecond);
+  // The bandwidth cap of a whole run in bytes per second; 0 (the default)
+  // turns it off.  Default: [INSTALL] MAXSPEED of the ini.
+  void SetMaxSpeed(int64_t bytesPerSecond);
   // The run mode the engine follows (default g_runMode).
   void SetRunMode(int32_t runMode);
   // The installer file that may carry an appended package (default g_exePath).

@@ -11,5 +11,11 @@
 // value keeps 42 GiB.
 int64_t KwReadRequiredSpace(const char* iniPath);
 
+// A byte count of section "INSTALL" that is off by default: "LOWESTSPEED"
+// (bytes per second below which a transfer moves to another file server)
+// or "MAXSPEED" (the run's bandwidth cap in bytes per second).  0 (off)
+// when missing, malformed or negative.
+int64_t KwReadInstallBytes(const char* iniPath, const char* key);
+
 // "%s/itarnwick.ini" of the folder.
 std::string KwIniPathIn(const char* folder);

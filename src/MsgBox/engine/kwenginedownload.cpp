@@ -33,9 +33,11 @@ void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
   self->received_ += count;
   // Holding the transfer inside the receive path stops the bytes while
   // paused; a pause long enough to time the transfer out only costs a retry.
+  if (!self->Paused()) return;
   while (self->Paused() && !self->end_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
+  self->pauseEndedMs_ = NowMs();
 }
 
 void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
@@ -50,6 +52,7 @@ void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
   arrival->attempt += count;
   const int64_t beyond = arrival->attempt - arrival->counted;
   if (beyond > 0) self->CountArriving(*arrival, beyond);
+  self->Throttle(count);
 }
 
 void CKWInstallEngine::Impl::NoteRetry(int* streak) {
@@ -72,6 +75,11 @@ void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
   if (a.generation != arrivingGeneration_) return;
   arriving_ += count;
   a.counted += count;
+}
+
+void CKWInstallEngine::Impl::TakeBack(SegmentArrival& a) {
+  received_ -= a.counted;
+  CountArriving(a, -a.counted);
 }
 
 void CKWInstallEngine::Impl::StartCounting(int64_t done, uint64_t generation) {
@@ -168,6 +176,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     volumeLength_ = e.length;
     volumeDone_ = false;
     volumeWriteFailed_ = false;
+    planningEnd_ = kPlanningGoesOn;
     {
       std::lock_guard<std::mutex> lock(onDiskMutex_);
       volumeOnDisk_.Clear();
@@ -177,8 +186,14 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     queues_->SetGeneration(generation);
     control_->SetVolume(e.name, e.length);
 
+    // File servers that send whole files get one request for the volume.
+    const bool stream = SendsWholeFiles(e);
+    {
+      std::lock_guard<std::mutex> lock(sourcesMutex_);
+      contributors_.clear();
+    }
     KwByteRanges resumed;
-    bool resume = mayResume && e.length > 0 && FileLength(path) == e.length &&
+    bool resume = !stream && mayResume && e.length > 0 && FileLength(path) == e.length &&
                   KwVolumeJournal::Load(path, e, &resumed);
     mayResume = false;
     journal_.Close();
@@ -201,6 +216,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       continue;
     }
     planFailures = 0;
+    if (stream) queues_->DiscardWaiting();
     if (!ReserveSpace(path, e.length)) {
       Fail("the disk is full", "diskfull");
       return false;
@@ -210,7 +226,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       expectedSegments += (gap.second - gap.first + CKWFileDownloadCtrl::kSegmentSize - 1) /
                           CKWFileDownloadCtrl::kSegmentSize;
     }
-    if (queues_->TasksWaiting() < expectedSegments) {
+    if (!stream && queues_->TasksWaiting() < expectedSegments) {
       Fail(std::string("volume too large to plan: ") + e.name, nullptr);
       return false;
     }
@@ -233,9 +249,25 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     }
     verifier_.Start(path, e.sha256[0] != '\0');
     if (volumeWritten_ >= e.length) volumeDone_ = true;
-    holdWorkers_ = false;
+    std::thread streamer;
+    if (stream && !volumeDone_) {
+      streamer = std::thread([this, &e, generation] {
+        pthread_setname_np(pthread_self(), "kw-stream");
+        StreamVolume(e, generation);
+      });
+    } else {
+      holdWorkers_ = false;
+    }
     bool waited = WaitForVolume(path);
     holdWorkers_ = true;
+    if (streamer.joinable()) streamer.join();
+    if (waited && planningEnd_ != kPlanningGoesOn) {
+      // Planned again: as one stream, or a broken stream once more.
+      journal_.Close();
+      KwVolumeJournal::Remove(path);
+      if (planningEnd_ == kPlanningStreamBroken) Nap(1000);
+      continue;
+    }
     if (!waited) {
       // Stopped: what is on disk so far stays listed for the next run.
       JournalWritten(path);
@@ -245,6 +277,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     const int64_t tailFrom = NowMs();
     bool verified = VerifyVolume(e);
     verifyTailMs_ += NowMs() - tailFrom;
+    JudgeSources(e, verified);
     journal_.Close();
     KwVolumeJournal::Remove(path);
     if (verified) return true;
@@ -274,7 +307,7 @@ bool CKWInstallEngine::Impl::WaitForVolume(const std::string& path) {
     FollowWriter(stopFollowing);
   });
   int64_t lastJournal = NowMs();
-  while (!volumeDone_ && active_) {
+  while (!volumeDone_ && active_ && planningEnd_ == kPlanningGoesOn) {
     if (NowMs() - lastJournal >= kJournalEveryMs) {
       JournalWritten(path);
       lastJournal = NowMs();
@@ -399,22 +432,76 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     own.reset(new char[static_cast<size_t>(task.length)]);
     buffer = own.get();
   }
+  // The server the last attempt failed on or left; the next goes elsewhere
+  // when there is anywhere else.
+  std::string avoid;
   SegmentArrival arrival{this, task.generation, 0};
   int streak = 0;
   while (!end_ && task.generation == generation_) {
     while (Paused() && !end_) Nap(100);
     PackageEntry entry = task.entry;
-    // Addresses expire; every attempt asks for a fresh one.
+    // Addresses expire; every attempt asks for fresh ones.
     util.GetDownloadUrl(entry);
+    const std::vector<std::string> addresses = KwAddressesOf(entry);
+    const int pick = mirrors_.Choose(addresses, task.length, avoid, SoleOrigin(), NowMs());
+    if (pick < 0) {
+      Nap(1000);
+      continue;
+    }
+    const std::string& address = addresses[static_cast<size_t>(pick)];
+    const std::string origin = KwAddressOrigin(address.c_str());
     auto result = std::make_unique<KwSegmentResult>();
     arrival.attempt = 0;
-    int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
-                               &arrival, &Impl::ShouldAbort, this);
-    if (n != task.length) {
-      // What this attempt showed stays shown: the next attempt brings the
-      // same bytes again and counts only what goes beyond.
-      if (!end_) NoteRetry(&streak);
-      Nap(1000);
+    const int64_t started = NowMs();
+    AttemptWatch watch{this,    &arrival, &addresses, origin,  task.length,
+                       started, started,  0,          started, AttemptWatch::kNone};
+    mirrors_.Begin(origin);
+    int32_t n = KwFetchSegment(address.c_str(), task.offset, task.length, buffer,
+                               &Impl::OnSegmentBytes, &arrival, &Impl::AttemptShouldEnd, &watch);
+    const int64_t ms = NowMs() - started;
+    const int64_t brought = arrival.attempt;
+    if (n == task.length) {
+      mirrors_.Succeeded(origin, task.length, ms);
+      AddContributor(origin, task.generation);
+    } else {
+      // What this attempt showed stays shown: the next attempt (here or on
+      // another server) brings the same bytes again and counts only what
+      // goes beyond, so a lost connection never takes the progress back.
+      const bool elsewhere = mirrors_.OthersLeft(addresses, origin) > 0;
+      const std::string where =
+          "segment at " + std::to_string(task.offset) + " of " + task.fileName;
+      if (n == kKwFetchWholeFile) {
+        mirrors_.Abandoned(origin, 0, ms);
+        NoteWholeFiles(address.c_str());
+        // Ranged requests get nowhere with this server: another one takes
+        // the segment, or the volume is planned again as one stream.
+        if (SendsWholeFiles(entry)) {
+          if (task.generation == generation_) planningEnd_ = kPlanningToStream;
+          break;
+        }
+        avoid = origin;
+        continue;
+      }
+      if (end_) break;
+      if (watch.reason == AttemptWatch::kMoved) {
+        mirrors_.Abandoned(origin, brought, ms);
+        Note(where + " moved from " + origin + ": another file server is much faster");
+        avoid = origin;
+        continue;
+      }
+      if (watch.reason == AttemptWatch::kBelowFloor) {
+        mirrors_.Failed(origin, NowMs());
+        Note(where + " from " + origin + " stayed below the lowest speed" +
+             (elsewhere ? "; moved to another file server" : "; tried again"));
+      } else {
+        mirrors_.Failed(origin, NowMs());
+        if (elsewhere) Note(where + " failed on " + origin + "; moved to another file server");
+      }
+      avoid = origin;
+      // With no other server the page says the connection is lost and
+      // which attempt this is; with one, the segment moves at once.
+      if (!elsewhere) NoteRetry(&streak);
+      Nap(elsewhere ? 50 : 1000);
       continue;
     }
     NoteAnswer(&streak);
@@ -431,7 +518,7 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
       if (queues_->ResultsWaiting() <= kKwResultsWaitingMax && queues_->PutResult(result)) return;
       Nap(10);
     }
-    CountArriving(arrival, -arrival.counted);
+    TakeBack(arrival);
     break;
   }
   if (!own) buffers_->Release(buffer);
@@ -482,6 +569,7 @@ void CKWInstallEngine::Impl::WriteSegment(const KwSegmentResult& r, const char* 
       volumeWriteFailed_ = true;
       if (writeErrno == ENOSPC || writeErrno == EDQUOT) Fail("the disk is full", "diskfull");
     } else {
+      writtenTotal_ += written;
       std::lock_guard<std::mutex> lock(onDiskMutex_);
       volumeOnDisk_.Add(r.head.offset, r.head.length);
     }

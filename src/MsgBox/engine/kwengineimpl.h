@@ -18,13 +18,16 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginefetch.h"
+#include "MsgBox/engine/kwenginemirrors.h"
 #include "MsgBox/engine/kwenginequeue.h"
+#include "MsgBox/engine/kwenginerate.h"
 #include "MsgBox/engine/kwenginespeed.h"
 #include "MsgBox/engine/kwengineverify.h"
 #include "main/kwglobals.h"
@@ -62,6 +65,9 @@ inline constexpr int kPlanAttempts = 10;
 // other bytes than its list promises.
 inline constexpr int kVerifyAttempts = 3;
 
+// A transfer slower than the speed floor for this long moves elsewhere.
+inline constexpr int64_t kFloorWindowMs = 5000;
+
 inline int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -89,6 +95,8 @@ class CKWInstallEngine::Impl {
     if (requiredSet_ || releaseBytes_ <= 0) return requiredSpace_;
     return releaseBytes_ > INT64_MAX / 2 ? INT64_MAX : 2 * releaseBytes_;
   }
+  int64_t lowestSpeed_ = 0;  // bytes per second per transfer; 0 off
+  int64_t maxSpeed_ = 0;     // bytes per second of the whole run; 0 off
   std::string installerFile_;
   std::string packageSource_;
   const KwResumeEntry* resume_ = nullptr;
@@ -110,6 +118,7 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> diskFree_{0};
   std::atomic<int64_t> speed_{0};
   std::atomic<int64_t> received_{0};
+  std::atomic<int64_t> writtenTotal_{0};  // see KwEngineProgress::writtenBytes
   std::atomic<int> volumeCount_{0};
   std::atomic<int> volumeIndex_{0};
   // See KwEngineProgress::retryAttempt.  Each asker keeps its own count of
@@ -121,6 +130,24 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> volumeLength_{0};
   std::atomic<bool> volumeDone_{false};
   std::atomic<bool> volumeWriteFailed_{false};
+  // Why the current planning ends before its volume is complete: a file
+  // server answered a ranged request with the whole file (the volume is
+  // planned again as one stream), or such a stream broke (tried again).
+  enum PlanningEnd : int { kPlanningGoesOn = 0, kPlanningToStream = 1, kPlanningStreamBroken = 2 };
+  std::atomic<int> planningEnd_{kPlanningGoesOn};
+  // The file servers of this run (the first address of each volume and its
+  // mirrors): speeds, failures, those sending whole files, those dropped.
+  KwMirrorSet mirrors_;
+  KwRateCap cap_;
+  std::atomic<int64_t> pauseEndedMs_{0};  // when the last pause ended
+  // Which servers brought the bytes of the current planning, so a volume
+  // that fails verification can be traced to a server that sends wrong
+  // bytes.  With several, the next planning fetches from `soleOrigin_`
+  // alone and `suspects_` are the others.
+  std::mutex sourcesMutex_;
+  std::set<std::string> contributors_;
+  std::string soleOrigin_;
+  std::set<std::string> suspects_;
   // The parts of the current volume known to be in its file: the segments
   // the writer has written in this planning (and those a journal vouched
   // for).  The verify pass reads the file as far as they reach from byte 0.
@@ -211,6 +238,9 @@ class CKWInstallEngine::Impl {
     int64_t attempt = 0;  // brought by the attempt under way
   };
   static void OnSegmentBytes(void* context, int32_t count);
+  // Takes back what a failed attempt counted, as arriving and as received:
+  // bytes nobody keeps are no progress and no speed.
+  void TakeBack(SegmentArrival& a);
   // Adds `count` (negative: takes back) to arriving_ for `a`, unless its
   // planning is no longer the current one.
   void CountArriving(SegmentArrival& a, int64_t count);
@@ -240,8 +270,51 @@ class CKWInstallEngine::Impl {
   bool CheckDiskLeft();
   void WorkerThread();
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);
+  // One attempt at a segment, watched for the speed floor and for a faster
+  // server that should take it over.
+  struct AttemptWatch {
+    Impl* self;
+    SegmentArrival* arrival;
+    const std::vector<std::string>* addresses;
+    std::string origin;
+    int64_t length;
+    int64_t startMs;
+    int64_t windowMs;     // start of the speed-floor window
+    int64_t windowBytes;  // bytes counted at its start
+    int64_t checkedMs;    // last look for a faster server
+    enum Reason { kNone, kBelowFloor, kMoved } reason;
+  };
+  static bool AttemptShouldEnd(void* context);
+  // Holds the calling transfer as long as the bandwidth cap asks.
+  void Throttle(int64_t bytes);
+  // A note for the owner's log, also written to the engine's log.
+  void Note(const std::string& text);
+  void AddContributor(const std::string& origin, uint64_t generation);
+  std::string SoleOrigin();
+  // After verifying a volume: drops the server found to send wrong bytes.
+  void JudgeSources(const PackageEntry& e, bool verified);
   void WriterThread();
   void WriteSegment(const KwSegmentResult& r, const char* data);
+
+  // ---- whole-volume streams (kwenginestream.cpp) ---------------------------------
+
+  // Whether every file server of `e` still in use sends whole files.
+  bool SendsWholeFiles(const PackageEntry& e);
+  // Remembers that the server of `url` does, with a note the first time.
+  void NoteWholeFiles(const char* url);
+  // Fetches the whole volume `e` in one GET and writes it in order into its
+  // file (planned in `generation`), counting only what is written; sets
+  // volumeDone_ when every byte came, planningEnd_ when the stream broke,
+  // and fails the run when the server sends another length than listed.
+  void StreamVolume(const PackageEntry& e, uint64_t generation);
+  struct StreamTarget {
+    Impl* self;
+    int fd;
+    uint64_t generation;
+  };
+  static bool OnStreamPiece(void* context, int64_t offset, const char* data, int32_t count);
+  // Ends a stream when the run ends or its volume is planned anew.
+  static bool StreamShouldStop(void* context);
 
   // ---- install phase (kwengineinstall.cpp) -------------------------------------
 

@@ -27,4 +27,8 @@ class IKWInstallEngineOwner {
   // (for example "diskfull") for a message box captioned "prompt".  Comes
   // right before EnginePostCommand(kKwCmdInstallFailed).
   virtual void EngineMessage(const char* key) = 0;
+
+  // Something about the download worth a line in a log, not a message box
+  // (a file server that sends whole files rather than byte ranges).
+  virtual void EngineNote(const char* text) { (void)text; }
 };

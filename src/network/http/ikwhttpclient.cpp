@@ -172,6 +172,8 @@ int32_t CKWHttpWithCurl::DoGet(const char* url) {
                   static_cast<long long>(m_rangeStart + m_rangeLength - 1));
     api->easy_setopt(handle, CURLOPT_RANGE, range);
     if (m_sink == nullptr && m_rangeLength > 0) m_body.reserve(static_cast<size_t>(m_rangeLength));
+  }
+  if (m_rangeFlag || m_largeRead) {
     api->easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     // A segment may take minutes on a slow link; only a stalled one ends.
     api->easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(m_lowSpeedBytes));
@@ -238,7 +240,7 @@ size_t CKWHttpWithCurl::writebody(char* data, size_t size, size_t count, void* c
     return 0;  // Ends the transfer with a write error.
   }
   if (self->m_sink != nullptr) {
-    self->m_sink(self->m_sinkContext, data, static_cast<int32_t>(n));
+    if (!self->m_sink(self->m_sinkContext, data, static_cast<int32_t>(n))) return 0;
   } else {
     self->m_body.insert(self->m_body.end(), data, data + n);
   }

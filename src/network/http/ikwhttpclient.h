@@ -26,7 +26,9 @@ std::string KwHttpExtraCaFile();
 class CKWHttpWithCurl {
  public:
   typedef void (*ProgressFn)(void* context, int32_t count);
-  typedef void (*BodySinkFn)(void* context, const char* data, int32_t count);
+  // Takes one body piece; false ends the transfer at once (the answer is
+  // not the one wanted), which DoGet reports as a failed transfer.
+  typedef bool (*BodySinkFn)(void* context, const char* data, int32_t count);
   // Asked about once a second and on every piece received; true ends the
   // transfer at once (a stopping install run need not wait for a segment).
   typedef bool (*AbortFn)(void* context);
@@ -55,6 +57,9 @@ class CKWHttpWithCurl {
   void SetLowSpeedLimit(int32_t bytesPerSecond, int32_t seconds);
   // Overall limit of whole reads in seconds (default 60).
   void SetTotalTimeout(int32_t seconds) { m_totalTimeout = seconds; }
+  // A whole read of a large file: like a ranged read it follows redirects
+  // and ends only under the low-speed rule, never for its total time.
+  void SetLargeRead(bool large) { m_largeRead = large; }
 
   // Performs the GET synchronously.  -1 when the library is unbound or no
   // transfer handle can be made; otherwise the declared content length of a
@@ -72,7 +77,11 @@ class CKWHttpWithCurl {
   const char* headerText() const { return m_header; }  // All header lines, NUL-terminated.
   int32_t headerLength() const { return m_headerLength; }
   long statusCode() const { return m_status; }  // Last HTTP status, 0 when none.
-  int curlCode() const { return m_curlCode; }   // Library result, -1 when not performed.
+  // The status of the answer being received (of the final answer once its
+  // body flows), for a body sink that must judge the answer before keeping
+  // any of it; 0 before a status line came.
+  long liveStatus() const { return m_liveStatus; }
+  int curlCode() const { return m_curlCode; }  // Library result, -1 when not performed.
 
   // Filled by the ranged read of the server API (the Content-Range value).
   char m_contentRange[kContentRangeSize];
@@ -89,6 +98,7 @@ class CKWHttpWithCurl {
   int64_t m_rangeStart = 0;
   int32_t m_rangeLength = 0;
   bool m_rangeFlag = false;
+  bool m_largeRead = false;
   char* m_header = nullptr;
   int32_t m_headerLength = 0;
   int32_t m_resultLength = 0;

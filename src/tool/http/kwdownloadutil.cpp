@@ -205,6 +205,19 @@ int CKWDownloadUtilFor::GetDownloadUrl(PackageEntry& entry) {
     return -3;
   }
   CopyField(entry.url, address);
+  // Other file servers holding the volume, when the server names them;
+  // anything in the list that is not a usable address is passed over.
+  entry.mirrorCount = 0;
+  const Json::Value& mirrors = root["mirrors"];
+  if (mirrors.isArray()) {
+    for (const Json::Value& m : mirrors) {
+      if (entry.mirrorCount >= PackageEntry::kMaxMirrors) break;
+      if (!m.isString()) continue;
+      const std::string text = m.asString();
+      if (text.empty() || text.size() >= sizeof(entry.mirrors[0])) continue;
+      CopyField(entry.mirrors[entry.mirrorCount++], text);
+    }
+  }
   return 0;
 }
 

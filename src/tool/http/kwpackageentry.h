@@ -17,6 +17,11 @@ struct PackageEntry {
   // The volume's SHA-256 (64 hex digits) when the server sends "sha256";
   // empty otherwise, and then only the checksum is checked.
   char sha256[72] = {};
-  char url[512] = {};        // Download URL; "mem" for a package embedded in a file.
+  char url[512] = {};  // Download URL; "mem" for a package embedded in a file.
+  // Further addresses of the same volume on other file servers, when the
+  // install server lists them (its "mirrors" beside "data").
+  static constexpr int kMaxMirrors = 3;
+  char mirrors[kMaxMirrors][512] = {};
+  int32_t mirrorCount = 0;
   char localPath[512] = {};  // The volume's file on disk.
 };

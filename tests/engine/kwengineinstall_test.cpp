@@ -25,12 +25,12 @@
 #include <string>
 #include <thread>
 
+#include "MsgBox/desktop/kwuninstall.h"
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwuninstall.h"
 #include "kwenginetestkit.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
@@ -529,13 +529,16 @@ TEST_F(EngineInstall, ResumeTableSkipsAnInstalledVolumeOfTheServer) {
   const char* key = nullptr;
   ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
   engine.WaitUntilFinished();
-  // Volume 1 was never read beyond its header, so the files it carries are
-  // incomplete: the run must not report an installation.
+  // Volume 1 is never read beyond its header, so neither the files it
+  // carries nor its bytes can be vouched for: the run stops there and
+  // leaves no version and no half of one.
   EXPECT_NE(engine.LastResult(), 0);
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
-  // Volume 1 was only sized (its first 24 bytes), never read.
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_001.tmp"), 1);
-  EXPECT_GT(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  EXPECT_FALSE(fs::exists(install_ + "/.V2.0.0.staging"));
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
 }
 
 TEST_F(EngineInstall, LocalVolumesInstallAndKeepTheirFiles) {
@@ -700,11 +703,30 @@ TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
     EXPECT_EQ(owner.messages(), std::vector<std::string>{"diskfull"});
     EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
     EXPECT_EQ(engine.Progress().failure, "the disk is full");
-    // What verified stays for a later run; nothing was registered.
+    // What verified stays for a later run; nothing was registered, and no
+    // half version is left, under its name or staged.
     EXPECT_EQ(g_installStage.load(), 1);
     EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
-    // The larger disk got as far as unpacking.
-    EXPECT_EQ(fs::exists(target + "/V2.0.0"), std::string(size) == "size=45m");
+    EXPECT_EQ(RegValue(KwHive::CurrentUser, kKwProductKey, kKwInstallPathValue) == target,
+              true);  // remembered so the page can continue the first download
+    EXPECT_FALSE(fs::exists(target + "/V2.0.0"));
+    EXPECT_FALSE(fs::exists(target + "/.V2.0.0.staging"));
+    if (std::string(size) != "size=45m") continue;
+    // The larger disk held every volume and failed while unpacking: with
+    // room made, the same run completes without fetching a volume again.
+    for (int k = 0; k < 3; ++k)
+      EXPECT_EQ(Checksum(target + Downloaded(k).substr(install_.size())), Checksum(Volume(k)));
+    const int fetched = server.CountRequests("/files/");
+    ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=120m"), 0);
+    RecordingOwner again;
+    CKWInstallEngine second(&again);
+    second.SetRequiredSpace(0);
+    ASSERT_EQ(second.StartRun(true, target.c_str(), &key), kKwStartOk);
+    second.WaitUntilFinished();
+    EXPECT_EQ(second.LastResult(), 0) << second.Progress().failure;
+    EXPECT_EQ(server.CountRequests("/files/"), fetched);
+    EXPECT_EQ(CompareTree(Installed(), target + "/V2.0.0"), "");
+    EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayVersion"), "V2.0.0");
   }
 }
 

@@ -12,13 +12,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 
@@ -108,12 +108,15 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     }
     diskTotal_ = total;
     diskFree_ = free;
-    KwWriteInstallPath(folder.c_str());
     if (stage == 0) g_installStage = 1;
   }
-  // The local package installer registers its folder like the online one,
-  // so a later installer and the uninstaller find the product.
-  if (runMode_ == 4) KwWriteInstallPath(folder.c_str());
+  // The folder is remembered at once only while nothing is installed, so
+  // the online page finds an interrupted first download there; an
+  // installed version keeps its stored folder until the new one is complete
+  // (the finishing steps store it then).
+  if ((runMode_ == 0 || runMode_ == 4) && !KwProductRegistered()) {
+    KwWriteInstallPath(folder.c_str());
+  }
   KwCopyText(g_installPath, kFolderSize, folder.c_str());
   installPath_ = folder;
 

@@ -37,6 +37,7 @@ class CKWDownloadUtilFor;
 class CKWUnzipPackage;
 class IKWEngineDisk;
 class IKWInstallEngineOwner;
+class KwVolumeSource;
 struct KwResumeEntry;
 
 namespace kwengine {
@@ -226,5 +227,10 @@ class CKWInstallEngine::Impl {
 
   static int OnUnpacked(void* context, int32_t code, const char* text, int64_t total);
   void InstallPhase(bool downloaded);
-  void FailUnpacked(const CKWUnzipPackage& unpacker, const std::string& volume);
+  // Reads every volume of `source` into the unpacker writing below `folder`,
+  // checking streamed volumes against their listing; false (after Fail) when
+  // the tree is not complete and exact.
+  bool UnpackInto(KwVolumeSource& source, const std::string& folder);
+  // A file that could not be written: the disk may be full.
+  void FailUnpacked(const std::string& volume);
 };

@@ -216,8 +216,15 @@ class ServerSource : public KwVolumeSource {
         *why = std::string("not a package volume: ") + v.entry.name;
         return -2;
       }
+      // The listing is what the release's signature covers; a server whose
+      // bytes are another length is not serving that release.
+      if (v.entry.length != total) {
+        *why = std::string("volume is not the listed length: ") + v.entry.name;
+        return -2;
+      }
       v.name = v.entry.name;
       v.length = total;
+      v.checkListed = true;
       ApplyResume(&v);
       volumes_.push_back(v);
     }

@@ -21,6 +21,10 @@ struct KwSourceVolume {
   int64_t length = 0;        // whole volume, header included
   int64_t startOffset = 24;  // first byte handed to the unpacker
   bool skip = false;         // already installed: counted done, not read
+  // The bytes must match the listing in `entry` (signed length, checksum,
+  // SHA-256) before anything unpacked from them is moved into place: the
+  // volume is streamed from a server, not verified on disk first.
+  bool checkListed = false;
 };
 
 class KwVolumeSource {

@@ -2,9 +2,8 @@
 
 const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
     {"diskfull",
-     "The disk is full. Nothing was installed or registered, and an installed version stays as "
-     "it was. Free some space and start again: volumes already downloaded are kept and not "
-     "fetched again."},
+     "The disk is full. Nothing was installed or registered; an installed version stays as it "
+     "was. Free some space and start again: downloaded volumes are kept."},
     {"OK", "OK"},
     {"CANCEL", "Cancel"},
     {"save", "Save"},

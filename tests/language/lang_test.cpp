@@ -41,9 +41,8 @@ TEST(LangStartup, ExtraKeysFillGapsButLeaveALanguageFilesTexts) {
   EXPECT_STREQ(lang->GetText("CANCEL"), "\xE5\x8F\x96\xE6\xB6\x88");
   lang->SetCodePage(0);
   EXPECT_STREQ(lang->GetText("diskfull"),
-               "The disk is full. Nothing was installed or registered, and an installed version "
-               "stays as it was. Free some space and start again: volumes already downloaded are "
-               "kept and not fetched again.");
+               "The disk is full. Nothing was installed or registered; an installed version stays "
+               "as it was. Free some space and start again: downloaded volumes are kept.");
   EXPECT_STREQ(lang->GetText("saveas"), "Save as");
   IKWLang::DestroyInstance();
 }

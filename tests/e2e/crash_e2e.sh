@@ -120,11 +120,11 @@ kill_at() {
   kill -KILL "$app_pid" 2>/dev/null || how="ended first"
   wait "$app_pid" 2>/dev/null || true
   app_pid=""
+  # Unpacking runs beside the download once the first volume verified.
   local phase=download
-  [ -e "$root/unzip.ins" ] && phase=unpack
-  compgen -G "$root/.V2.0.1.staging" > /dev/null && phase=unpack
+  [ -e "$root/unzip.ins" ] && phase="download+unpack"
   [ -e "$root/V2.0.1" ] && phase=finishing
-  printf '%-22s %-12s %s\n' "$point" "$how" "$phase"
+  printf '%-20s %-12s %s\n' "$point" "$how" "$phase"
   check_after_kill "$point"
   run_to_end "$point"
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -176,6 +177,22 @@ void CKWInstallEngine::Impl::ResetRunState() {
   volumeLength_ = 0;
   volumeDone_ = false;
   volumeWriteFailed_ = false;
+  downloadRun_ = false;
+  unpacked_ = false;
+  checkpointed_ = false;
+  stagingSound_ = true;
+  resumed_ = KwUnpackCheckpoint();
+  packageBytes_ = 0;
+  largestVolume_ = 0;
+  unpackedBytes_ = 0;
+  installStartMs_ = 0;
+  downloadEndMs_ = 0;
+  unpackIndex_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(shownMutex_);
+    shownDone_ = 0;
+  }
+  gate_.Reset(0);
   {
     std::lock_guard<std::mutex> lock(textMutex_);
     statusLine_.clear();
@@ -197,6 +214,10 @@ void CKWInstallEngine::Impl::Stop() {
 
 void CKWInstallEngine::Impl::JoinThreads() {
   if (runThread_.joinable()) runThread_.join();
+  // The run thread joins the install thread; a run that never got that far
+  // still has it ended here.
+  gate_.Close();
+  if (installThread_.joinable()) installThread_.join();
   // The run thread ends the others when it ends; a run that never started
   // still has them ended here.
   end_ = true;
@@ -216,31 +237,37 @@ void CKWInstallEngine::Impl::WaitUntilFinished() {
 
 void CKWInstallEngine::Impl::RunThread() {
   volumesReady_ = false;
-  bool downloaded = false;
   // The online installer downloads unless its dialog handed it package
   // files to install from; every other run mode installs from its source.
   downloadRun_ = runMode_ == 0 && packageSource_.empty();
   if (downloadRun_) {
+    // The install thread starts inside the download phase, as soon as the
+    // volumes are listed, and unpacks each one once it has verified.
     DownloadPhase();
     if (active_) {
-      std::string marker = installPath_ + "/" + kKwUnzipMarker;
-      FILE* f = std::fopen(marker.c_str(), "wb");
-      if (f != nullptr) {
-        std::fputs("1", f);
-        std::fclose(f);
-      }
+      downloadEndMs_ = kwengine::NowMs();
       g_installStage = 2;
-      downloaded = true;
     } else {
       volumesReady_ = false;
       g_installStage = 1;
+      gate_.Close();
+    }
+    if (installThread_.joinable()) installThread_.join();
+    if (active_ && unpacked_) {
+      FinishInstall(true);
+    } else {
+      if (active_) Fail("the package could not be installed", nullptr);
+      // Volumes unpacked and removed stay in the staging folder for the
+      // next run, which continues after them; the staging folder is never
+      // the version folder until complete.
+      if (!checkpointed_ || !stagingSound_) staging_.Abandon();
     }
   } else {
     // Nothing to download: the volumes are ready where they are.
     volumesReady_ = true;
     g_installStage = 2;
+    InstallPhase();
   }
-  if (volumesReady_) InstallPhase(downloaded);
   EndRun();
 }
 
@@ -275,10 +302,35 @@ void CKWInstallEngine::Impl::EndRun() {
 
 KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   KwEngineProgress p;
-  p.totalBytes = totalBytes_;
+  int64_t done = 0;
   {
     std::lock_guard<std::mutex> lock(progressMutex_);
-    p.doneBytes = doneBytes_ + arriving_;
+    done = doneBytes_ + arriving_;
+  }
+  if (downloadRun_) {
+    p.downloadTotal = totalBytes_;
+    p.downloadDone = done;
+    p.unpackTotal = p.downloadTotal == 0 ? 0 : packageBytes_.load();
+    p.unpackDone = unpackedBytes_;
+    p.totalBytes = p.downloadTotal + p.unpackTotal;
+    // A retried segment takes its bytes back from the download figure; the
+    // bar, which counts both kinds of work, holds where it was.
+    std::lock_guard<std::mutex> lock(shownMutex_);
+    shownDone_ = std::max(shownDone_, std::min(p.downloadDone + p.unpackDone, p.totalBytes));
+    p.doneBytes = shownDone_;
+    p.volumeCount = volumeCount_;
+    p.peakBytes = packageBytes_ + largestVolume_;
+  } else {
+    p.totalBytes = totalBytes_;
+    p.doneBytes = done;
+    p.unpackTotal = p.totalBytes;
+    p.unpackDone = done;
+  }
+  p.unpackIndex = unpackIndex_;
+  const int64_t startedAt = installStartMs_;
+  const int64_t endedAt = downloadEndMs_;
+  if (downloadRun_ && startedAt > 0) {
+    p.overlapMs = std::max<int64_t>(0, (endedAt > 0 ? endedAt : kwengine::NowMs()) - startedAt);
   }
   p.speed = Paused() ? 0 : speed_.load();
   p.diskTotal = diskTotal_;

@@ -50,7 +50,15 @@ class LocalSource : public KwVolumeSource {
   LocalSource(std::vector<std::string> paths, std::string version)
       : listed_(true), paths_(std::move(paths)), version_(std::move(version)) {}
 
+  LocalSource(std::vector<KwSourceVolume> volumes, std::string version)
+      : listed_(true), prefilled_(std::move(volumes)), version_(std::move(version)) {}
+
   int Prepare(std::string* version, std::string* why) override {
+    if (!prefilled_.empty()) {
+      volumes_ = prefilled_;
+      *version = version_;
+      return 0;
+    }
     char ver[256] = {};
     CKWDownloadUtilFor util;
     std::vector<std::string> paths = paths_;
@@ -113,6 +121,7 @@ class LocalSource : public KwVolumeSource {
   std::string first_;
   bool listed_ = false;
   std::vector<std::string> paths_;
+  std::vector<KwSourceVolume> prefilled_;
   std::string version_;
 };
 
@@ -292,6 +301,11 @@ std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume
 std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::string>& paths,
                                                      const std::string& version) {
   return std::make_unique<LocalSource>(paths, version);
+}
+
+std::unique_ptr<KwVolumeSource> KwMakeListedFileSource(std::vector<KwSourceVolume> volumes,
+                                                       const std::string& version) {
+  return std::make_unique<LocalSource>(std::move(volumes), version);
 }
 
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile) {

@@ -17,6 +17,10 @@
 
 namespace {
 
+// Inside the staging folder; names starting with "." never come from a
+// package, so it cannot meet a product file.
+constexpr const char* kCheckpointName = "/.kwcheckpoint";
+
 bool IsFolder(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -35,11 +39,13 @@ bool Exchange(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-int KwClearStagingLeftovers(const std::string& installPath) {
+namespace {
+
+int ClearLeftovers(const std::string& installPath, const std::string& keep) {
   std::vector<std::string> names;
   if (DIR* dir = ::opendir(installPath.c_str())) {
     while (struct dirent* e = ::readdir(dir)) {
-      if (KwIsStagingFolderName(e->d_name)) names.push_back(e->d_name);
+      if (KwIsStagingFolderName(e->d_name) && keep != e->d_name) names.push_back(e->d_name);
     }
     ::closedir(dir);
   }
@@ -70,6 +76,56 @@ int KwClearStagingLeftovers(const std::string& installPath) {
   return cleared;
 }
 
+}  // namespace
+
+int KwClearStagingLeftovers(const std::string& installPath) {
+  return ClearLeftovers(installPath, "");
+}
+
+bool KwStaging::Reopen(const std::string& installPath, const std::string& version,
+                       std::string* checkpoint) {
+  const std::string staging = installPath + "/" + KwStagingFolderName(version);
+  std::string text;
+  int fd = ::open((staging + kCheckpointName).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof(buffer))) > 0 && text.size() < (1u << 20)) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (n < 0 || !IsFolder(staging)) return false;
+  ClearLeftovers(installPath, KwStagingFolderName(version));
+  installPath_ = installPath;
+  version_ = version;
+  staging_ = staging;
+  target_ = installPath + "/" + version;
+  open_ = true;
+  *checkpoint = text;
+  return true;
+}
+
+bool KwStaging::SaveCheckpoint(const std::string& text) {
+  if (!open_) return false;
+  const std::string path = staging_ + kCheckpointName;
+  const std::string temporary = path + ".new";
+  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool written = ::close(fd) == 0 && done == text.size();
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
 int KwStaging::Begin(const std::string& installPath, const std::string& version) {
   installPath_ = installPath;
   version_ = version;
@@ -88,6 +144,7 @@ int KwStaging::Begin(const std::string& installPath, const std::string& version)
 
 int KwStaging::Commit() {
   if (!open_) return -EINVAL;
+  ::unlink((staging_ + kCheckpointName).c_str());
   if (!Exists(target_)) {
     if (std::rename(staging_.c_str(), target_.c_str()) != 0) return -errno;
     open_ = false;

@@ -25,6 +25,15 @@ class KwStaging {
   // (-ENOSPC when the disk is full).
   int Begin(const std::string& installPath, const std::string& version);
 
+  // Takes up the staging folder an earlier run of `version` left together
+  // with a checkpoint, which goes to `checkpoint`; staging folders of other
+  // versions are cleared.  False (nothing changed) when there is none; the
+  // caller then decides whether the checkpoint fits and otherwise Begin()s.
+  bool Reopen(const std::string& installPath, const std::string& version, std::string* checkpoint);
+  // Replaces the checkpoint in one step: what a run that stops now leaves
+  // for the next one to continue from.  False when it cannot be written.
+  bool SaveCheckpoint(const std::string& text);
+
   // Where the unpacker writes: the staging folder.
   const std::string& folder() const { return staging_; }
   // The version folder the staging folder becomes.
@@ -32,7 +41,8 @@ class KwStaging {
   // Begun and neither committed nor abandoned.
   bool open() const { return open_; }
 
-  // Moves the staging folder into place as the version folder.  A version
+  // Moves the staging folder into place as the version folder (without its
+  // checkpoint).  A version
   // folder already there (the same version installed before) is swapped out
   // in the same step and then removed.  0, or -errno with the version folder
   // as it was before.

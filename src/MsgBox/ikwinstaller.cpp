@@ -258,9 +258,14 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
                                  int height) {
   const KwEngineProgress p = engine_->Progress();
   const int width = right - left;
-  if (!p.statusLine.empty()) {
-    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, p.statusLine.c_str(),
-                   16, 0);
+  // While the download goes on, the file being unpacked beside it says what
+  // it is; the run's most disk space in use follows it.
+  const int32_t stageNow = g_installStage.load();
+  const std::string status =
+      KwUnpackStatusLine(stageNow == 1 ? Text("unpackingfile") : "", p.statusLine,
+                         Text("peakdiskspace"), p.runActive ? p.peakBytes : 0);
+  if (!status.empty()) {
+    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, status.c_str(), 16, 0);
   }
 
   if (CKWBaseViewObject* area = line->GetCell(kKwInstLogo)) {
@@ -290,7 +295,9 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
 
   if (stage == 1) {
     const int64_t speed = g_pauseState.load() == 2 ? 0 : p.speed;
-    const std::string shown = KwSpeedText(Text("current_download_speed"), speed) + " ";
+    const std::string shown =
+        KwDownloadLine(Text("current_download_speed"), speed, p.downloadDone, p.downloadTotal) +
+        " ";
     KwDrawTextLine(dc, KwSpeedTextRect(left, width), kSilver, shown.c_str(), 14, 0);
   }
 }

@@ -24,6 +24,8 @@ const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
      "downloaded."},
     {"releaseexpired",
      "The signature of the install server's release has expired. Nothing was downloaded."},
+    {"unpackingfile", "Installing: %s"},
+    {"peakdiskspace", "Most disk space needed: %s"},
 };
 
 const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
@@ -80,4 +82,11 @@ const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
      "\x9B\xE7\x9A\x84\xE7\x89\x88\xE6\x9C\xAC\xE7\xAD\xBE\xE5\x90\x8D\xE5\xB7\xB2\xE8"
      "\xBF\x87\xE6\x9C\x9F\xE3\x80\x82\xE6\x9C\xAA\xE4\xB8\x8B\xE8\xBD\xBD\xE4\xBB\xBB"
      "\xE4\xBD\x95\xE5\x86\x85\xE5\xAE\xB9\xE3\x80\x82"},
+    {"unpackingfile",
+     "\xE6\xAD\xA3\xE5\x9C\xA8\xE5\xAE\x89\xE8\xA3\x85\xEF\xBC\x9A"
+     "%s"},
+    {"peakdiskspace",
+     "\xE6\x9C\x80\xE5\xA4\x9A\xE5\x8D\xA0\xE7\x94\xA8\xE7\xA3\x81\xE7\x9B\x98\xE7\xA9\xBA"
+     "\xE9\x97\xB4\xEF\xBC\x9A"
+     "%s"},
 };

@@ -282,3 +282,16 @@ TEST(PageLayout, PagesFillTheAreaBelowTheCaption) {
   EXPECT_EQ(r.Height(), 646);
   EXPECT_TRUE(KwMainPageRect(10, 20).IsEmpty());
 }
+
+TEST(PageTexts, DownloadAndUnpackLinesShowBothKindsOfWork) {
+  EXPECT_EQ(KwDownloadLine("Speed", 1536, 0, 0), "Speed: 1.50 KB/S");
+  EXPECT_EQ(KwDownloadLine("Speed", 0, 3 * 1048576 / 2, 4 * 1048576),
+            "Speed: 0 B/S   1.50 MB / 4.00 MB");
+  EXPECT_EQ(KwUnpackStatusLine("", "/bin/a.dll", "Peak: %s", 0), "/bin/a.dll");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "/bin/a.dll", "Peak: %s", 2048),
+            "Installing: /bin/a.dll    Peak: 2.00 KB");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "", "Peak: %s", 2048), "Peak: 2.00 KB");
+  // A language file's text without "%s" still shows the value.
+  EXPECT_EQ(KwUnpackStatusLine("Installing", "/a", "Peak", 1024), "Installing /a    Peak 1.00 KB");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "", "Peak: %s", 0), "");
+}

@@ -238,7 +238,9 @@ bool CKWInstallEngine::Impl::UnpackInto(KwVolumeSource& source, const std::strin
     }
     counted += offset;
     while (offset < v.length && active_) {
-      while (Paused() && active_ && !end_) Nap(50);
+      // A pause holds the unpacking beside a download too; the designed
+      // install phase of the other run modes never waited on it.
+      while (gate != nullptr && Paused() && active_ && !end_) Nap(50);
       int32_t want = static_cast<int32_t>(std::min<int64_t>(v.length - offset, kInstallChunk));
       int32_t n = source.Read(i, offset, want, buffer.get());
       if (n != want) {

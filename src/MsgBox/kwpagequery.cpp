@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "MsgBox/engine/kwenginestaging.h"
 #include "MsgBox/kwpageversions.h"
 #include "main/kwglobals.h"
 #include "platform/kwdrives.h"
@@ -44,7 +45,10 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
     // for; the key then carries the same file name after its last separator.
     out->volumeNames.push_back(KwVolumeBaseName(entry.name[0] ? entry.name : entry.key));
   }
-  out->fresh = !KwHasLeftoverVolume(installPath, out->volumeNames);
+  // Volumes still on disk, or volumes already unpacked into a staging folder
+  // that a stopped run left: either way the download is continued.
+  out->fresh = !KwHasLeftoverVolume(installPath, out->volumeNames) &&
+               !KwStagingHasCheckpoint(installPath, version);
 }
 
 void KwFillResumeTable(KwResumeEntry* table, int capacity, const std::vector<std::string>& names) {

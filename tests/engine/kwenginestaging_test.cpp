@@ -2,11 +2,14 @@
 // place in one step (over a folder of the same version too), or abandoned.
 #include "MsgBox/engine/kwenginestaging.h"
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#include "MsgBox/engine/kwenginecheckpoint.h"
 #include "kwtest/tempdir.h"
 
 namespace {
@@ -72,6 +75,71 @@ TEST(EngineStaging, BeginInAMissingFolderFailsAndCommitsNothing) {
   EXPECT_FALSE(staging.open());
   EXPECT_LT(staging.Commit(), 0);
   EXPECT_FALSE(fs::exists(dir.path() + "/missing/V2.0.1"));
+}
+
+TEST(EngineStaging, ACheckpointIsReopenedAndNeverCommitted) {
+  kwtest::TempDir dir;
+  const std::string install = dir.path();
+  std::string text;
+  KwStaging first;
+  EXPECT_FALSE(first.Reopen(install, "V2.0.1", &text));
+  ASSERT_EQ(first.Begin(install, "V2.0.1"), 0);
+  kwtest::WriteFile(first.folder() + "/a.bin", "half");
+  ASSERT_TRUE(first.SaveCheckpoint("one"));
+  ASSERT_TRUE(first.SaveCheckpoint("two"));
+  kwtest::WriteFile(install + "/.V1.9.staging/x", "x");
+
+  KwStaging again;
+  ASSERT_TRUE(again.Reopen(install, "V2.0.1", &text));
+  EXPECT_EQ(text, "two");
+  EXPECT_TRUE(KwStagingHasCheckpoint(install, "V2.0.1"));
+  EXPECT_EQ(kwtest::ReadFile(again.folder() + "/a.bin"), "half");
+  EXPECT_FALSE(fs::exists(install + "/.V1.9.staging"));
+  ASSERT_EQ(again.Commit(), 0);
+  EXPECT_EQ(kwtest::ReadFile(install + "/V2.0.1/a.bin"), "half");
+  EXPECT_FALSE(fs::exists(install + "/V2.0.1/.kwcheckpoint"));
+  EXPECT_FALSE(KwStagingHasCheckpoint(install, "V2.0.1"));
+}
+
+PackageEntry Listed(const char* checksum, const char* sha) {
+  PackageEntry e;
+  std::snprintf(e.checksum, sizeof(e.checksum), "%s", checksum);
+  std::snprintf(e.sha256, sizeof(e.sha256), "%s", sha);
+  return e;
+}
+
+TEST(EngineCheckpoint, RoundTripsAndFitsOnlyTheSameRelease) {
+  const std::vector<PackageEntry> entries = {Listed("AA", "11"), Listed("BB", ""),
+                                             Listed("CC", "33")};
+  KwUnpackCheckpoint c;
+  c.version = "V2.0.1";
+  c.volumeCount = 3;
+  c.done = {KwUnpackCheckpoint::DigestOf(entries[0]), KwUnpackCheckpoint::DigestOf(entries[1])};
+  c.insideFile = true;
+  c.fileName = "/data/a file with spaces.bin";
+  c.fileSize = 1000;
+  c.fileWritten = 400;
+  KwUnpackCheckpoint back;
+  ASSERT_TRUE(KwUnpackCheckpoint::Parse(c.Format(), &back));
+  EXPECT_EQ(back.Format(), c.Format());
+  EXPECT_EQ(back.fileName, c.fileName);
+  EXPECT_TRUE(back.Fits("V2.0.1", entries));
+  EXPECT_FALSE(back.Fits("V2.0.2", entries));
+  std::vector<PackageEntry> other = entries;
+  std::snprintf(other[1].checksum, sizeof(other[1].checksum), "BC");
+  EXPECT_FALSE(back.Fits("V2.0.1", other));
+  other = entries;
+  other.pop_back();
+  EXPECT_FALSE(back.Fits("V2.0.1", other));
+
+  // Anything that is not a whole checkpoint is refused.
+  const std::string whole = c.Format();
+  for (const std::string& bad :
+       {std::string(), whole.substr(0, whole.size() - 4), "x" + whole, whole + "done extra\n",
+        std::string("tarnwick unpack checkpoint 1\nversion V\nvolumes 1\n"
+                    "file 10 20 /a\nend\n")}) {
+    EXPECT_FALSE(KwUnpackCheckpoint::Parse(bad, &back)) << bad;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the main dialog's command routing and the version folder scan.
 #include <gtest/gtest.h>
 
+#include "MsgBox/engine/kwenginestaging.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpagetext.h"
@@ -250,6 +251,13 @@ TEST(PageVersions, LeftoverVolumeNeedsNonZeroSize) {
   kwtest::WriteFile(dir / "V2.0.0_001.tmp", "z");
   EXPECT_TRUE(KwHasLeftoverVolume(dir.path(), names));
   EXPECT_EQ(KwVolumeBaseName("a/b\\c.tmp"), "c.tmp");
+  // Volumes unpacked into a staging folder by a stopped run count as well.
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  kwtest::WriteFile(dir / ".V2.0.0.staging/data/a.bin", "a");
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  kwtest::WriteFile(dir / ".V2.0.0.staging/.kwcheckpoint", "tarnwick unpack checkpoint 1\n");
+  EXPECT_TRUE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.1"));
 }
 
 TEST(PageVersions, DefaultFolderOnLastFixedDrive) {

@@ -177,3 +177,9 @@ void KwStaging::Abandon() {
   open_ = false;
   if (IsFolder(staging_)) DeleteFolderTree(staging_.c_str());
 }
+
+bool KwStagingHasCheckpoint(const std::string& installPath, const std::string& version) {
+  struct stat st;
+  const std::string path = installPath + "/" + KwStagingFolderName(version) + kCheckpointName;
+  return !version.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}

@@ -64,3 +64,8 @@ class KwStaging {
 // place is put back when its version folder is missing, else removed.
 // Returns the number of folders removed or put back.
 int KwClearStagingLeftovers(const std::string& installPath);
+
+// True when `installPath` holds the staging folder of `version` with a
+// checkpoint: a stopped download run left volumes unpacked there, and the
+// next run continues it.
+bool KwStagingHasCheckpoint(const std::string& installPath, const std::string& version);

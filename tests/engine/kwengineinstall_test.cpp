@@ -470,7 +470,10 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
   // Refused like a checksum mismatch: fetched again, planning after planning.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (server.CountRequests("/files/V2.0.0_001.tmp") < 3 * CleanPieces(1) &&
+  // Meanwhile the first volume, verified, is unpacked and recorded.
+  const std::string checkpoint = install_ + "/.V2.0.0.staging/.kwcheckpoint";
+  while ((server.CountRequests("/files/V2.0.0_001.tmp") < 3 * CleanPieces(1) ||
+          !fs::exists(checkpoint)) &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -484,7 +487,7 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   // failing; its place there is kept for the next run.
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), CleanPieces(0));
   EXPECT_FALSE(fs::exists(Downloaded(0)));
-  EXPECT_TRUE(fs::exists(install_ + "/.V2.0.0.staging/.kwcheckpoint"));
+  EXPECT_TRUE(fs::exists(checkpoint));
   // Fixed, the server's second volume installs and the first is not fetched
   // again.
   fs::copy_file(Volume(1), package + "/V2.0.0_001.kwk", fs::copy_options::overwrite_existing);

@@ -254,7 +254,9 @@ bool CKWInstallEngine::Impl::UnpackInto(KwVolumeSource& source, const std::strin
         FailUnpacked(v.name + ": " + unpacker.ErrorText(), unpacker.WriteErrno());
         return false;
       }
-      if (unpacker.BadFiles() > 0) {
+      // A file that could not be written fails the run at once, before a
+      // checkpoint could record a volume whose bytes did not all land.
+      if (unpacker.BadFiles() > 0 || unpacker.WriteErrno() != 0) {
         FailUnpacked(v.name, unpacker.WriteErrno());
         return false;
       }
@@ -293,6 +295,10 @@ bool CKWInstallEngine::Impl::UnpackInto(KwVolumeSource& source, const std::strin
 
 bool CKWInstallEngine::Impl::SaveCheckpoint(const std::vector<KwSourceVolume>& volumes,
                                             size_t unpacked, const CKWUnzipPackage& unpacker) {
+  // Only a stream position whose every byte landed may be continued.
+  if (unpacker.CurrentFileBad() || unpacker.WriteErrno() != 0 || unpacker.BadFiles() > 0) {
+    return false;
+  }
   KwUnpackCheckpoint c;
   c.version = version_;
   c.volumeCount = static_cast<int>(volumes.size());

@@ -99,6 +99,8 @@ class CKWUnzipPackage {
   const std::string& CurrentName() const { return m_currentName; }
   int64_t CurrentSize() const { return m_expectedSize; }
   int64_t CurrentWritten() const { return m_written; }
+  // The file being written already went wrong (it will end in error).
+  bool CurrentFileBad() const { return m_inFile && m_fileBad; }
   // The error of the last failed file creation or write (ENOSPC for a full
   // disk), 0 when none failed.
   int WriteErrno() const { return m_writeErrno; }

@@ -1,6 +1,8 @@
 // Helper of the download benchmark.
 //
-//   kwbenchdl make OUTDIR MEGABYTES   random product tree packed as V2.0.0 volumes
+//   kwbenchdl make OUTDIR MEGABYTES [VOLUME_MEGABYTES]
+//                                     random product tree packed as V2.0.0 volumes
+//                                     (of about VOLUME_MEGABYTES each when given)
 //   kwbenchdl urls SERVER_URL         "name url" of every volume, as the server hands them out
 #include <sys/stat.h>
 
@@ -20,7 +22,7 @@
 
 namespace {
 
-int Make(const std::string& out, long megabytes) {
+int Make(const std::string& out, long megabytes, long volumeMegabytes) {
   std::string source = out + "/source";
   std::string package = out + "/package";
   std::filesystem::create_directories(source + "/Windows");
@@ -43,7 +45,8 @@ int Make(const std::string& out, long megabytes) {
     left -= size;
   }
   std::ofstream(source + "/ikwdriver/uninstall.exe") << "uninstaller";
-  IKWMakePkg maker;
+  IKWMakePkg maker(0,
+                   volumeMegabytes > 0 ? int64_t{volumeMegabytes} << 20 : kwpkg::kVolumeThreshold);
   maker.SetSourceFolder(source.c_str());
   maker.SetOutputFolder(package.c_str());
   maker.SetPackageName("V2.0.0");
@@ -70,8 +73,12 @@ int Urls(const std::string& server) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "make") == 0) return Make(argv[2], std::atol(argv[3]));
+  if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "make") == 0) {
+    return Make(argv[2], std::atol(argv[3]), argc == 5 ? std::atol(argv[4]) : 0);
+  }
   if (argc == 3 && std::strcmp(argv[1], "urls") == 0) return Urls(argv[2]);
-  std::fprintf(stderr, "usage: kwbenchdl make OUTDIR MEGABYTES | kwbenchdl urls SERVER_URL\n");
+  std::fprintf(
+      stderr,
+      "usage: kwbenchdl make OUTDIR MEGABYTES [VOLUME_MEGABYTES] | kwbenchdl urls SERVER_URL\n");
   return 2;
 }

@@ -14,8 +14,17 @@ loopback link the server and the installer share this machine's cores, so the
 digest competes with the transfer for processor time; on the rate-limited link
 it runs in time the transfer leaves idle.
 
+The multi-volume case (--multi-volumes N, default 5) installs a package of N
+volumes, where unpacking takes a noticeable share: kwinstall's whole install
+(the volumes are unpacked while later ones still download) against the
+download-only time of aria2c over the same volumes and link, and against the
+time kwinstall takes to install the same volumes from disk (--volume).  The
+goal: the whole install takes at most the download-only time plus the unpack
+time of the last volume, plus 10 %.
+
 usage: run_download_bench.py [--build DIR] [--work DIR] [--megabytes N]
                              [--rate BYTES_PER_SECOND] [--rounds N] [--sha-pairs N]
+                             [--multi-megabytes N] [--multi-volumes N] [--only-multi]
 """
 import argparse
 import os
@@ -87,6 +96,7 @@ def run_kwinstall(bins, url, work, res):
     res["kwinstall"] = float(timing["download seconds"])
     res["install"] = float(timing["install seconds"])
     res["tail"] = float(timing["verify tail seconds"])
+    res["overlap"] = float(timing.get("overlap seconds", "0"))
     res["rss"] = rss
     shutil.rmtree(target, ignore_errors=True)
 
@@ -184,6 +194,66 @@ def sha_pairs(bins, package, work, extra, pairs):
     return out
 
 
+def install_from_disk(bins, package, work):
+    """Seconds kwinstall takes to install the volumes straight from disk."""
+    target = os.path.join(work, "kwinstall-disk")
+    fresh(target)
+    for n in os.listdir(package):  # into the page cache, as a download leaves them
+        if n.endswith(".kwk"):
+            with open(os.path.join(package, n), "rb") as f:
+                while f.read(1 << 20):
+                    pass
+    seconds, _, _ = timed([bins["kwinstall"], "--volume", os.path.join(package, "V2.0.0_000.kwk"),
+                           "--dir", target, "--agree", "--quiet"], env=user_env(work))
+    shutil.rmtree(target, ignore_errors=True)
+    return seconds
+
+
+def multi_volume_case(bins, args, work, label, extra):
+    """kwinstall's whole install of a multi-volume package against aria2c's
+    download of the same volumes and kwinstall's install from disk."""
+    mwork = os.path.join(work, "multi")
+    package = os.path.join(mwork, "package")
+    if not os.path.exists(os.path.join(package, "list.json")):
+        fresh(mwork)
+        volume_mb = max(1, args.multi_megabytes // args.multi_volumes)
+        print("making a %d MiB package of about %d MiB volumes ..." %
+              (args.multi_megabytes, volume_mb), flush=True)
+        subprocess.run([bins["kwbenchdl"], "make", mwork, str(args.multi_megabytes),
+                        str(volume_mb)], check=True)
+        shutil.rmtree(os.path.join(mwork, "source"), ignore_errors=True)
+    sizes = sorted((n, os.path.getsize(os.path.join(package, n)))
+                   for n in os.listdir(package) if n.endswith(".kwk"))
+    if len(sizes) < 4:
+        sys.exit("the multi-volume package has %d volumes; at least four are needed" % len(sizes))
+    total = sum(s for _, s in sizes)
+    server, url = start_server(bins["kwserve"], package, extra)
+    try:
+        res = {}
+        run_aria2c(bins, url, mwork, res)
+        whole = {}
+        run_kwinstall(bins, url, mwork, whole)
+        overlap = whole["overlap"]
+    finally:
+        server.terminate()
+        server.wait()
+    disk = install_from_disk(bins, package, mwork)
+    # Unpacking runs at about the same pace for every byte: the last
+    # volume's share of the install from disk is its unpack time.
+    last = disk * sizes[-1][1] / total
+    seconds = whole["kwinstall"] + whole["install"]
+    goal = (res["aria2c"] + last) * 1.10
+    print("%s, %d volumes, %.0f MB: kwinstall whole install %.2f s (download phase %.2f s, "
+          "unpacking overlapped it for %.2f s, %.2f s after); aria2c download only %.2f s; "
+          "kwinstall from disk %.2f s, of it the last volume %.2f s" %
+          (label, len(sizes), total / 1e6, seconds, whole["kwinstall"], overlap, whole["install"],
+           res["aria2c"], disk, last))
+    print("%s, whole install / (download only + last volume unpack) = %.2f (goal <= 1.10); "
+          "/ (download only + whole unpack) = %.2f" %
+          (label, seconds / (res["aria2c"] + last), seconds / (res["aria2c"] + disk)), flush=True)
+    return seconds <= goal
+
+
 def median(values):
     values = sorted(values)
     return values[len(values) // 2]
@@ -200,6 +270,10 @@ def main():
     p.add_argument("--rounds", type=int, default=1)
     p.add_argument("--sha-pairs", type=int, default=5,
                    help="installs with and without SHA-256 per round on the unlimited link")
+    p.add_argument("--multi-megabytes", type=int, default=1200,
+                   help="size of the multi-volume package")
+    p.add_argument("--multi-volumes", type=int, default=5)
+    p.add_argument("--only-multi", action="store_true", help="run only the multi-volume case")
     args = p.parse_args()
     bindir = os.path.join(args.build, "bin")
     bins = {n: os.path.join(bindir, n) for n in ("kwserve", "kwinstall", "kwbenchdl")}
@@ -210,9 +284,16 @@ def main():
         if shutil.which(tool) is None:
             sys.exit("missing " + tool)
     work = args.work or os.path.join(args.build, "bench-download")
+    os.makedirs(work, exist_ok=True)
+    print("load average before: %s" % open("/proc/loadavg").read().strip(), flush=True)
+    for label, extra in (("rate-limited %d B/s per connection" % args.rate,
+                          ["--rate-limit", str(args.rate)]), ("unlimited", [])):
+        multi_volume_case(bins, args, work, label, extra)
+    if args.only_multi:
+        return
     package = os.path.join(work, "package")
     if not os.path.exists(os.path.join(package, "list.json")):
-        fresh(work)
+        shutil.rmtree(package, ignore_errors=True)
         print("making a %d MiB package ..." % args.megabytes, flush=True)
         subprocess.run([bins["kwbenchdl"], "make", work, str(args.megabytes)], check=True)
         shutil.rmtree(os.path.join(work, "source"), ignore_errors=True)

@@ -120,7 +120,11 @@ std::string CKWinstaller::StatusText() const {
     KwCopyText(version, sizeof version, g_versionText);
     return KwFormatText(Text("installdone"), version, std::string(g_installPath));
   }
-  return p.statusLine;
+  // While the download goes on, the file being unpacked beside it says what
+  // it is; the run's most disk space in use follows it.
+  const int32_t stageNow = g_installStage.load();
+  return KwUnpackStatusLine(stageNow == 1 ? Text("unpackingfile") : "", p.statusLine,
+                            Text("peakdiskspace"), p.runActive ? p.peakBytes : 0);
 }
 
 std::string CKWinstaller::ProgressText() const {
@@ -351,7 +355,9 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
 
   if (stage == 1) {
     const int64_t speed = g_pauseState.load() == 2 ? 0 : p.speed;
-    const std::string shown = KwSpeedText(Text("current_download_speed"), speed) + " ";
+    const std::string shown =
+        KwDownloadLine(Text("current_download_speed"), speed, p.downloadDone, p.downloadTotal) +
+        " ";
     KwDrawTextLine(dc, KwSpeedTextRect(left, width), kSilver, shown.c_str(), 14, 0);
   }
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "MsgBox/engine/kwenginestaging.h"
 #include "MsgBox/kwpageversions.h"
 #include "main/kwglobals.h"
 #include "platform/kwdrives.h"
@@ -49,7 +50,10 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
   for (size_t i = 0; i < entries.size(); ++i) {
     out->volumeNames.push_back(KwLocalVolumeName(version, i));
   }
-  out->fresh = !KwHasLeftoverVolume(installPath, out->volumeNames);
+  // Volumes still on disk, or volumes already unpacked into a staging folder
+  // that a stopped run left: either way the download is continued.
+  out->fresh = !KwHasLeftoverVolume(installPath, out->volumeNames) &&
+               !KwStagingHasCheckpoint(installPath, version);
 }
 
 void KwFillResumeTable(KwResumeEntry* table, int capacity, const std::vector<std::string>& names) {

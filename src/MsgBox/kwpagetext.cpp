@@ -82,3 +82,33 @@ std::string KwProgressLine(const KwProgressTexts& texts, const KwProgressCounter
                 KwSizeText(c.diskFree).c_str(), KwSizeText(c.diskTotal).c_str());
   return buffer;
 }
+
+std::string KwDownloadLine(const std::string& label, int64_t bytesPerSecond, int64_t downloaded,
+                           int64_t total) {
+  std::string line = KwSpeedText(label, bytesPerSecond);
+  if (total > 0) line += "   " + KwSizeText(downloaded) + " / " + KwSizeText(total);
+  return line;
+}
+
+namespace {
+
+// Formats a language text with its one "%s"; a text without one (a language
+// file may say it differently) is followed by the value instead.
+std::string FormatOne(const std::string& format, const std::string& value) {
+  const size_t at = format.find("%s");
+  if (at == std::string::npos) return format.empty() ? value : format + " " + value;
+  return format.substr(0, at) + value + format.substr(at + 2);
+}
+
+}  // namespace
+
+std::string KwUnpackStatusLine(const std::string& fileFormat, const std::string& file,
+                               const std::string& peakFormat, int64_t peakBytes) {
+  std::string line;
+  if (!file.empty()) line = fileFormat.empty() ? file : FormatOne(fileFormat, file);
+  if (peakBytes > 0) {
+    if (!line.empty()) line += "    ";
+    line += FormatOne(peakFormat, KwSizeText(peakBytes));
+  }
+  return line;
+}

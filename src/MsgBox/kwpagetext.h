@@ -59,3 +59,14 @@ std::string KwProgressLine(const KwProgressTexts& texts, const KwProgressCounter
 
 // Done share of the run in 0..1; 0 while the total is unknown.
 double KwDoneFraction(int64_t doneBytes, int64_t totalBytes);
+
+// The speed line while downloading: "<label>: 1.50 MB/S", followed by the
+// bytes downloaded of all ("   4.20 MB / 8.10 MB") once the total is known.
+std::string KwDownloadLine(const std::string& label, int64_t bytesPerSecond, int64_t downloaded,
+                           int64_t total);
+
+// The status line: the file being unpacked, as "<fileFormat>" formats it
+// (its one "%s"; the bare name when the format is empty), and the most disk
+// space the run takes at once ("<peakFormat>" with the size) when known.
+std::string KwUnpackStatusLine(const std::string& fileFormat, const std::string& file,
+                               const std::string& peakFormat, int64_t peakBytes);

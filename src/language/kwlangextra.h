@@ -8,7 +8,7 @@
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangExtraRows = 17;
+inline constexpr int32_t kKwLangExtraRows = 19;
 
 extern const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows];
 extern const KwLangRow kKwLangExtraChinese[kKwLangExtraRows];

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 
+#include "MsgBox/desktop/kwinstalledversions.h"
 #include "kwuninstall_fixture.h"
 
 namespace fs = std::filesystem;
@@ -152,6 +154,95 @@ TEST_F(UninstallTest, AnEmptyDataRootNeverMeansTheFileSystemRoot) {
   kwtest::WriteFile(Self(), "ELF");
   EXPECT_EQ(UninstallFrom(Self().c_str(), "", home_.Desktop().c_str()), 0);
   EXPECT_EQ(UninstallFrom((home_ / "missing/uninstall.exe").c_str(), nullptr, nullptr), 1);
+}
+
+// Installed versions are recorded per install folder; the uninstaller takes
+// each recorded version folder with its volumes, journals and staging
+// folders, reports every item, and leaves everything else.
+class RecordedVersions : public UninstallTest {
+ protected:
+  void SetUp() override { kwtest::WriteFile(Self(), "ELF"); }
+  KwUninstallResult RunReport() {
+    return KwUninstallFrom(Self().c_str(), home_.Data().c_str(), home_.Desktop().c_str());
+  }
+  static bool Lists(const KwUninstallResult& r, const std::string& item) {
+    return std::find(r.removed.begin(), r.removed.end(), item) != r.removed.end();
+  }
+};
+
+TEST_F(RecordedVersions, AVersionOtherThanTheFirstIsRemovedWhole) {
+  ASSERT_EQ(KwRecordInstalledVersion(Install(), "V2.0.1"), 0);
+  for (int i = 0; i < 50; ++i) {
+    kwtest::WriteFile(Install() + "/V2.0.1/lib/python/m" + std::to_string(i) + ".py", "x");
+  }
+  const KwUninstallResult r = RunReport();
+  EXPECT_EQ(r.failed, 0);
+  EXPECT_FALSE(fs::exists(Install() + "/V2.0.1"));
+  EXPECT_TRUE(Lists(r, Install() + "/V2.0.1"));
+  EXPECT_TRUE(Lists(r, Self()));
+  EXPECT_TRUE(KwRecordedVersions(Install()).empty());
+}
+
+TEST_F(RecordedVersions, TwoVersionsGoWithTheirCompanionsAndNothingElse) {
+  ASSERT_EQ(KwRecordInstalledVersion(Install() + "/", "V2.0.1"), 0);
+  ASSERT_EQ(KwRecordInstalledVersion(Install(), "V2.1.0"), 0);
+  EXPECT_EQ(KwRecordedVersions(Install()), (std::vector<std::string>{"V2.0.1", "V2.1.0"}));
+  // A record for another install folder, and crafted ones that would reach
+  // outside this folder, name nothing here.
+  const std::string elsewhere = home_ / "elsewhere";
+  TempHome::SetValue(KwHive::CurrentUser, kKwVersionsKey, (elsewhere + "/V9").c_str(), "V9");
+  TempHome::SetValue(KwHive::CurrentUser, kKwVersionsKey, (Install() + "/..").c_str(), "..");
+  TempHome::SetValue(KwHive::CurrentUser, kKwVersionsKey, (Install() + "/x").c_str(), "y");
+  kwtest::WriteFile(elsewhere + "/V9/keep.txt", "k");
+  kwtest::WriteFile(Install() + "/x/keep.txt", "k");
+  kwtest::WriteFile(Install() + "/y/keep.txt", "k");
+
+  kwtest::WriteFile(Install() + "/V2.0.1/Windows/Tarnwick.exe", "a");
+  kwtest::WriteFile(Install() + "/V2.1.0/Windows/Tarnwick.exe", "b");
+  const std::vector<std::string> companions = {"V2.1.0_000.tmp",
+                                               "V2.1.0_001.TMP",
+                                               "V2.1.0_001.tmp.journal",
+                                               "unzip.ins",
+                                               ".V2.2.0.staging/Windows/Tarnwick.exe",
+                                               ".V2.0.1.retired/a"};
+  for (const auto& c : companions) kwtest::WriteFile(Install() + "/" + c, "c");
+  const std::vector<std::string> others = {"V3.0.0/keep.txt", "V2.1.0_000.kwk", "V2.1.0_0000.tmp",
+                                           "notes.txt",       "V2.1.0.tmp",     ".hidden"};
+  for (const auto& o : others) kwtest::WriteFile(Install() + "/" + o, "o");
+
+  const KwUninstallResult r = RunReport();
+  EXPECT_EQ(r.failed, 0);
+  for (const char* gone :
+       {"V2.0.1", "V2.1.0", "V2.1.0_000.tmp", "V2.1.0_001.TMP", "V2.1.0_001.tmp.journal",
+        "unzip.ins", ".V2.2.0.staging", ".V2.0.1.retired"}) {
+    EXPECT_FALSE(fs::exists(Install() + "/" + gone)) << gone;
+    EXPECT_TRUE(Lists(r, Install() + "/" + gone)) << gone;
+  }
+  for (const auto& o : others) EXPECT_TRUE(fs::exists(Install() + "/" + o)) << o;
+  EXPECT_TRUE(fs::exists(elsewhere + "/V9/keep.txt"));
+  EXPECT_TRUE(fs::exists(Install() + "/x/keep.txt"));
+  EXPECT_TRUE(fs::exists(Install() + "/y/keep.txt"));
+  EXPECT_TRUE(Lists(r, "key store: SOFTWARE\\kws\\Tarnwick"));
+  EXPECT_FALSE(TempHome::KeyExists(KwHive::CurrentUser, kKwVersionsKey));
+}
+
+TEST(InstalledVersionNames, StagingAndCompanionNamesAreExact) {
+  EXPECT_EQ(KwStagingFolderName("V2.0.1"), ".V2.0.1.staging");
+  EXPECT_EQ(KwRetiredFolderName("V2.0.1"), ".V2.0.1.retired");
+  for (const char* yes : {".V2.0.1.staging", ".V2.0.1.retired", ".x.staging"}) {
+    EXPECT_TRUE(KwIsStagingFolderName(yes)) << yes;
+  }
+  for (const char* no : {"V2.0.1.staging", "..staging", ".staging", "..retired", ".V2.0.1.stage",
+                         "./.staging", ".a/b.staging"}) {
+    EXPECT_FALSE(KwIsStagingFolderName(no)) << no;
+  }
+  EXPECT_TRUE(KwIsVersionCompanionName("V2.0.1_000.tmp", "V2.0.1"));
+  EXPECT_TRUE(KwIsVersionCompanionName("V2.0.1_123.TmP.journal", "V2.0.1"));
+  for (const char* no : {"V2.0.1_00.tmp", "V2.0.1_0000.tmp", "V2.0.1_a00.tmp", "V2.0.10_000.tmp",
+                         "V2.0.1_000.kwk", "V2.0.1_000.tmp.journal.x", "xV2.0.1_000.tmp"}) {
+    EXPECT_FALSE(KwIsVersionCompanionName(no, "V2.0.1")) << no;
+  }
+  EXPECT_NE(KwRecordInstalledVersion("/tmp/x", "../y"), 0);
 }
 
 }  // namespace

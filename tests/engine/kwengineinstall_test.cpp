@@ -299,16 +299,21 @@ struct DownloadWatch {
   int64_t total = 0;
   bool pastTotal = false;
   bool totalChanged = false;
+  bool barBackwards = false;
+  int64_t lastShown = 0;
 
   void Take(const CKWInstallEngine& engine, std::vector<int64_t> DownloadWatch::*into) {
     int32_t before = g_installStage.load();
     KwEngineProgress p = engine.Progress();
-    if (before != 1 || g_installStage.load() != 1 || p.totalBytes == 0) return;
+    if (before != 1 || g_installStage.load() != 1 || p.downloadTotal == 0) return;
     std::lock_guard<std::mutex> lock(mutex);
-    if (total != 0 && p.totalBytes != total) totalChanged = true;
-    total = p.totalBytes;
-    if (p.doneBytes > p.totalBytes || p.doneBytes < 0) pastTotal = true;
-    (this->*into).push_back(p.doneBytes);
+    if (total != 0 && p.downloadTotal != total) totalChanged = true;
+    total = p.downloadTotal;
+    if (p.downloadDone > p.downloadTotal || p.downloadDone < 0) pastTotal = true;
+    // The bar counts download and unpacking together and never steps back.
+    if (p.doneBytes < lastShown || p.doneBytes > p.totalBytes) barBackwards = true;
+    lastShown = p.doneBytes;
+    (this->*into).push_back(p.downloadDone);
   }
   int64_t MaxRepainted() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -358,6 +363,7 @@ TEST_F(EngineProgress, RateLimitedDownloadMovesWhileSegmentsArrive) {
   EXPECT_EQ(watch.total, PackageBytes());
   EXPECT_FALSE(watch.totalChanged);
   EXPECT_FALSE(watch.pastTotal);
+  EXPECT_FALSE(watch.barBackwards);
   // Several different figures below the smallest piece: the bar moved
   // before the first segment was written.
   std::set<int64_t> early;
@@ -388,6 +394,7 @@ TEST_F(EngineProgress, RetriedSegmentsAreNotCountedTwice) {
 
   EXPECT_EQ(watch.total, PackageBytes());
   EXPECT_FALSE(watch.pastTotal);
+  EXPECT_FALSE(watch.barBackwards);
   EXPECT_EQ(watch.MaxRepainted(), watch.total);
 }
 
@@ -488,7 +495,7 @@ TEST_F(EngineInstall, CompleteVolumeIsSkippedWrongChecksumFetchedAgainLeftoverIg
     std::lock_guard<std::mutex> lock(m);
     if (current == nullptr || g_installStage.load() != 1) return;
     KwEngineProgress p = current->Progress();
-    if (p.volumeIndex == 0 && p.doneBytes == firstLength) sawFirstCounted = true;
+    if (p.volumeIndex == 0 && p.downloadDone == firstLength) sawFirstCounted = true;
   };
   KwSetServerBaseUrl(server.url().c_str());
   {
@@ -543,6 +550,8 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   // the third failed check the run ends by itself with its message instead
   // of asking the server for ever.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  // Meanwhile the first volume, verified, is unpacked and recorded.
+  const std::string checkpoint = install_ + "/.V2.0.0.staging/.kwcheckpoint";
   while (!engine.RunFinished() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -556,9 +565,24 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   EXPECT_FALSE(fs::exists(Downloaded(1)));
   EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
   EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayVersion"), "<no key>");
-  // The first volume on disk was not taken for complete: it came again.
+  // The first volume on disk was not taken for complete: it came again,
+  // verified, and went into the staging folder while the second kept
+  // failing; its place there is kept for the next run.
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), CleanPieces(0));
-  EXPECT_EQ(kwtest::ReadFile(Downloaded(0)), kwtest::ReadFile(Volume(0)));
+  EXPECT_FALSE(fs::exists(Downloaded(0)));
+  EXPECT_TRUE(fs::exists(checkpoint));
+  // Fixed, the server's second volume installs and the first is not fetched
+  // again.
+  fs::copy_file(Volume(1), package + "/V2.0.0_001.kwk", fs::copy_options::overwrite_existing);
+  ServerProcess fixed(package, {}, dir_ / "fixed.log");
+  ASSERT_TRUE(fixed.ok());
+  KwSetServerBaseUrl(fixed.url().c_str());
+  CKWInstallEngine again(&owner, &disk_);
+  ASSERT_EQ(again.StartRun(true, install_.c_str(), &key), kKwStartOk);
+  again.WaitUntilFinished();
+  EXPECT_EQ(again.LastResult(), 0) << again.Progress().failure;
+  EXPECT_EQ(fixed.CountRequests("/files/V2.0.0_000.tmp"), 0);
+  ExpectInstalledOnline();
 }
 
 TEST_F(EngineInstall, StreamingFromTheServerInAnotherRunMode) {
@@ -613,13 +637,16 @@ TEST_F(EngineInstall, ResumeTableSkipsAnInstalledVolumeOfTheServer) {
   const char* key = nullptr;
   ASSERT_EQ(engine.StartRun(true, install_.c_str(), &key), kKwStartOk);
   engine.WaitUntilFinished();
-  // Volume 1 was never read beyond its header, so the files it carries are
-  // incomplete: the run must not report an installation.
+  // Volume 1 is never read beyond its header, so neither the files it
+  // carries nor its bytes can be vouched for: the run stops there and
+  // leaves no version and no half of one.
   EXPECT_NE(engine.LastResult(), 0);
   EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
-  // Volume 1 was only sized (its first 24 bytes), never read.
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_001.tmp"), 1);
-  EXPECT_GT(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+  EXPECT_EQ(server.CountRequests("/files/V2.0.0_002.tmp"), 1);
+  EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
+  EXPECT_FALSE(fs::exists(install_ + "/.V2.0.0.staging"));
+  EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
 }
 
 TEST_F(EngineInstall, LocalVolumesInstallAndKeepTheirFiles) {
@@ -759,9 +786,10 @@ TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
   ASSERT_TRUE(server.ok());
   KwSetServerBaseUrl(server.url().c_str());
   // A real full disk: a small memory file system, where root may mount one.
-  // 20 MB fills up while downloading; 45 MB holds the volumes but not the
-  // unpacked product beside them.
-  for (const char* size : {"size=20m", "size=45m"}) {
+  // 20 MB fills up while downloading; 35 MB holds the volumes, but never
+  // the unpacked product beside any of them, however the unpacking keeps
+  // pace with the download.
+  for (const char* size : {"size=20m", "size=35m"}) {
     SCOPED_TRACE(size);
     std::string small = dir_ / (std::string("small-") + size);
     fs::create_directories(small);
@@ -786,11 +814,48 @@ TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
     EXPECT_EQ(owner.messages(), std::vector<std::string>{"diskfull"});
     EXPECT_EQ(owner.commands(), std::vector<int>{kKwCmdInstallFailed});
     EXPECT_EQ(engine.Progress().failure, "the disk is full");
-    // What verified stays for a later run; nothing was registered.
+    // What verified stays for a later run; nothing was registered and no
+    // half version is left under its name.
     EXPECT_EQ(g_installStage.load(), 1);
     EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayName"), "<no key>");
-    // The larger disk got as far as unpacking.
-    EXPECT_EQ(fs::exists(target + "/V2.0.0"), std::string(size) == "size=45m");
+    EXPECT_EQ(RegValue(KwHive::CurrentUser, kKwProductKey, kKwInstallPathValue) == target,
+              true);  // remembered so the page can continue the first download
+    EXPECT_FALSE(fs::exists(target + "/V2.0.0"));
+    if (std::string(size) != "size=35m") continue;
+    // Every verified volume is on disk, or unpacked and recorded in the
+    // staging folder's checkpoint.
+    const std::string checkpoint = kwtest::ReadFile(target + "/.V2.0.0.staging/.kwcheckpoint");
+    int unpacked = 0;
+    for (size_t at = 0; (at = checkpoint.find("\ndone ", at)) != std::string::npos; ++at) {
+      ++unpacked;
+    }
+    std::vector<std::string> kept;
+    for (int k = 0; k < 3; ++k) {
+      const std::string name = fs::path(Downloaded(k)).filename();
+      if (k < unpacked) {
+        kept.push_back(name);
+      } else if (Checksum(target + "/" + name) == Checksum(Volume(k))) {
+        kept.push_back(name);
+      }
+    }
+    EXPECT_FALSE(kept.empty());
+    std::vector<int> fetched;
+    for (const auto& name : kept) fetched.push_back(server.CountRequests("/files/" + name));
+    // With room made, the same run completes without fetching any of them
+    // again.
+    ASSERT_EQ(mount("tmpfs", small.c_str(), "tmpfs", MS_REMOUNT, "size=120m"), 0);
+    RecordingOwner again;
+    CKWInstallEngine second(&again);
+    second.SetRequiredSpace(0);
+    ASSERT_EQ(second.StartRun(true, target.c_str(), &key), kKwStartOk);
+    second.WaitUntilFinished();
+    EXPECT_EQ(second.LastResult(), 0) << second.Progress().failure;
+    for (size_t i = 0; i < kept.size(); ++i) {
+      EXPECT_EQ(server.CountRequests("/files/" + kept[i]), fetched[i]) << kept[i];
+    }
+    EXPECT_EQ(CompareTree(Installed(), target + "/V2.0.0"), "");
+    EXPECT_FALSE(fs::exists(target + "/.V2.0.0.staging"));
+    EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayVersion"), "V2.0.0");
   }
 }
 

@@ -68,12 +68,13 @@ void WriteProductTree(const ProductTree& tree, const std::string& folder) {
   }
 }
 
-int PackTree(const std::string& source, const std::string& out, int64_t threshold) {
+int PackTree(const std::string& source, const std::string& out, int64_t threshold,
+             const std::string& version) {
   fs::create_directories(out);
   IKWMakePkg maker(2, threshold);
   maker.SetSourceFolder(source.c_str());
   maker.SetOutputFolder(out.c_str());
-  maker.SetPackageName("V2.0.0");
+  maker.SetPackageName(version.c_str());
   if (maker.Start() != 0) return -1;
   maker.WaitDone();
   return static_cast<int>(maker.Volumes().size());

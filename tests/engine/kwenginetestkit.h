@@ -22,9 +22,10 @@ struct ProductTree {
 ProductTree MakeProductTree(int64_t bigBytes);
 void WriteProductTree(const ProductTree& tree, const std::string& folder);
 
-// Packs `source` into "%s/V2.0.0_%03d.kwk" volumes and list.json in `out`
+// Packs `source` into "%s/VERSION_%03d.kwk" volumes and list.json in `out`
 // with a lowered volume threshold; returns the number of volumes.
-int PackTree(const std::string& source, const std::string& out, int64_t threshold);
+int PackTree(const std::string& source, const std::string& out, int64_t threshold,
+             const std::string& version = "V2.0.0");
 
 // The package of MakeProductTree(bigBytes) packed with `threshold`, made
 // once in the build folder and shared by every test process (each test runs

@@ -40,7 +40,9 @@ TEST(LangStartup, ExtraKeysFillGapsButLeaveALanguageFilesTexts) {
   EXPECT_STREQ(lang->GetText("OK"), "file ok");
   EXPECT_STREQ(lang->GetText("CANCEL"), "\xE5\x8F\x96\xE6\xB6\x88");
   lang->SetCodePage(0);
-  EXPECT_STREQ(lang->GetText("diskfull"), "The disk is full. Free some space and try again.");
+  EXPECT_STREQ(lang->GetText("diskfull"),
+               "The disk is full. Nothing was installed or registered; an installed version stays "
+               "as it was. Free some space and start again: downloaded volumes are kept.");
   EXPECT_STREQ(lang->GetText("saveas"), "Save as");
   IKWLang::DestroyInstance();
 }

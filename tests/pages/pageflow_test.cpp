@@ -774,3 +774,61 @@ TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
   EXPECT_TRUE(prompts_.empty());
 }
+
+// A package of several volumes on a slow link: the page shows the download
+// and, beside it, the file being unpacked from the volumes that verified;
+// its bar counts both kinds of work and never runs backwards.
+TEST_F(PageFlow, UnpackingBesideTheDownloadShowsBothAndTheBarNeverRunsBack) {
+  kwpagetest::WriteSampleProduct(dir_ / "product", 6 * 1024 * 1024);
+  for (int i = 0; i < 200; ++i) {
+    kwtest::WriteFile(dir_ / ("product/docs/page" + std::to_string(i) + ".txt"), "text");
+  }
+  {
+    std::filesystem::create_directories(dir_ / "server");
+    IKWMakePkg maker(1, 800000);
+    maker.SetSourceFolder((dir_ / "product").c_str());
+    maker.SetOutputFolder((dir_ / "server").c_str());
+    maker.SetPackageName("V2.0.0");
+    ASSERT_EQ(maker.Start(), 0);
+    maker.WaitDone();
+    ASSERT_EQ(maker.Result(), 0);
+    ASSERT_TRUE(fs::exists(dir_ / "server/V2.0.0_002.kwk"));
+  }
+  server_ = std::make_unique<Server>(dir_ / "server", 300 * 1024);
+  ASSERT_TRUE(server_->ok());
+  KwSetServerBaseUrl(server_->url().c_str());
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  CKWinstaller* page = StartDownload(&dlg);
+  ASSERT_NE(page, nullptr);
+  int64_t shown = 0;
+  bool backwards = false;
+  auto watch = [&] {
+    const KwEngineProgress p = page->Engine().Progress();
+    if (p.doneBytes < shown) backwards = true;
+    shown = p.doneBytes;
+    return p;
+  };
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const KwEngineProgress p = watch();
+        return p.unpackDone > 0 && p.downloadDone < p.downloadTotal && !p.statusLine.empty();
+      },
+      30000));
+  page->repaint();
+  SaveShot(&dlg, "install-overlap-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->repaint();
+  SaveShot(&dlg, "install-overlap-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  // The page goes away with the end of the run.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        if (dlg.InstallPage() == nullptr) return true;
+        watch();
+        return false;
+      },
+      90000));
+  EXPECT_FALSE(backwards);
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+}

@@ -3,6 +3,7 @@
 // the main dialog's command routing and the version folder scan.
 #include <gtest/gtest.h>
 
+#include "MsgBox/engine/kwenginestaging.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpagetext.h"
@@ -291,6 +292,13 @@ TEST(PageVersions, LeftoverVolumeNeedsNonZeroSize) {
   kwtest::WriteFile(dir / "V2.0.0_001.tmp", "z");
   EXPECT_TRUE(KwHasLeftoverVolume(dir.path(), names));
   EXPECT_EQ(KwVolumeBaseName("a/b\\c.tmp"), "c.tmp");
+  // Volumes unpacked into a staging folder by a stopped run count as well.
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  kwtest::WriteFile(dir / ".V2.0.0.staging/data/a.bin", "a");
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  kwtest::WriteFile(dir / ".V2.0.0.staging/.kwcheckpoint", "tarnwick unpack checkpoint 1\n");
+  EXPECT_TRUE(KwStagingHasCheckpoint(dir.path(), "V2.0.0"));
+  EXPECT_FALSE(KwStagingHasCheckpoint(dir.path(), "V2.0.1"));
 }
 
 TEST(PageVersions, DefaultFolderOnLastFixedDrive) {
@@ -322,4 +330,17 @@ TEST(PageLayout, PagesFillTheAreaBelowTheCaption) {
   EXPECT_EQ(r.Width(), 1188);
   EXPECT_EQ(r.Height(), 646);
   EXPECT_TRUE(KwMainPageRect(10, 20).IsEmpty());
+}
+
+TEST(PageTexts, DownloadAndUnpackLinesShowBothKindsOfWork) {
+  EXPECT_EQ(KwDownloadLine("Speed", 1536, 0, 0), "Speed: 1.50 KB/S");
+  EXPECT_EQ(KwDownloadLine("Speed", 0, 3 * 1048576 / 2, 4 * 1048576),
+            "Speed: 0 B/S   1.50 MB / 4.00 MB");
+  EXPECT_EQ(KwUnpackStatusLine("", "/bin/a.dll", "Peak: %s", 0), "/bin/a.dll");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "/bin/a.dll", "Peak: %s", 2048),
+            "Installing: /bin/a.dll    Peak: 2.00 KB");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "", "Peak: %s", 2048), "Peak: 2.00 KB");
+  // A language file's text without "%s" still shows the value.
+  EXPECT_EQ(KwUnpackStatusLine("Installing", "/a", "Peak", 1024), "Installing /a    Peak 1.00 KB");
+  EXPECT_EQ(KwUnpackStatusLine("Installing: %s", "", "Peak: %s", 0), "");
 }

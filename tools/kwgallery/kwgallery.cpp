@@ -3,7 +3,8 @@
 //
 //   kwgallery                 a launcher window with a button per screen
 //   kwgallery --screen NAME   one screen (cells, scroll, combo, msg1, msg1long,
-//                             msg1release, msg2, msg3, msg4, msg5, wait) [--zh]
+//                             msg1release, msg1diskfull, msg2, msg3, msg4, msg5,
+//                             wait) [--zh]
 //   kwgallery --shots DIR     renders every screen in both languages to
 //                             DIR/NAME_en.png and DIR/NAME_zh.png and exits
 #include <QApplication>
@@ -32,8 +33,9 @@
 
 namespace {
 
-const char* const kScreens[] = {"cells", "scroll", "combo", "msg1", "msg1long", "msg1release",
-                                "msg2",  "msg3",   "msg4",  "msg5", "wait"};
+const char* const kScreens[] = {"cells",    "scroll",      "combo",        "msg1",
+                                "msg1long", "msg1release", "msg1diskfull", "msg2",
+                                "msg3",     "msg4",        "msg5",         "wait"};
 
 void Settle(int rounds = 6) {
   for (int i = 0; i < rounds; ++i) {
@@ -92,6 +94,8 @@ std::unique_ptr<CIKWShowDialog> MakeBox(const std::string& name) {
     }
     dlg->SetMessage(longest.c_str());
   }
+  // The end of an installation that ran out of disk space.
+  if (name == "msg1diskfull") dlg->SetMessage(Lang("diskfull"));
   if (kind == 2) {
     dlg->SetMessage(Lang("exitinstques"));
     dlg->SetButtonTexts(Lang("cancel"), Lang("install"));

@@ -48,3 +48,18 @@ std::string KwInstallProgressLine(const char* phase, int64_t done, int64_t total
   }
   return line;
 }
+
+std::string KwInstallUnpackPart(int64_t done, int64_t total, const std::string& file,
+                                size_t nameWidth) {
+  if (done <= 0 || total <= 0) return "";
+  char buf[64];
+  std::snprintf(buf, sizeof(buf), " | unpack %5.1f%%",
+                100.0 * static_cast<double>(done) / static_cast<double>(total));
+  std::string part = buf;
+  if (file.empty() || nameWidth == 0) return part;
+  std::string name = file;
+  if (name.size() > nameWidth) {
+    name = nameWidth > 3 ? "..." + name.substr(name.size() - (nameWidth - 3)) : name.substr(0, 0);
+  }
+  return part + "  " + name;
+}

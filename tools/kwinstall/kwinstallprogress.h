@@ -16,3 +16,9 @@ int64_t KwInstallSecondsLeft(int64_t done, int64_t total, int64_t speed);
 // The progress line: phase, percent, bytes, and on download the rate and time left.
 std::string KwInstallProgressLine(const char* phase, int64_t done, int64_t total, int64_t speed,
                                   bool showRate);
+
+// What the install phase is doing beside a download: " | unpack  12.5%  NAME",
+// the file name cut from the left to at most `nameWidth` characters ("..."
+// first) so the line keeps its length.  Empty before unpacking started.
+std::string KwInstallUnpackPart(int64_t done, int64_t total, const std::string& file,
+                                size_t nameWidth);

@@ -58,7 +58,8 @@ const char* kUsage =
     "  --max-speed B     download at most B bytes/s in all (default: the ini's, off)\n"
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
-    "  --timing          print the seconds of each phase at the end\n"
+    "  --timing          print the seconds of each phase at the end, and how long\n"
+    "                    unpacking overlapped the download\n"
     "  --stall-timeout S give up when no downloaded byte reaches the disk for S\n"
     "                    seconds (default 300; 0 waits for ever, as the installer\n"
     "                    window does)\n"
@@ -258,17 +259,21 @@ int main(int argc, char** argv) {
     if (quiet) continue;
     KwEngineProgress p = engine.Progress();
     int32_t stage = g_installStage.load();
-    const char* phase = stage == 2 ? "install " : "download";
-    std::string line = p.totalBytes == 0 ? std::string("preparing")
-                                         : KwInstallProgressLine(phase, p.doneBytes, p.totalBytes,
-                                                                 p.speed, stage != 2);
+    const bool downloading = stage != 2 && p.downloadTotal > 0;
+    const char* phase = downloading ? "download" : "install ";
+    // While downloading, the volumes that verified are being unpacked
+    // beside it: both show.
+    std::string line =
+        p.totalBytes == 0 ? std::string("preparing")
+        : downloading
+            ? KwInstallProgressLine(phase, p.downloadDone, p.downloadTotal, p.speed, true) +
+                  KwInstallUnpackPart(p.unpackDone, p.unpackTotal, p.statusLine, tty ? 24 : 60)
+            : KwInstallProgressLine(phase, p.unpackDone, p.unpackTotal, 0, false);
     // The speed shown is what arrives; the cap says why it is no higher.
-    if (stage != 2 && p.totalBytes != 0 && p.speedCap > 0) {
-      line += "  (cap " + KwInstallSizeText(p.speedCap) + "/s)";
-    }
+    if (downloading && p.speedCap > 0) line += "  (cap " + KwInstallSizeText(p.speedCap) + "/s)";
     auto now = std::chrono::steady_clock::now();
     if (tty) {
-      std::printf("\r%-78s", line.c_str());
+      std::printf("\r%-118s", line.c_str());
       std::fflush(stdout);
     } else if (now - lastPlain >= std::chrono::seconds(2) || phase != lastPhase) {
       std::printf("%s\n", line.c_str());
@@ -303,6 +308,8 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double>(end - install_at).count());
     // Part of the download seconds: verifying after the last segments landed.
     std::printf("verify tail seconds %.3f\n", static_cast<double>(p.verifyTailMs) / 1000.0);
+    // Unpacking that ran while later volumes were still downloading.
+    std::printf("overlap seconds %.3f\n", static_cast<double>(p.overlapMs) / 1000.0);
   }
   return 0;
 }

@@ -118,12 +118,15 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     }
     diskTotal_ = total;
     diskFree_ = free;
-    KwWriteInstallPath(folder.c_str());
     if (stage == 0) g_installStage = 1;
   }
-  // The local package installer registers its folder like the online one,
-  // so a later installer and the uninstaller find the product.
-  if (runMode_ == 4) KwWriteInstallPath(folder.c_str());
+  // The folder is remembered at once only while nothing is installed, so
+  // the online page finds an interrupted first download there; an
+  // installed version keeps its stored folder until the new one is complete
+  // (the finishing steps store it then).
+  if ((runMode_ == 0 || runMode_ == 4) && !KwProductRegistered()) {
+    KwWriteInstallPath(folder.c_str());
+  }
   KwCopyText(g_installPath, kFolderSize, folder.c_str());
   installPath_ = folder;
 
@@ -194,6 +197,22 @@ void CKWInstallEngine::Impl::ResetRunState() {
   volumeLength_ = 0;
   volumeDone_ = false;
   volumeWriteFailed_ = false;
+  downloadRun_ = false;
+  unpacked_ = false;
+  checkpointed_ = false;
+  stagingSound_ = true;
+  resumed_ = KwUnpackCheckpoint();
+  packageBytes_ = 0;
+  largestVolume_ = 0;
+  unpackedBytes_ = 0;
+  installStartMs_ = 0;
+  downloadEndMs_ = 0;
+  unpackIndex_ = 0;
+  {
+    std::lock_guard<std::mutex> lock(shownMutex_);
+    shownDone_ = 0;
+  }
+  gate_.Reset(0);
   {
     std::lock_guard<std::mutex> lock(textMutex_);
     statusLine_.clear();
@@ -215,6 +234,10 @@ void CKWInstallEngine::Impl::Stop() {
 
 void CKWInstallEngine::Impl::JoinThreads() {
   if (runThread_.joinable()) runThread_.join();
+  // The run thread joins the install thread; a run that never got that far
+  // still has it ended here.
+  gate_.Close();
+  if (installThread_.joinable()) installThread_.join();
   // The run thread ends the others when it ends; a run that never started
   // still has them ended here.
   end_ = true;
@@ -234,33 +257,37 @@ void CKWInstallEngine::Impl::WaitUntilFinished() {
 
 void CKWInstallEngine::Impl::RunThread() {
   volumesReady_ = false;
-  bool downloaded = false;
   // The online installer downloads unless its dialog handed it package
   // files to install from; every other run mode installs from its source.
   downloadRun_ = runMode_ == 0 && packageSource_.empty();
   if (downloadRun_) {
+    // The install thread starts inside the download phase, as soon as the
+    // volumes are listed, and unpacks each one once it has verified.
     DownloadPhase();
     if (active_) {
-      // Made afresh, never through a link planted at the marker's name.
-      std::string marker = installPath_ + "/" + kKwUnzipMarker;
-      ::unlink(marker.c_str());
-      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-      if (fd >= 0) {
-        if (::write(fd, "1", 1) != 1) KW_LOG(4, "CKWinstaller::runinstall", "marker not written");
-        ::close(fd);
-      }
+      downloadEndMs_ = kwengine::NowMs();
       g_installStage = 2;
-      downloaded = true;
     } else {
       volumesReady_ = false;
       g_installStage = 1;
+      gate_.Close();
+    }
+    if (installThread_.joinable()) installThread_.join();
+    if (active_ && unpacked_) {
+      FinishInstall(true);
+    } else {
+      if (active_) Fail("the package could not be installed", nullptr);
+      // Volumes unpacked and removed stay in the staging folder for the
+      // next run, which continues after them; the staging folder is never
+      // the version folder until complete.
+      if (!checkpointed_ || !stagingSound_) staging_.Abandon();
     }
   } else {
     // Nothing to download: the volumes are ready where they are.
     volumesReady_ = true;
     g_installStage = 2;
+    InstallPhase();
   }
-  if (volumesReady_) InstallPhase(downloaded);
   EndRun();
 }
 
@@ -295,11 +322,41 @@ void CKWInstallEngine::Impl::EndRun() {
 
 KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   KwEngineProgress p;
-  p.totalBytes = totalBytes_;
+  int64_t done = 0;
+  int64_t settled = 0;
   {
     std::lock_guard<std::mutex> lock(progressMutex_);
-    p.doneBytes = doneBytes_ + arriving_;
-    p.settledBytes = doneBytes_;
+    done = doneBytes_ + arriving_;
+    settled = doneBytes_;
+  }
+  if (downloadRun_) {
+    p.downloadTotal = totalBytes_;
+    p.downloadDone = done;
+    p.unpackTotal = p.downloadTotal == 0 ? 0 : packageBytes_.load();
+    p.unpackDone = unpackedBytes_;
+    p.totalBytes = p.downloadTotal + p.unpackTotal;
+    // A retried segment takes its bytes back from the download figure; the
+    // bar, which counts both kinds of work, holds where it was.
+    std::lock_guard<std::mutex> lock(shownMutex_);
+    shownDone_ = std::max(shownDone_, std::min(p.downloadDone + p.unpackDone, p.totalBytes));
+    p.doneBytes = shownDone_;
+    p.volumeCount = volumeCount_;
+    p.peakBytes = packageBytes_ + largestVolume_;
+    // Verified or written downloads and unpacked bytes: what the stall
+    // limit counts as movement, never bytes merely arriving.
+    p.settledBytes = settled + p.unpackDone;
+  } else {
+    p.settledBytes = done;
+    p.totalBytes = totalBytes_;
+    p.doneBytes = done;
+    p.unpackTotal = p.totalBytes;
+    p.unpackDone = done;
+  }
+  p.unpackIndex = unpackIndex_;
+  const int64_t startedAt = installStartMs_;
+  const int64_t endedAt = downloadEndMs_;
+  if (downloadRun_ && startedAt > 0) {
+    p.overlapMs = std::max<int64_t>(0, (endedAt > 0 ? endedAt : kwengine::NowMs()) - startedAt);
   }
   p.speed = Paused() ? 0 : speed_.load();
   p.diskTotal = diskTotal_;

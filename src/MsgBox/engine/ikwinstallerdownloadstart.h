@@ -38,10 +38,11 @@ inline constexpr int64_t kKwDefaultRequiredSpace = 45097156608LL;
 
 // A copy of what the page draws, taken under the engine's lock.
 struct KwEngineProgress {
-  int64_t totalBytes = 0;  // sum of the volume lengths of the current phase; 0 while unknown
-  // Bytes downloaded (or unpacked) so far in the phase.  A download counts
-  // the bytes of segments still arriving; a failed attempt's bytes are taken
-  // back, so it never passes totalBytes and may step back on a retry.
+  int64_t totalBytes = 0;  // all the run's work in bytes; 0 while unknown
+  // Bytes of that work done so far.  A download counts the bytes of
+  // segments still arriving; a failed attempt's bytes are taken back from
+  // downloadDone below, never from this figure, which never passes
+  // totalBytes.
   int64_t doneBytes = 0;
   // The part of doneBytes that is on disk (a download: segments written,
   // volumes verified; the install phase: bytes unpacked).  Bytes still
@@ -69,6 +70,22 @@ struct KwEngineProgress {
   // The bandwidth cap of the run in bytes per second (0: none); the speed
   // above is what actually arrives, so it stays within the cap.
   int64_t speedCap = 0;
+  // The two kinds of work of a download run, which overlap: the install
+  // phase unpacks each volume as soon as it has verified.  totalBytes and
+  // doneBytes above are their sum there (so the bar never jumps back when
+  // the download ends) and never step back; in runs without a download the
+  // unpack figures equal them.
+  int64_t downloadTotal = 0;
+  int64_t downloadDone = 0;  // may step back on a retried segment
+  int64_t unpackTotal = 0;
+  int64_t unpackDone = 0;
+  int unpackIndex = 0;  // the volume being unpacked (0-based)
+  // How long unpacking ran while volumes were still downloading.
+  int64_t overlapMs = 0;
+  // Estimated most disk space the run takes at once (download runs): every
+  // unpacked volume is removed, so about the package plus its largest
+  // volume, not the package twice.  0 while unknown.
+  int64_t peakBytes = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };

@@ -144,17 +144,27 @@ void CKWInstallEngine::Impl::DownloadPhase() {
     downloaded_.push_back(e.localPath);
     total += e.length;
   }
-  totalBytes_ = total;
   volumeCount_ = static_cast<int>(entries.size());
+  // The install figures are in place before the download total shows.
+  if (!StartInstallBeside(entries)) return;
+  totalBytes_ = total;
   {
     std::lock_guard<std::mutex> lock(speedMutex_);
     speedMeter_.Reset(NowMs(), received_);
   }
 
   control_->SetFolder(installPath_.c_str());
-  for (size_t i = 0; i < entries.size() && active_; ++i) {
+  // Volumes an earlier run unpacked already are not fetched again.
+  const size_t first = resumed_.done.size();
+  if (first > 0) {
+    int64_t done = 0;
+    for (size_t i = 0; i < first; ++i) done += entries[i].length;
+    StartCounting(done, generation_);
+  }
+  for (size_t i = first; i < entries.size() && active_; ++i) {
     volumeIndex_ = static_cast<int>(i);
     if (!DownloadVolume(entries[i])) return;
+    gate_.MarkVerified(i);
   }
   if (active_) volumesReady_ = true;
 }

@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwinstalledversions.h"
 #include "MsgBox/desktop/kwproducticon.h"
 #include "MsgBox/desktop/kwshortcut.h"
+#include "MsgBox/engine/kwenginestaging.h"
 #include "baseutil/ikwlog.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwregistry.h"
@@ -60,6 +62,17 @@ int32_t KwWriteInstallPath(const char* path) {
     KW_LOG(4, "CKWinstaller::StartRun", "InstallPath not written: %d", static_cast<int>(r));
   }
   return r;
+}
+
+bool KwProductRegistered() {
+  KwRegKey key;
+  if (KwRegKey::Open(KwHive::LocalMachine, kKwUninstallKey, kKwRegRead, &key) == kKwRegOk) {
+    return true;
+  }
+  uint32_t subkeys = 0;
+  uint32_t values = 0;
+  return KwRegKey::Open(KwHive::CurrentUser, kKwVersionsKey, kKwRegRead, &key) == kKwRegOk &&
+         key.QueryInfo(&subkeys, &values) == kKwRegOk && values > 0;
 }
 
 int32_t KwWriteUninstallEntry(const char* installPath, const char* versionText,
@@ -113,9 +126,11 @@ int KwRunFinishingSteps(const KwFinishInput& in) {
                             in.destination.c_str()) != kKwRegOk) {
     ++failed;
   }
+  if (KwWriteInstallPath(in.installPath.c_str()) != kKwRegOk) ++failed;
   std::string marker = in.installPath + "/" + kKwUnzipMarker;
   if (unlink(marker.c_str()) != 0 && errno != ENOENT) ++failed;
   if (in.removeDownloads) KwDeleteDownloadedVolumes(in.installPath.c_str());
+  KwClearStagingLeftovers(in.installPath);
 
   // The uninstaller travels inside the package; it belongs beside the version
   // folders so that removing a version folder does not remove it.

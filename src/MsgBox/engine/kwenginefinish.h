@@ -28,6 +28,11 @@ int KwDeleteDownloadedVolumes(const char* folder);
 // Writes "InstallPath" under the product key; 0 or the key store's error.
 int32_t KwWriteInstallPath(const char* path);
 
+// True when an installed version is registered: the installed-programs
+// entry or a recorded version folder exists.  Its stored install folder
+// then stays as it is until a new version is complete.
+bool KwProductRegistered();
+
 // Writes the installed-programs entry.  0 or the key store's error (logged).
 int32_t KwWriteUninstallEntry(const char* installPath, const char* versionText,
                               const char* destination);
@@ -40,7 +45,10 @@ struct KwFinishInput {
   std::string versionText;       // for the entry
 };
 
-// Runs the finishing steps in order; failures are logged and skipped, as a
-// missing shortcut or entry must not undo a complete installation.  Returns
-// the number of steps that failed.
+// Runs the finishing steps in order, after the version folder is in place:
+// desktop and menu entries, the installed-programs entry, the stored install
+// folder, removal of the unpacking marker, of the downloaded volumes and of
+// staging folders killed runs left, and the uninstaller's move.  Failures
+// are logged and skipped, as a missing shortcut or entry must not undo a
+// complete installation.  Returns the number of steps that failed.
 int KwRunFinishingSteps(const KwFinishInput& in);

@@ -24,11 +24,15 @@
 #include <vector>
 
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
+#include "MsgBox/engine/kwenginecheckpoint.h"
 #include "MsgBox/engine/kwenginefetch.h"
 #include "MsgBox/engine/kwenginemirrors.h"
 #include "MsgBox/engine/kwenginequeue.h"
+#include "MsgBox/engine/kwenginegate.h"
 #include "MsgBox/engine/kwenginerate.h"
+#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/engine/kwenginespeed.h"
+#include "MsgBox/engine/kwenginestaging.h"
 #include "MsgBox/engine/kwengineverify.h"
 #include "main/kwglobals.h"
 #include "tool/http/kwbyteranges.h"
@@ -109,7 +113,7 @@ class CKWInstallEngine::Impl {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> volumesReady_{false};
   std::atomic<bool> holdWorkers_{true};
-  bool downloadRun_ = false;  // this run downloads (run thread only)
+  std::atomic<bool> downloadRun_{false};  // this run downloads (set by the run thread)
   std::atomic<int> lastResult_{1};
 
   std::atomic<int64_t> totalBytes_{0};
@@ -188,6 +192,30 @@ class CKWInstallEngine::Impl {
 
   std::mutex speedMutex_;
   KwSpeedMeter speedMeter_;
+
+  // The install phase of a download run works beside the download: the run
+  // thread begins the staging folder and starts the install thread once the
+  // volumes are listed; the gate hands it each volume when it has verified;
+  // after joining it the run thread commits or abandons the staging folder.
+  KwVolumeGate gate_;
+  KwStaging staging_;
+  std::thread installThread_;
+  std::atomic<bool> unpacked_{false};       // the install thread unpacked every volume
+  std::atomic<int64_t> packageBytes_{0};    // sum of the volume lengths (download runs)
+  std::atomic<int64_t> largestVolume_{0};   // of the listed volumes (download runs)
+  std::atomic<int64_t> unpackedBytes_{0};   // volume bytes through the unpacker (download runs)
+  std::atomic<int64_t> installStartMs_{0};  // the first volume went to the unpacker
+  std::atomic<int64_t> downloadEndMs_{0};   // the last volume verified
+  std::atomic<int> unpackIndex_{0};         // the volume being unpacked
+  // What an earlier download run left unpacked (run thread, before the
+  // install thread starts; read-only afterwards).
+  KwUnpackCheckpoint resumed_;
+  std::atomic<bool> checkpointed_{false};  // the staging folder holds a checkpoint
+  // False once the staged files are known to be wrong: then they are not
+  // kept for a later run.
+  std::atomic<bool> stagingSound_{true};
+  mutable std::mutex shownMutex_;
+  mutable int64_t shownDone_ = 0;  // the bar never runs backwards
 
   std::thread runThread_;
   std::thread writerThread_;
@@ -319,6 +347,31 @@ class CKWInstallEngine::Impl {
   // ---- install phase (kwengineinstall.cpp) -------------------------------------
 
   static int OnUnpacked(void* context, int32_t code, const char* text, int64_t total);
-  void InstallPhase(bool downloaded);
-  void FailUnpacked(const CKWUnzipPackage& unpacker, const std::string& volume);
+  // Run modes without a download: lists the volumes from their source,
+  // unpacks them into the staging folder and finishes.
+  void InstallPhase();
+  // Download runs: begins the staging folder for the listed volumes and
+  // starts the install thread beside the download.  False after Fail.
+  bool StartInstallBeside(const std::vector<PackageEntry>& entries);
+  // The install thread: each volume as soon as it verified, removed once
+  // unpacked.
+  void InstallBeside(std::vector<KwSourceVolume> volumes);
+  // Moves the staging folder into place, records and registers the version.
+  void FinishInstall(bool downloaded);
+  // Begins staging_ for version_; false after Fail.
+  bool BeginStaging();
+  void WriteUnzipMarker();
+  // Reads every volume of `source` into the unpacker writing below `folder`,
+  // checking streamed volumes against their listing; false (after Fail) when
+  // the tree is not complete and exact.  With `gate`, each volume is read
+  // only once it has verified, and removed from the disk once unpacked;
+  // progress then goes to unpackedBytes_, else to doneBytes_.
+  bool UnpackInto(KwVolumeSource& source, const std::string& folder, KwVolumeGate* gate);
+  // A file that could not be written (`writeErrno` from the unpacker): the
+  // disk may be full.
+  void FailUnpacked(const std::string& volume, int writeErrno);
+  // Records in the staging folder that the first `unpacked` volumes are in
+  // it, with the unpacker's place; false when it cannot be written.
+  bool SaveCheckpoint(const std::vector<KwSourceVolume>& volumes, size_t unpacked,
+                      const CKWUnzipPackage& unpacker);
 };

@@ -51,7 +51,15 @@ class LocalSource : public KwVolumeSource {
   LocalSource(std::vector<std::string> paths, std::string version)
       : listed_(true), paths_(std::move(paths)), version_(std::move(version)) {}
 
+  LocalSource(std::vector<KwSourceVolume> volumes, std::string version)
+      : listed_(true), prefilled_(std::move(volumes)), version_(std::move(version)) {}
+
   int Prepare(std::string* version, std::string* why) override {
+    if (!prefilled_.empty()) {
+      volumes_ = prefilled_;
+      *version = version_;
+      return 0;
+    }
     char ver[256] = {};
     CKWDownloadUtilFor util;
     std::vector<std::string> paths = paths_;
@@ -114,6 +122,7 @@ class LocalSource : public KwVolumeSource {
   std::string first_;
   bool listed_ = false;
   std::vector<std::string> paths_;
+  std::vector<KwSourceVolume> prefilled_;
   std::string version_;
 };
 
@@ -217,10 +226,17 @@ class ServerSource : public KwVolumeSource {
         *why = std::string("not a package volume: ") + v.entry.name;
         return -2;
       }
+      // The listing is what the release's signature covers; a server whose
+      // bytes are another length is not serving that release.
+      if (v.entry.length != total) {
+        *why = std::string("volume is not the listed length: ") + v.entry.name;
+        return -2;
+      }
       // Named as the download phase names its files, so the page's resume
       // table finds the volume whatever key the server gave it.
       v.name = KwLocalVolumeName(ver, volumes_.size());
       v.length = total;
+      v.checkListed = true;
       ApplyResume(&v);
       volumes_.push_back(v);
     }
@@ -288,6 +304,11 @@ std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume
 std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::string>& paths,
                                                      const std::string& version) {
   return std::make_unique<LocalSource>(paths, version);
+}
+
+std::unique_ptr<KwVolumeSource> KwMakeListedFileSource(std::vector<KwSourceVolume> volumes,
+                                                       const std::string& version) {
+  return std::make_unique<LocalSource>(std::move(volumes), version);
 }
 
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile) {

@@ -21,6 +21,10 @@ struct KwSourceVolume {
   int64_t length = 0;        // whole volume, header included
   int64_t startOffset = 24;  // first byte handed to the unpacker
   bool skip = false;         // already installed: counted done, not read
+  // The bytes must match the listing in `entry` (signed length, checksum,
+  // SHA-256) before anything unpacked from them is moved into place: the
+  // volume is streamed from a server, not verified on disk first.
+  bool checkListed = false;
 };
 
 class KwVolumeSource {
@@ -46,6 +50,10 @@ std::unique_ptr<KwVolumeSource> KwMakeLocalSource(const std::string& firstVolume
 // a download has just verified; files beside them play no part).
 std::unique_ptr<KwVolumeSource> KwMakeFileListSource(const std::vector<std::string>& paths,
                                                      const std::string& version);
+// Volume files known before they exist on disk (the volumes a download is
+// still fetching): their paths and lengths as listed, carrying `version`.
+std::unique_ptr<KwVolumeSource> KwMakeListedFileSource(std::vector<KwSourceVolume> volumes,
+                                                       const std::string& version);
 // The package appended to `installerFile` behind its marker.
 std::unique_ptr<KwVolumeSource> KwMakeEmbeddedSource(const std::string& installerFile);
 // The version name of the package appended to `file`; false when the file

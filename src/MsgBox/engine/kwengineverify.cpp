@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cerrno>
 
@@ -55,4 +57,37 @@ std::string KwVolumeVerifier::ChecksumHex() const {
 
 std::string KwVolumeVerifier::Sha256Hex() {
   return failed_ || !withSha_ ? std::string() : sha_.FinalHex();
+}
+
+void KwStreamDigest::Reset() {
+  length_ = 0;
+  sum_ = KwVolumeChecksum();
+  sha_.Reset();
+}
+
+void KwStreamDigest::Update(const char* data, int64_t length) {
+  if (length <= 0) return;
+  sum_.Update(data, static_cast<size_t>(length));
+  sha_.Update(data, static_cast<size_t>(length));
+  length_ += length;
+}
+
+bool KwStreamDigest::Matches(const PackageEntry& listed, std::string* why) {
+  if (listed.checksum[0] == '\0') {
+    *why = "no checksum listed";
+    return false;
+  }
+  if (length_ != listed.length) {
+    *why = "length " + std::to_string(length_) + " instead of " + std::to_string(listed.length);
+    return false;
+  }
+  if (strcasecmp(sum_.Hex().c_str(), listed.checksum) != 0) {
+    *why = "checksum differs";
+    return false;
+  }
+  if (listed.sha256[0] != '\0' && strcasecmp(sha_.FinalHex().c_str(), listed.sha256) != 0) {
+    *why = "SHA-256 differs";
+    return false;
+  }
+  return true;
 }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "baseutil/kwsha256.h"
+#include "tool/http/kwpackageentry.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 
 class KwVolumeVerifier {
@@ -42,4 +43,26 @@ class KwVolumeVerifier {
   KwVolumeChecksum sum_;
   KwSha256 sha_;
   std::unique_ptr<char[]> buffer_;
+};
+
+// The same sums over a volume that arrives as a stream (read from the
+// install server while it is unpacked): bytes are added in order, and at the
+// volume's end the length and sums are compared with the volume's signed
+// listing.  Nothing unpacked from the volume may be moved into place before
+// Matches() said yes.
+class KwStreamDigest {
+ public:
+  void Reset();
+  void Update(const char* data, int64_t length);
+  int64_t length() const { return length_; }
+  // True when the bytes added are exactly the listed volume: its length,
+  // its checksum (letter case ignored) and, when listed, its SHA-256.  A
+  // listing without a checksum cannot vouch for anything and fails.
+  // `why` names the first mismatch.
+  bool Matches(const PackageEntry& listed, std::string* why);
+
+ private:
+  int64_t length_ = 0;
+  KwVolumeChecksum sum_;
+  KwSha256 sha_;
 };

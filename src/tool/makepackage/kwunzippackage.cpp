@@ -263,7 +263,7 @@ void CKWUnzipPackage::OnRecord(int32_t type, const uint8_t* payload, int32_t len
   }
 }
 
-int CKWUnzipPackage::OpenTargetFile(const char* name) {
+int CKWUnzipPackage::OpenTargetFile(const char* name, bool truncate) {
   if (m_targetFolder.empty()) return -1;
   if (!m_targetReady) {
     // The target folder itself is the owner's choice and may be created
@@ -290,9 +290,44 @@ int CKWUnzipPackage::OpenTargetFile(const char* name) {
     dir = next;
     part = slash + 1;
   }
-  const int fd = ::openat(dir, part, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int flags = O_CREAT | O_NOFOLLOW | O_CLOEXEC | (truncate ? O_WRONLY | O_TRUNC : O_RDWR);
+  const int fd = ::openat(dir, part, flags, 0644);
   ::close(dir);
   return fd;
+}
+
+int32_t CKWUnzipPackage::ContinueFile(const char* storedName, int64_t expectedSize,
+                                      int64_t written) {
+  std::string why;
+  if (storedName == nullptr || written < 0 || expectedSize < written ||
+      !IsSafeStoredName(storedName, &why)) {
+    return -1;
+  }
+  CloseOutput();
+  const int fd = OpenTargetFile(storedName, false);
+  if (fd < 0) return -1;
+  struct stat st;
+  uint8_t head[kRunBitsHeadSize] = {};
+  ssize_t got = 0;
+  if (::fstat(fd, &st) != 0 || st.st_size < written || ::ftruncate(fd, written) != 0 ||
+      ::lseek(fd, written, SEEK_SET) != written ||
+      (got = ::pread(fd, head, static_cast<size_t>(std::min<int64_t>(written, sizeof(head))), 0)) <
+          0) {
+    ::close(fd);
+    return -1;
+  }
+  m_fd = fd;
+  m_inFile = true;
+  m_fileBad = false;
+  m_expectedSize = expectedSize;
+  m_written = written;
+  m_currentName = storedName;
+  m_currentPath = m_targetFolder + storedName;
+  m_runBits.Reset();
+  m_runBits.Add(head, static_cast<size_t>(got));
+  KW_PKG_LOG(kBegin, "continue:%s at %lld of %lld", m_currentPath.c_str(),
+             static_cast<long long>(written), static_cast<long long>(expectedSize));
+  return 0;
 }
 
 void CKWUnzipPackage::OnBeginFile(const uint8_t* payload) {
@@ -322,6 +357,7 @@ void CKWUnzipPackage::OnBeginFile(const uint8_t* payload) {
   }
   m_fd = OpenTargetFile(d.name);
   if (m_fd < 0) {
+    m_writeErrno = errno;
     KW_PKG_LOG(kBegin, "error:%s", m_currentPath.c_str());
     m_fileBad = true;
     return;
@@ -353,6 +389,7 @@ void CKWUnzipPackage::WriteInflated(const KwInflateResult& r, const uint8_t* out
     produced = 0;
   }
   if (produced > 0 && !WriteAll(m_fd, out, produced)) {
+    m_writeErrno = errno;
     KW_PKG_LOG(kWrite, "error: cannot write %s (%s)", m_currentPath.c_str(), std::strerror(errno));
     m_fileBad = true;
     CloseOutput();

@@ -94,6 +94,25 @@ class CKWUnzipPackage {
   int32_t BadFiles() const { return m_badFiles; }
   int32_t FilesEnded() const { return m_filesEnded; }
 
+  // The file being written while InsideFile(): its stored name, the size its
+  // begin record announced and the bytes written so far.
+  const std::string& CurrentName() const { return m_currentName; }
+  int64_t CurrentSize() const { return m_expectedSize; }
+  int64_t CurrentWritten() const { return m_written; }
+  // The file being written already went wrong (it will end in error).
+  bool CurrentFileBad() const { return m_inFile && m_fileBad; }
+  // The error of the last failed file creation or write (ENOSPC for a full
+  // disk), 0 when none failed.
+  int WriteErrno() const { return m_writeErrno; }
+
+  // Continues a stream that an earlier unpacker left inside a file (its
+  // CurrentName, CurrentSize and CurrentWritten at a volume's end, when the
+  // next volume's bytes are pushed into this one): the file below the target
+  // folder is cut to `written` bytes and further chunks are appended to it.
+  // Call before the first push.  0, or -1 when the file cannot be opened or
+  // is shorter than `written`.
+  int32_t ContinueFile(const char* storedName, int64_t expectedSize, int64_t written);
+
   // Failed state: the reason and the stream offset of the record that caused it.
   bool Failed() const { return m_failed; }
   const std::string& ErrorText() const { return m_errorText; }
@@ -118,7 +137,7 @@ class CKWUnzipPackage {
   void CloseOutput();
   // Opens the file for `name` below the target folder without following any
   // symbolic link inside the target tree; -1 on failure.
-  int OpenTargetFile(const char* name);
+  int OpenTargetFile(const char* name, bool truncate = true);
   void Report(int32_t code, const char* text);
 
   int64_t m_total = 0;
@@ -142,6 +161,7 @@ class CKWUnzipPackage {
   std::string m_currentName;
   std::string m_currentPath;
   int32_t m_badFiles = 0;
+  int m_writeErrno = 0;
   int32_t m_filesEnded = 0;
   bool m_failed = false;
   std::string m_errorText;

@@ -75,6 +75,7 @@ void KwSetFirstPageHooks(KwFirstPageHooks hooks) {
 CIKWInsFirstWnd::CIKWInsFirstWnd(CIKWBaseDlg* owner)
     : CIKWBaseWnd(owner), image_(std::make_unique<CKwImageUtil>()) {
   SetBackground(true, kPageBackground);
+  SetKeyButtons(kKwFirstInstall, kKwFirstCancel);
   if (const KwEmbeddedImage* art = KwFindEmbeddedImage(kKwFirstPageImage)) {
     image_->Decode(art->bytes, art->count);
   }
@@ -97,10 +98,12 @@ void CIKWInsFirstWnd::CreateAllLineFromData() {
   CKWBaseViewObject* language = line->NewCell(kKwFirstLanguage, kKwCellCombo);
   language->fontSize = 12;
   languageList_.Attach(this, language);
+  language->labelIds = {kKwFirstLanguageLabel};
 
   NewLabel(line.get(), kKwFirstPathLabel);
   CKWBaseViewObject* path = line->NewCell(kKwFirstPath, kKwCellEdit);
   path->fontSize = 12;
+  path->labelIds = {kKwFirstPathLabel};
   NewButton(line.get(), kKwFirstBrowse, true);
   NewButton(line.get(), kKwFirstCancel, false);
   NewButton(line.get(), kKwFirstInstall, true);

@@ -20,6 +20,7 @@
 
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/kwpageform.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CIKWLogoDataMake;
@@ -88,6 +89,9 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
                      int height) override;
   void OnCommandId(int command) override;
   void KwOnRefreshTimer() override;
+  // Adds the progress bar, the progress and speed texts and the status line,
+  // which the page draws without cells.
+  void DescribeAccessible(std::vector<KwAccItem>* items) override;
 
   // Engine owner interface (called on the engine's threads).
   void EngineRepaint() override;
@@ -105,4 +109,10 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   int logoDrawn_ = -1;  // index of the picture last painted
   bool folderRowShown_ = true;
   QElapsedTimer logoClock_;
+  KwPageLanguageList languageList_;  // run mode 5 only
 };
+
+// Numbers of the drawn parts in the page's screen-reader description.
+inline constexpr int kKwInstProgressBarItem = 9001;
+inline constexpr int kKwInstSpeedItem = 9002;
+inline constexpr int kKwInstStatusItem = 9003;

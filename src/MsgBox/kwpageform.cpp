@@ -29,6 +29,8 @@ void KwSetEditCellText(CKWBaseView* view, int id, const std::string& text) {
 }
 
 void KwPageLanguageList::Attach(CIKWBaseWnd* page, CKWBaseViewObject* cell) {
+  // A screen reader calls the list by what it chooses.
+  cell->accNameKey = "selectLanguage";
   cell->ComboBox()->SetChangeCallback([this, page](int, CSfDrawComboBox* box) {
     if (refilling_) return;
     IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese

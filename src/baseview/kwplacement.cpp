@@ -23,8 +23,8 @@ KwPlacement KwPlaceWindow(const KwRect& area, int designW, int designH, bool can
     const double s = std::max(std::min(static_cast<double>(aw) / w, static_cast<double>(ah) / h),
                               kKwMinPageScale);
     // Rounded down so the scaled window never overhangs by a pixel.
-    w = static_cast<int>(std::floor(w * s));
-    h = static_cast<int>(std::floor(h * s));
+    w = static_cast<int>(std::floor(w * s + 1e-6));
+    h = static_cast<int>(std::floor(h * s + 1e-6));
     p.scale = s;
   }
   const KwRect centred = KwRectXYWH(area.left + (aw - w) / 2, area.top + (ah - h) / 2, w, h);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -87,10 +86,7 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
   std::string offer;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    offer = box->text().toStdString();
-    box->button(QMessageBox::Ok)->click();
+    kwtest::AnswerQuestion(true, &offer);
   });
   answer.start(100);
   ASSERT_TRUE(ClickCell(page, kKwInstAgree));

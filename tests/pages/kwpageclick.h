@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "app/common/ikwbasepopup.h"
+#include "app/common/ikwshowdialog.h"
+#include "baseview/kwcommand.h"
 #include "baseview/basectrl/CKWBaseView.h"
 #include "baseview/basectrl/kwviewlocks.h"
 
@@ -91,6 +93,17 @@ inline bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
   list->repaint();
   QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
   return WaitFor([&] { return !menu->isVisible(); }, 2000);
+}
+
+// Answers the skinned question box on top, if one shows: `yes` presses its
+// confirming button, else its cancel button.  Returns whether a box was
+// there; `text` (may be null) gets its message.
+inline bool AnswerQuestion(bool yes, std::string* text = nullptr) {
+  auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+  if (box == nullptr || box->Content() == nullptr || !box->isVisible()) return false;
+  if (text != nullptr) *text = box->Content()->Message();
+  KwPostCommand(box, yes ? kKwCmdBoxOk : kKwCmdBoxCancel);
+  return true;
 }
 
 // Saves a picture of `w` as NAME.png into $KW_PAGE_SHOTS, when that is set.

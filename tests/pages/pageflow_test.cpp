@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -249,11 +248,8 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
   // The close button's request asks; Cancel keeps everything going.
   std::string question;
   QTimer::singleShot(200, &dlg, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    question = box->text().toStdString();
-    SaveShot(box, "exit-question-en");
-    box->button(QMessageBox::Cancel)->click();
+    if (QWidget* box = QApplication::activeModalWidget()) SaveShot(box, "exit-question-en");
+    kwtest::AnswerQuestion(false, &question);
   });
   // A real press on the caption's close button (28 x 28, 42 pixels from the
   // right edge, 10 from the top).
@@ -587,8 +583,7 @@ TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
     ASSERT_NE(page, nullptr);
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box != nullptr) box->button(QMessageBox::Ok)->click();
+      kwtest::AnswerQuestion(true);
     });
     answer.start(100);
     KwPostCommand(&dlg, kCmdExitRequest);

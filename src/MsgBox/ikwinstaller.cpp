@@ -331,7 +331,8 @@ void CKWinstaller::DescribeAccessible(std::vector<KwAccItem>* items) {
   if (stage == 1) {
     KwAccItem speed;
     speed.id = kKwInstSpeedItem;
-    speed.name = KwSpeedText(Text("current_download_speed"), g_pauseState.load() == 2 ? 0 : p.speed);
+    speed.name =
+        KwSpeedText(Text("current_download_speed"), g_pauseState.load() == 2 ? 0 : p.speed);
     speed.readOnly = true;
     speed.rect = KwSpeedTextRect(0, width);
     items->push_back(speed);

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "MsgBox/ikwinstaller.h"
-#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/desktop/kwfolderprobe.h"
+#include "MsgBox/engine/kwenginesource.h"
+#include "MsgBox/ikwinstaller.h"
 #include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"

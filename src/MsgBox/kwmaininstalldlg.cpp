@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <string>
 
+#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/ikwinstallerfile.h"
-#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"

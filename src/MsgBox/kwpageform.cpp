@@ -14,8 +14,10 @@ void KwPlaceCell(CKWOneLineForm* line, int id, const KwRect& r) {
 
 std::string KwChooseFolder(QWidget* parent, const std::string& start, const KwFolderChooser& hook) {
   if (hook) return hook(parent, start);
-  return QFileDialog::getExistingDirectory(parent, QString::fromUtf8("请选择目录"),
-                                           QString::fromStdString(start))
+  // The chooser's title speaks the page's language, as Qt's own texts in it do.
+  return QFileDialog::getExistingDirectory(
+             parent, QString::fromUtf8(IKWLang::Instance()->GetText("choosefolder")),
+             QString::fromStdString(start))
       .toStdString();
 }
 

@@ -40,8 +40,7 @@ int KwApplyQtTranslations(int32_t codePage, const std::string& dir) {
   const QString locale = QString::fromLatin1(KwLocaleOfCodePage(codePage));
   QLocale::setDefault(QLocale(locale));
   if (codePage == kKwCodePageDefault) return 0;
-  const QString folder =
-      QString::fromStdString(dir.empty() ? KwQtTranslationsDir() : dir);
+  const QString folder = QString::fromStdString(dir.empty() ? KwQtTranslationsDir() : dir);
   // qtbase holds the dialogs and buttons; qt_ is the umbrella file that
   // older installations ship instead.
   for (const char* module : {"qtbase", "qt"}) {

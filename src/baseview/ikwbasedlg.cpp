@@ -7,8 +7,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimerEvent>
 
 #include "baseutil/ikwlog.h"

@@ -13,8 +13,8 @@
 inline constexpr double kKwMinPageScale = 0.5;
 
 struct KwPlacement {
-  KwRect window;        // the window's rectangle on the screen
-  double scale = 1.0;   // how much the pages are scaled down (1: designed size)
+  KwRect window;       // the window's rectangle on the screen
+  double scale = 1.0;  // how much the pages are scaled down (1: designed size)
 };
 
 // Centres a window of the designed size in `area`.  When it does not fit

@@ -22,6 +22,7 @@ const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
      "downloaded."},
     {"releaseexpired",
      "The signature of the install server's release has expired. Nothing was downloaded."},
+    {"choosefolder", "Please choose a folder"},
 };
 
 const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
@@ -71,4 +72,5 @@ const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
      "\x9B\xE7\x9A\x84\xE7\x89\x88\xE6\x9C\xAC\xE7\xAD\xBE\xE5\x90\x8D\xE5\xB7\xB2\xE8"
      "\xBF\x87\xE6\x9C\x9F\xE3\x80\x82\xE6\x9C\xAA\xE4\xB8\x8B\xE8\xBD\xBD\xE4\xBB\xBB"
      "\xE4\xBD\x95\xE5\x86\x85\xE5\xAE\xB9\xE3\x80\x82"},
+    {"choosefolder", "\xE8\xAF\xB7\xE9\x80\x89\xE6\x8B\xA9\xE7\x9B\xAE\xE5\xBD\x95"},
 };

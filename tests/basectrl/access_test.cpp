@@ -69,7 +69,6 @@ class ReaderPage : public CIKWBaseWnd {
   }
 };
 
-
 QAccessibleInterface* ChildNamed(QAccessibleInterface* view, QAccessible::Role role,
                                  const QString& name) {
   for (int i = 0; i < view->childCount(); ++i) {
@@ -174,8 +173,7 @@ TEST_F(Reader, RolesNamesAndStatesInBothLanguages) {
   EXPECT_EQ(view_->child(0)->role(), QAccessible::StaticText);
   EXPECT_EQ(view_->child(3)->role(), QAccessible::CheckBox);
 
-  QAccessibleInterface* path =
-      ChildNamed(view_, QAccessible::EditableText, "Choose location");
+  QAccessibleInterface* path = ChildNamed(view_, QAccessible::EditableText, "Choose location");
   ASSERT_NE(path, nullptr);
   EXPECT_EQ(path->object(), page_->findChild<QLineEdit*>("2"));
   EXPECT_EQ(path->text(QAccessible::Value), "/home/user/tarnwickinst");

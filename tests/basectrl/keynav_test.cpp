@@ -24,8 +24,8 @@ KwKeyInput Key(int key, bool shift = false, bool alt = false, bool control = fal
 }
 
 TEST(KeyNav, OnlyLiveControlsAndLinksTakeTheFocus) {
-  for (int kind : {kKwCellButton, kKwCellEdit, kKwCellCheck, kKwCellSlider, kKwCellRadio,
-                   kKwCellCombo}) {
+  for (int kind :
+       {kKwCellButton, kKwCellEdit, kKwCellCheck, kKwCellSlider, kKwCellRadio, kKwCellCombo}) {
     CKWBaseViewObject cell(1, kind);
     EXPECT_TRUE(KwCellTakesFocus(cell)) << kind;
     cell.enabled = false;
@@ -57,9 +57,8 @@ TEST(KeyNav, ReadingOrderKeepsSeparateLinesApart) {
   // The version page: the language list alone at the top right comes before
   // the lower rows even though it is far to the right; a 35-pixel list and
   // the 24-pixel link below it are different lines.
-  const std::vector<KwFocusItem> cells = {
-      At(7, 294, 490, 200, 24), At(5, 494, 430, 200, 35), At(912, 1072, 32, 100, 24),
-      At(6, 794, 430, 100, 35)};
+  const std::vector<KwFocusItem> cells = {At(7, 294, 490, 200, 24), At(5, 494, 430, 200, 35),
+                                          At(912, 1072, 32, 100, 24), At(6, 794, 430, 100, 35)};
   EXPECT_EQ(KwReadingOrder(cells), (std::vector<int>{912, 5, 6, 7}));
   EXPECT_TRUE(KwReadingOrder({}).empty());
 }

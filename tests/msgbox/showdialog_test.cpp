@@ -104,10 +104,14 @@ struct KeyCase {
 
 TEST(ShowDialog, EnterPressesTheDefaultButtonAndEscapeCancels) {
   const KeyCase cases[] = {
-      {1, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},  {1, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
-      {2, Qt::Key_Enter, kKwShowConfirmed, kKwIdOk},   {2, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
-      {3, Qt::Key_Return, kKwShowSave, kKwIdOk},       {3, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
-      {4, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},  {4, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {1, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},
+      {1, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {2, Qt::Key_Enter, kKwShowConfirmed, kKwIdOk},
+      {2, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {3, Qt::Key_Return, kKwShowSave, kKwIdOk},
+      {3, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {4, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},
+      {4, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
   };
   for (const KeyCase& c : cases) {
     Box box(c.kind, "Hello", "typed");

@@ -85,9 +85,7 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
   }
   std::string offer;
   QTimer answer;
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    kwtest::AnswerQuestion(true, &offer);
-  });
+  QObject::connect(&answer, &QTimer::timeout, [&] { kwtest::AnswerQuestion(true, &offer); });
   answer.start(100);
   ASSERT_TRUE(ClickCell(page, kKwInstAgree));
   ASSERT_TRUE(ClickCell(page, kKwInstStart));

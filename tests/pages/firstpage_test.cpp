@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/desktop/kwdeploy.h"
+#include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/kwfirstpagelayout.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"

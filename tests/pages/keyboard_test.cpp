@@ -9,12 +9,14 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
-#include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
@@ -36,9 +38,9 @@ using kwtest::WaitFor;
 
 namespace {
 
-::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
-    new kwpagetest::AppEnvironment("kwpages_keyboard_test", -1,
-                                   [] { KwCurlBindForExecutable(""); }));
+::testing::Environment* const kQt =
+    ::testing::AddGlobalTestEnvironment(new kwpagetest::AppEnvironment(
+        "kwpages_keyboard_test", -1, [] { KwCurlBindForExecutable(""); }));
 
 class RoomyDisk : public IKWEngineDisk {
  public:
@@ -72,10 +74,18 @@ void Press(int key, const QString& text = {}) {
   Send(QEvent::KeyPress, key, Qt::NoModifier, text);
   Send(QEvent::KeyRelease, key, Qt::NoModifier, text);
 }
-void Tab() { Press(Qt::Key_Tab, "\t"); }
-void Space() { Press(Qt::Key_Space, " "); }
-void Enter() { Press(Qt::Key_Return, "\r"); }
-void Escape() { Press(Qt::Key_Escape, QString(QChar(27))); }
+void Tab() {
+  Press(Qt::Key_Tab, "\t");
+}
+void Space() {
+  Press(Qt::Key_Space, " ");
+}
+void Enter() {
+  Press(Qt::Key_Return, "\r");
+}
+void Escape() {
+  Press(Qt::Key_Escape, QString(QChar(27)));
+}
 // X11: Shift goes down, Tab with Shift held comes as Backtab.
 void ShiftTab() {
   Send(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier);
@@ -105,15 +115,20 @@ IKWMShowPopMenu* OpenPopup() {
   return menu;
 }
 
-CIKWShowDialog* OpenBox() {
-  CIKWShowDialog* box = nullptr;
-  WaitFor(
-      [&] {
-        box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
-        return box != nullptr && box->isVisible();
-      },
-      5000);
-  return box;
+// Once a skinned box shows, `keys` is played at it from a timer (the box
+// runs its own event loop, so the test cannot wait for it in line).
+void PlayAtBox(std::function<void(CIKWShowDialog*)> keys) {
+  auto* timer = new QTimer(qApp);
+  QObject::connect(timer, &QTimer::timeout, [timer, keys] {
+    auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible() || box->Content() == nullptr) return;
+    timer->stop();
+    timer->deleteLater();
+    QApplication::setActiveWindow(box);
+    box->Content()->setFocus();
+    keys(box);
+  });
+  timer->start(50);
 }
 
 class Keyboard : public ::testing::Test {
@@ -125,9 +140,8 @@ class Keyboard : public ::testing::Test {
     g_installPath[0] = '\0';
     g_versionText[0] = '\0';
     IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
-    KwSetPromptRecorder([this](const std::string& text, const std::string&) {
-      prompts_.push_back(text);
-    });
+    KwSetPromptRecorder(
+        [this](const std::string& text, const std::string&) { prompts_.push_back(text); });
     KwInstallPageHooks hooks;
     hooks.disk = &disk_;
     KwSetInstallPageHooks(hooks);
@@ -163,8 +177,8 @@ TEST_F(Keyboard, VersionPageTabOrderAndLanguageList) {
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CIKWInstallerBkg* page = dlg.OnlinePage();
-  EXPECT_EQ(page->FocusOrder(), (std::vector<int>{kKwOnlineLanguage, kKwOnlineVersionList,
-                                                  kKwOnlineInstallLink}));
+  EXPECT_EQ(page->FocusOrder(),
+            (std::vector<int>{kKwOnlineLanguage, kKwOnlineVersionList, kKwOnlineInstallLink}));
   Tab();
   EXPECT_EQ(page->KeyFocusId(), kKwOnlineLanguage);
   EXPECT_TRUE(page->FocusRingShown());
@@ -215,9 +229,8 @@ TEST_F(Keyboard, InstallPageTabOrderAgreementDownloadAndEscape) {
   page->Engine().SetRequiredSpace(4096);
   ASSERT_TRUE(WaitFor([&] { return page->FirstPaintDone(); }, 2000));
   ASSERT_TRUE(WaitFor([&] { return QApplication::focusWidget() == page; }, 2000));
-  EXPECT_EQ(page->FocusOrder(),
-            (std::vector<int>{kKwInstPath, kKwInstBrowse, kKwInstAgree, kKwInstPrivacy,
-                              kKwInstCancel, kKwInstStart}));
+  EXPECT_EQ(page->FocusOrder(), (std::vector<int>{kKwInstPath, kKwInstBrowse, kKwInstAgree,
+                                                  kKwInstPrivacy, kKwInstCancel, kKwInstStart}));
 
   // The folder box hands the focus to its native control, and Tab leaves
   // it again instead of cycling inside it.
@@ -225,6 +238,21 @@ TEST_F(Keyboard, InstallPageTabOrderAgreementDownloadAndEscape) {
   EXPECT_EQ(page->KeyFocusId(), kKwInstPath);
   ASSERT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);
   EXPECT_EQ(QApplication::focusWidget()->objectName(), QString::number(kKwInstPath));
+  // The ring shows around the folder box while its control has the focus.
+  EXPECT_TRUE(page->FocusRingShown());
+  {
+    const QImage shot = page->grab().toImage();
+    const kwtest::CellState path = ReadCell(page, kKwInstPath);
+    // Just outside the box's top edge, whatever the page's scale: the light
+    // blue of the ring (blended where the page is drawn smaller).
+    bool ring = false;
+    for (int y = path.centre.y() - path.height / 2 - 4; y < path.centre.y() - path.height / 2;
+         ++y) {
+      const QColor c = shot.pixelColor(path.centre.x(), y);
+      ring = ring || (c.blue() > 150 && c.blue() > c.red() + 40);
+    }
+    EXPECT_TRUE(ring);
+  }
   Tab();
   EXPECT_EQ(page->KeyFocusId(), kKwInstBrowse);
   EXPECT_EQ(QApplication::focusWidget(), page);
@@ -253,8 +281,8 @@ TEST_F(Keyboard, InstallPageTabOrderAgreementDownloadAndEscape) {
   // Escape is the cancel button: while idle the window closes at once, so
   // only look at it once the run is on.  Enter presses the download.
   Enter();
-  ASSERT_TRUE(WaitFor([&] { return page->Engine().RunActive() || dlg.InstallPage() == nullptr; },
-                      5000));
+  ASSERT_TRUE(
+      WaitFor([&] { return page->Engine().RunActive() || dlg.InstallPage() == nullptr; }, 5000));
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
   EXPECT_TRUE(std::filesystem::exists(dir_ / "tarnwickinst/V2.0.0/README.txt"));
 }
@@ -278,31 +306,40 @@ TEST_F(Keyboard, EscapeDuringADownloadAsksAndTheBoxAnswersKeys) {
   Enter();
   ASSERT_TRUE(WaitFor([&] { return g_installStage.load() == 1; }, 5000));
 
-  // Escape asks the exit question in the skinned box; Escape answers no.
+  // Escape asks the exit question in the skinned box, which runs its own
+  // event loop: a timer plays the user at it.  Escape answers no.
+  std::string question;
+  PlayAtBox([&](CIKWShowDialog* box) {
+    question = box->Content()->Message();
+    Escape();
+  });
   Escape();
-  CIKWShowDialog* box = OpenBox();
-  ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->Content()->Message(), IKWLang::Instance()->GetText("exitinstques"));
-  Escape();
-  ASSERT_TRUE(WaitFor([&] { return QApplication::activeModalWidget() != box; }, 2000));
+  EXPECT_EQ(question, IKWLang::Instance()->GetText("exitinstques"));
   EXPECT_TRUE(dlg.isVisible());
+
+  // Back in the window (offscreen, nobody hands the activation back).
+  const auto activate = [&] {
+    QApplication::setActiveWindow(&dlg);
+    page->setFocus();
+  };
   // Tab moves between the box's buttons; Space on "cancel" answers no too.
-  QApplication::setActiveWindow(&dlg);
+  std::vector<int> order;
+  int focused = 0;
+  PlayAtBox([&](CIKWShowDialog* box) {
+    order = box->Content()->FocusOrder();
+    Tab();
+    focused = box->Content()->KeyFocusId();
+    Space();
+  });
+  activate();
   Escape();
-  box = OpenBox();
-  ASSERT_NE(box, nullptr);
-  auto* content = box->Content();
-  EXPECT_EQ(content->FocusOrder(), (std::vector<int>{1003, 1004}));
-  Tab();
-  EXPECT_EQ(content->KeyFocusId(), 1003);
-  Space();
-  ASSERT_TRUE(WaitFor([&] { return QApplication::activeModalWidget() != box; }, 2000));
+  EXPECT_EQ(order, (std::vector<int>{1003, 1004}));
+  EXPECT_EQ(focused, 1003);
   EXPECT_TRUE(dlg.isVisible());
+
   // Enter answers with the default button: yes, close.
-  QApplication::setActiveWindow(&dlg);
+  PlayAtBox([&](CIKWShowDialog*) { Enter(); });
+  activate();
   Escape();
-  box = OpenBox();
-  ASSERT_NE(box, nullptr);
-  Enter();
   EXPECT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 5000));
 }

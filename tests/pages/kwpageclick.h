@@ -15,9 +15,9 @@
 
 #include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
-#include "baseview/kwcommand.h"
 #include "baseview/basectrl/CKWBaseView.h"
 #include "baseview/basectrl/kwviewlocks.h"
+#include "baseview/kwcommand.h"
 
 namespace kwtest {
 
@@ -43,7 +43,8 @@ inline bool ClickCell(CKWBaseView* view, int id) {
     KwViewLockGuard lock(view->LineListMutex());
     CKWBaseViewObject* c = view->FindCell(id);
     if (c == nullptr || !c->visible) return false;
-    centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+    // Where the cell is drawn: a page on a small screen is drawn to scale.
+    centre = view->ToWidgetRect(c->Rect()).center();
   }
   QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, centre);
   QCoreApplication::processEvents();
@@ -57,7 +58,8 @@ struct CellState {
   bool visible = false;
   bool checked = false;
   std::string text;
-  QPoint centre;
+  QPoint centre;  // in widget pixels, where the cell is drawn
+  int height = 0;
 };
 
 inline CellState ReadCell(CKWBaseView* view, int id) {
@@ -69,7 +71,8 @@ inline CellState ReadCell(CKWBaseView* view, int id) {
     s.visible = c->visible;
     s.checked = c->checked;
     s.text = c->text;
-    s.centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+    s.height = view->ToWidgetRect(c->Rect()).height();
+    s.centre = view->ToWidgetRect(c->Rect()).center();
   }
   return s;
 }

@@ -6,8 +6,8 @@
 #include <QTimer>
 
 #include "baseutil/ikwlog.h"
-#include "baseview/kwcommand.h"
 #include "baseview/basectrl/kwkeynav.h"
+#include "baseview/kwcommand.h"
 #include "baseview/kwdraw.h"
 
 namespace {

@@ -88,5 +88,5 @@ int KwShowMessage(QWidget* parent, const char* message, const char* caption);
 // Asks a question in a kind-2 box placed as above: `cancelText` on the
 // first button, `okText` on the second (blue, Enter).  True when the user
 // confirmed; the close button and Escape answer no.
-bool KwAskQuestion(QWidget* parent, const char* message, const char* caption,
-                   const char* okText, const char* cancelText);
+bool KwAskQuestion(QWidget* parent, const char* message, const char* caption, const char* okText,
+                   const char* cancelText);

@@ -14,8 +14,8 @@
 
 #include "baseview/basectrl/CKwVertListGrid.h"
 #include "baseview/basectrl/kwaccessdesc.h"
-#include "baseview/basectrl/kwkeynav.h"
 #include "baseview/basectrl/kwcellpress.h"
+#include "baseview/basectrl/kwkeynav.h"
 #include "baseview/basectrl/kwonelineform.h"
 // Command numbers: kKwCmdRefreshRows (10981) rebuilds a view's row table and
 // repaints it before it goes on to OnCommandId like any other number;

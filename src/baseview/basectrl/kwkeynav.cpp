@@ -43,10 +43,9 @@ std::vector<int> KwReadingOrder(std::vector<KwFocusItem> items) {
       if ((r.top + r.bottom) - centre2 > lower) break;
       ++end;
     }
-    std::stable_sort(items.begin() + static_cast<long>(start), items.begin() + static_cast<long>(end),
-                     [](const KwFocusItem& a, const KwFocusItem& b) {
-                       return a.rect.left < b.rect.left;
-                     });
+    std::stable_sort(
+        items.begin() + static_cast<long>(start), items.begin() + static_cast<long>(end),
+        [](const KwFocusItem& a, const KwFocusItem& b) { return a.rect.left < b.rect.left; });
     for (size_t i = start; i < end; ++i) order.push_back(items[i].id);
     start = end;
   }

@@ -217,9 +217,9 @@ class KwViewAccessible : public QAccessibleWidget {
         QAccessible::updateAccessibility(&event);
       }
       if (before->value != item.value || before->current != item.current) {
-        QAccessibleValueChangeEvent event(iface, item.hasValue ? QVariant(item.current)
-                                                               : QVariant(QString::fromUtf8(
-                                                                     item.value.c_str())));
+        QAccessibleValueChangeEvent event(
+            iface, item.hasValue ? QVariant(item.current)
+                                 : QVariant(QString::fromUtf8(item.value.c_str())));
         QAccessible::updateAccessibility(&event);
       }
     }
@@ -243,8 +243,8 @@ class KwViewAccessible : public QAccessibleWidget {
 
 bool KwCellAccessible::Find(KwAccItem* out) const {
   if (view_ == nullptr) return false;
-  auto* parentIface = dynamic_cast<KwViewAccessible*>(
-      QAccessible::queryAccessibleInterface(view_.data()));
+  auto* parentIface =
+      dynamic_cast<KwViewAccessible*>(QAccessible::queryAccessibleInterface(view_.data()));
   if (parentIface == nullptr) return false;
   for (const KwAccItem& item : parentIface->Describe()) {
     if (item.row == key_.first && item.id == key_.second) {

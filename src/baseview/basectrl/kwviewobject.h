@@ -83,8 +83,8 @@ class CKWBaseViewObject {
   bool visible = true;
   bool enabled = true;
   bool checked = false;
-  bool pressed = false;           // Set during row layout while the left button is held on it.
-  bool password = false;          // Edit cells: show "*" for every character.
+  bool pressed = false;   // Set during row layout while the left button is held on it.
+  bool password = false;  // Edit cells: show "*" for every character.
   // A text label that acts when clicked: it takes the keyboard focus and is
   // read as a link.
   bool link = false;

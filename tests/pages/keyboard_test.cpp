@@ -5,6 +5,7 @@
 // cancel, and the skinned questions answered with keys.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -305,6 +306,25 @@ TEST_F(Keyboard, EscapeDuringADownloadAsksAndTheBoxAnswersKeys) {
   Space();
   Enter();
   ASSERT_TRUE(WaitFor([&] { return g_installStage.load() == 1; }, 5000));
+
+  // A screen reader finds the progress bar with its name and percentage.
+  QAccessibleInterface* view = QAccessible::queryAccessibleInterface(page);
+  ASSERT_NE(view, nullptr);
+  QAccessibleInterface* bar = nullptr;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (int i = 0; i < view->childCount() && bar == nullptr; ++i) {
+          if (view->child(i)->role() == QAccessible::ProgressBar) bar = view->child(i);
+        }
+        return bar != nullptr;
+      },
+      5000));
+  EXPECT_EQ(bar->text(QAccessible::Name).toStdString(), IKWLang::Instance()->GetText("ondownload"));
+  ASSERT_NE(bar->valueInterface(), nullptr);
+  const double percent = bar->valueInterface()->currentValue().toDouble();
+  EXPECT_GE(percent, 0.0);
+  EXPECT_LE(percent, 100.0);
+  EXPECT_EQ(bar->valueInterface()->maximumValue().toDouble(), 100.0);
 
   // Escape asks the exit question in the skinned box, which runs its own
   // event loop: a timer plays the user at it.  Escape answers no.

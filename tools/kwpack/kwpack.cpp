@@ -45,7 +45,7 @@ namespace {
 
 const char kUsage[] =
     "usage: kwpack COMMAND ARGS...\n"
-    "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
+    "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
     "  list OUTDIR NAME\n"
     "  verify OUTDIR\n"
     "  unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
@@ -60,16 +60,20 @@ struct Help {
 };
 const Help kHelp[] = {
     {"make",
-     "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES]\n"
+     "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
      "Packs the folder tree SRC into OUTDIR/NAME_000.kwk, NAME_001.kwk, ... and writes\n"
      "OUTDIR/list.json and OUTDIR/release.json (each volume's SHA-256 too).  Names beginning with "
-     "'.' are skipped; links to folders are not\n"
-     "followed.  --threads sets the compression threads (default: one per core);\n"
+     "'.' are skipped.\n"
+     "Packages hold no links: a link to a file packs the file's content, while a link to a\n"
+     "folder, a dangling link and a pipe, socket or device fail the run, each named on\n"
+     "stderr; --skip-special leaves links to folders and special files out instead (still\n"
+     "named).  --threads sets the compression threads (default: one per core);\n"
      "--volume-size the chunk payload after which a volume is closed (default 1000000000).\n"},
     {"list",
      "usage: kwpack list OUTDIR NAME\n"
      "Writes OUTDIR/list.json and OUTDIR/release.json for the volumes\n"
-     "OUTDIR/NAME_000.tmp, NAME_001.tmp, ... up to the first missing or empty one.\n"},
+     "OUTDIR/NAME_000.kwk, NAME_001.kwk, ... (else NAME_000.tmp, ...) up to the first\n"
+     "missing or empty one.  With no volume nothing is written and the lists stay.\n"},
     {"verify",
      "usage: kwpack verify OUTDIR\n"
      "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
@@ -174,13 +178,16 @@ struct Options {
   int threads = 0;  // One per core.
   int64_t volumeSize = kwpkg::kVolumeThreshold;
   KwInflaterKind inflater = KwInflaterKind::kLibdeflate;
+  bool skipSpecial = false;
   std::string error;
 };
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--inflater" && i + 1 < args.size()) {
+    if (args[i] == "--skip-special") {
+      o.skipSpecial = true;
+    } else if (args[i] == "--inflater" && i + 1 < args.size()) {
       if (!KwParseInflaterName(args[i + 1].c_str(), &o.inflater)) {
         o.error = "bad value for --inflater: " + args[i + 1];
         return o;
@@ -236,6 +243,7 @@ int CmdMake(const std::vector<std::string>& args) {
   maker.SetOutputFolder(out.c_str());
   maker.SetPackageName(name.c_str());
   maker.SetCallback(&OnMakeProgress, &view);
+  maker.SetSkipUnpackable(opt.skipSpecial);
   maker.Start();
   while (!maker.Done()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -247,6 +255,13 @@ int CmdMake(const std::vector<std::string>& args) {
     progress.Update(maker.BytesRead(), current);
   }
   progress.Finish();
+  for (const std::string& failed : maker.FailedFiles()) {
+    std::fprintf(stderr, "kwpack: make: not packed: %s\n", failed.c_str());
+  }
+  for (const std::string& skipped : maker.SkippedEntries()) {
+    std::fprintf(stderr, "kwpack: make: %s: %s\n", opt.skipSpecial ? "skipped" : "not packed",
+                 skipped.c_str());
+  }
   if (maker.Result() != 0) return Fail("make: " + maker.ErrorText());
   int64_t bytes = 0;
   for (const KwVolumeEntry& e : maker.Volumes()) bytes += e.size;
@@ -259,8 +274,9 @@ int CmdMake(const std::vector<std::string>& args) {
 
 int CmdList(const std::vector<std::string>& args) {
   if (args.size() != 2) return Usage("list");
-  const int32_t n = KwMakeTmpListJson(args[0], args[1]);
+  const int32_t n = KwMakeVolumeListJson(args[0], args[1]);
   if (n < 0) return Fail("list: cannot write " + args[0] + "/list.json");
+  if (n == 0) return Fail("list: no volume of " + args[1] + " in " + args[0] + "; nothing written");
   std::printf("listed %d volume(s) in %s/list.json\n", n, args[0].c_str());
   return 0;
 }

@@ -12,15 +12,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
+#include "tool/http/kwvolumename.h"
 
 int64_t kwengine::FileLength(const std::string& path) {
   struct stat st;
@@ -31,6 +32,7 @@ int64_t kwengine::FileLength(const std::string& path) {
 CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
     : owner_(owner), disk_(disk ? disk : KwDefaultEngineDisk()), runMode_(g_runMode) {
   requiredSpace_ = KwReadRequiredSpace(KwIniPathIn(g_exeDir).c_str());
+  requiredSet_ = requiredSpace_ != kKwDefaultRequiredSpace;
   installerFile_ = g_exePath;
 }
 
@@ -86,12 +88,16 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   if (checkPath) {
     if (path.empty()) return refuse(kKwStartNoPath, "pleaseinputtopath");
     path = KwTrimFolder(path);
+    // A folder too long for the volume paths would download everything and
+    // then fail; refused before the probe makes any folder.
+    if (path.size() > kKwInstallFolderMax) return refuse(kKwStartPathTooLong, "pathtoolong");
     if (!ProbeFolder(path)) return refuse(kKwStartInvalidPath, "invalidpath2");
     folder = path;
   } else {
     // The local package page leaves its chosen target here; without one the
     // package installs beside the installer.
     folder = g_targetDir[0] != '\0' ? g_targetDir : g_exeDir;
+    if (folder.size() > kKwInstallFolderMax) return refuse(kKwStartPathTooLong, "pathtoolong");
   }
   if (runMode_ == 0) {
     int64_t total = 0;
@@ -99,7 +105,7 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     // Volumes already downloaded into the folder are not fetched again, so
     // their bytes count as room a continued download has.
     const bool measured = disk_->Measure(folder.c_str(), &total, &free);
-    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < requiredSpace_) {
+    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < NeededSpace()) {
       if (total > 0) {
         diskTotal_ = total;
         diskFree_ = free;
@@ -169,6 +175,7 @@ void CKWInstallEngine::Impl::ResetRunState() {
   received_ = 0;
   volumeCount_ = 0;
   volumeIndex_ = 0;
+  retryAttempt_ = 0;
   volumeWritten_ = 0;
   volumeLength_ = 0;
   volumeDone_ = false;
@@ -220,11 +227,13 @@ void CKWInstallEngine::Impl::RunThread() {
   if (downloadRun_) {
     DownloadPhase();
     if (active_) {
+      // Made afresh, never through a link planted at the marker's name.
       std::string marker = installPath_ + "/" + kKwUnzipMarker;
-      FILE* f = std::fopen(marker.c_str(), "wb");
-      if (f != nullptr) {
-        std::fputs("1", f);
-        std::fclose(f);
+      ::unlink(marker.c_str());
+      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        if (::write(fd, "1", 1) != 1) KW_LOG(4, "CKWinstaller::runinstall", "marker not written");
+        ::close(fd);
       }
       g_installStage = 2;
       downloaded = true;
@@ -276,6 +285,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   {
     std::lock_guard<std::mutex> lock(progressMutex_);
     p.doneBytes = doneBytes_ + arriving_;
+    p.settledBytes = doneBytes_;
   }
   p.speed = Paused() ? 0 : speed_.load();
   p.diskTotal = diskTotal_;
@@ -285,6 +295,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeCount = volumeCount_;
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
+  p.retryAttempt = retryAttempt_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
@@ -309,9 +320,13 @@ void CKWInstallEngine::SetResumeTable(const KwResumeEntry* table) {
 }
 void CKWInstallEngine::SetRequiredSpace(int64_t bytes) {
   impl_->requiredSpace_ = bytes;
+  impl_->requiredSet_ = true;
 }
 int64_t CKWInstallEngine::RequiredSpace() const {
-  return impl_->requiredSpace_;
+  return impl_->NeededSpace();
+}
+void CKWInstallEngine::SetReleaseBytes(int64_t volumeBytes) {
+  impl_->releaseBytes_ = volumeBytes;
 }
 void CKWInstallEngine::SetRunMode(int32_t runMode) {
   impl_->runMode_ = runMode;

@@ -30,6 +30,7 @@ enum KwStartRunResult : int {
   kKwStartInvalidPath = -3,  // "invalidpath2"
   kKwStartNotEnough = -4,    // "notenough"
   kKwStartBusy = -5,         // a run is still active; no message key
+  kKwStartPathTooLong = -6,  // "pathtoolong": the folder is too long for the volume paths
 };
 
 // The designed free-space requirement: 42 GiB.
@@ -42,6 +43,11 @@ struct KwEngineProgress {
   // the bytes of segments still arriving; a failed attempt's bytes are taken
   // back, so it never passes totalBytes and may step back on a retry.
   int64_t doneBytes = 0;
+  // The part of doneBytes that is on disk (a download: segments written,
+  // volumes verified; the install phase: bytes unpacked).  Bytes still
+  // arriving are not in it, so a server that sends and sends without a
+  // segment ever landing does not move it: the measure of a stalled run.
+  int64_t settledBytes = 0;
   int64_t speed = 0;      // download speed in bytes per second; 0 while paused
   int64_t diskTotal = 0;  // drive of the chosen folder, from the last MeasureDisk
   int64_t diskFree = 0;
@@ -53,6 +59,10 @@ struct KwEngineProgress {
   // segment had landed: the part of the verify pass not hidden behind the
   // transfer.
   int64_t verifyTailMs = 0;
+  // Failed attempts in a row to reach the install server while nothing it
+  // sent arrived: 0 while the connection works.  The run keeps retrying;
+  // the page says the connection was lost and which attempt this is.
+  int retryAttempt = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };
@@ -74,9 +84,15 @@ class CKWInstallEngine {
   // The online page's resume table (kKwResumeEntries entries) or null; read
   // only during runs, so it must outlive them.
   void SetResumeTable(const KwResumeEntry* table);
-  // Free bytes a run in run mode 0 needs (default: the ini value, else 42 GiB).
+  // Free bytes a run in run mode 0 needs: a value set here or in the ini
+  // file; without one, what the release needs once its volumes are known
+  // (SetReleaseBytes), else 42 GiB.
   void SetRequiredSpace(int64_t bytes);
   int64_t RequiredSpace() const;
+  // The summed length of the release's volumes.  The release then needs
+  // room for the volumes and for the files unpacked from them, which take
+  // at least as much again: twice the volumes.
+  void SetReleaseBytes(int64_t volumeBytes);
   // The run mode the engine follows (default g_runMode).
   void SetRunMode(int32_t runMode);
   // The installer file that may carry an appended package (default g_exePath).

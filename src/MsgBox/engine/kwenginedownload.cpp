@@ -20,6 +20,7 @@
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwdownloadutil.h"
+#include "tool/http/kwvolumename.h"
 
 using kwengine::FileLength;
 using kwengine::kMinFreeToContinue;
@@ -39,8 +40,31 @@ void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
 
 void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
   auto* arrival = static_cast<SegmentArrival*>(context);
-  OnReceived(arrival->self, count);
-  arrival->self->CountArriving(*arrival, count);
+  Impl* self = arrival->self;
+  // Bytes flow again: the connection is back.
+  if (count > 0 && self->retryAttempt_.load() != 0) {
+    self->retryAttempt_ = 0;
+    self->Repaint();
+  }
+  OnReceived(self, count);
+  arrival->attempt += count;
+  const int64_t beyond = arrival->attempt - arrival->counted;
+  if (beyond > 0) self->CountArriving(*arrival, beyond);
+}
+
+void CKWInstallEngine::Impl::NoteRetry(int* streak) {
+  ++*streak;
+  int shown = retryAttempt_.load();
+  while (shown < *streak && !retryAttempt_.compare_exchange_weak(shown, *streak)) {
+  }
+  Repaint();
+}
+
+void CKWInstallEngine::Impl::NoteAnswer(int* streak) {
+  if (*streak == 0 && retryAttempt_.load() == 0) return;
+  *streak = 0;
+  retryAttempt_ = 0;
+  Repaint();
 }
 
 void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
@@ -62,21 +86,32 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   util.SetAbortCheck(&Impl::ShouldAbort, this);
   std::vector<PackageEntry> entries;
   char ver[256] = {};
+  int streak = 0;
   while (active_) {
     entries.clear();
     const int listed = util.GetVersion(ver, sizeof(ver), entries);
-    if (listed == 0) break;
+    if (listed == 0) {
+      NoteAnswer(&streak);
+      break;
+    }
     // Asking again cannot make a refused entry fit, nor make a release the
     // configured key does not admit into one it does; nothing is downloaded.
     if (listed == -4) return Fail("the install server lists a volume that cannot be held", nullptr);
     if (listed == CKWDownloadUtilFor::kReleaseRefused) {
       return Fail("the install server's release is refused", KwReleaseVerdictKey(util.refusal()));
     }
+    NoteRetry(&streak);
     Nap(1000);
   }
   if (!active_) return;
   if (entries.empty()) return Fail("the install server lists no volume", nullptr);
   if (!KwIsSafePathPart(ver)) return Fail(std::string("unusable version name: ") + ver, nullptr);
+  // The volume files are named after the version; one too long for their
+  // names is refused before any volume is fetched.
+  if (std::strlen(ver) > kKwVersionNameMax || entries.size() > 1000) {
+    return Fail(std::string("the install server lists a version that cannot be held: ") + ver,
+                nullptr);
+  }
   version_ = ver;
   if (g_versionText[0] == '\0') KwCopyText(g_versionText, kVersionTextSize, ver);
   destination_ = installPath_ + "/" + version_;
@@ -90,11 +125,13 @@ void CKWInstallEngine::Impl::DownloadPhase() {
     PackageEntry& e = entries[i];
     while (util.GetDownloadUrl(e) != 0) {
       if (!active_) return;
+      NoteRetry(&streak);
       Nap(1000);
     }
-    if (!KwIsSafePathPart(e.name) || e.length < 0) {
-      return Fail(std::string("unusable volume name: ") + e.name, nullptr);
-    }
+    NoteAnswer(&streak);
+    if (e.length < 0) return Fail(std::string("unusable volume length: ") + e.key, nullptr);
+    // The server's key only asks for the bytes; the file is the installer's.
+    std::snprintf(e.name, sizeof(e.name), "%s", KwLocalVolumeName(version_, i).c_str());
     std::snprintf(e.localPath, sizeof(e.localPath), "%s/%s", installPath_.c_str(), e.name);
     downloaded_.push_back(e.localPath);
     total += e.length;
@@ -122,6 +159,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
   const std::string path = installPath_ + "/" + e.name;
   int64_t doneAtStart = doneBytes_;
   int planFailures = 0;
+  int failedVerifications = 0;
   bool mayResume = true;
   while (active_) {
     holdWorkers_ = true;
@@ -211,6 +249,14 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     KwVolumeJournal::Remove(path);
     if (verified) return true;
     if (!CheckDiskLeft()) return false;
+    // A server that keeps sending other bytes would be asked again for ever.
+    if (++failedVerifications >= kwengine::kVerifyAttempts) {
+      ::unlink(path.c_str());
+      Fail(std::string("volume ") + e.name + " failed its check " +
+               std::to_string(failedVerifications) + " times",
+           "volumebad");
+      return false;
+    }
   }
   return false;
 }
@@ -353,22 +399,25 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     own.reset(new char[static_cast<size_t>(task.length)]);
     buffer = own.get();
   }
+  SegmentArrival arrival{this, task.generation, 0};
+  int streak = 0;
   while (!end_ && task.generation == generation_) {
     while (Paused() && !end_) Nap(100);
     PackageEntry entry = task.entry;
     // Addresses expire; every attempt asks for a fresh one.
     util.GetDownloadUrl(entry);
     auto result = std::make_unique<KwSegmentResult>();
-    SegmentArrival arrival{this, task.generation, 0};
+    arrival.attempt = 0;
     int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
                                &arrival, &Impl::ShouldAbort, this);
     if (n != task.length) {
-      // The next attempt brings these bytes again; shown twice they would
-      // push the progress past the total.
-      CountArriving(arrival, -arrival.counted);
+      // What this attempt showed stays shown: the next attempt brings the
+      // same bytes again and counts only what goes beyond.
+      if (!end_) NoteRetry(&streak);
       Nap(1000);
       continue;
     }
+    NoteAnswer(&streak);
     // A good answer is exactly the segment, whatever pieces it came in.
     CountArriving(arrival, task.length - arrival.counted);
     result->head = task;

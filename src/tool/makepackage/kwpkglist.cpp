@@ -59,8 +59,10 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
   return found;
 }
 
-int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package) {
-  const std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "tmp");
+int32_t KwMakeVolumeListJson(const std::string& folder, const std::string& package) {
+  std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "kwk");
+  if (entries.empty()) entries = KwFindVolumes(folder, package, "tmp");
+  if (entries.empty()) return 0;
   if (KwWriteListJson(folder, entries) != 0) return -1;
   if (KwWriteReleaseJson(folder, package, entries) != 0) return -1;
   return static_cast<int32_t>(entries.size());

@@ -32,12 +32,15 @@ CKWBaseView::CKWBaseView(QWidget* parent) : CKwVertListGrid(parent) {
   setFocusPolicy(Qt::StrongFocus);
   KwInstallViewAccessibility();
   if (qApp != nullptr) {
-    connect(qApp, &QApplication::focusChanged, this,
-            [this](QWidget* old, QWidget* now) { OnApplicationFocus(old, now); });
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this,
+                          [this](QWidget* old, QWidget* now) { OnApplicationFocus(old, now); });
   }
 }
 
 CKWBaseView::~CKWBaseView() {
+  // The widget part below still moves the focus away while it goes; this
+  // view must not hear of it any more.
+  disconnect(focusWatch_);
   KwViewLockGuard lock(lineListMutex_);
   lines_.clear();
 }

@@ -161,6 +161,7 @@ class CKWBaseView : public CKwVertListGrid {
   long long caretTick_ = 0;
   bool caretPhase_ = false;
   bool editPlacementQueued_ = false;
+  QMetaObject::Connection focusWatch_;
   int keyFocusId_ = 0;
   bool ringShown_ = false;
   int defaultButtonId_ = 0;

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTest>
 #include <chrono>
 #include <cstdlib>
@@ -94,8 +95,10 @@ inline bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
   CIKWBasePopup* list = menu->findChild<CIKWBasePopup*>();
   if (list == nullptr) return false;
   list->repaint();
+  // The popup deletes itself once it has closed.
+  QPointer<IKWMShowPopMenu> alive(menu);
   QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
-  return WaitFor([&] { return !menu->isVisible(); }, 2000);
+  return WaitFor([&] { return alive == nullptr || !alive->isVisible(); }, 2000);
 }
 
 // Answers the skinned question box on top, if one shows: `yes` presses its

@@ -76,6 +76,7 @@ void KwSetFirstPageHooks(KwFirstPageHooks hooks) {
 CIKWInsFirstWnd::CIKWInsFirstWnd(CIKWBaseDlg* owner)
     : CIKWBaseWnd(owner), image_(std::make_unique<CKwImageUtil>()) {
   SetBackground(true, kPageBackground);
+  SetKeyButtons(kKwFirstInstall, kKwFirstCancel);
   if (const KwEmbeddedImage* art = KwFindEmbeddedImage(kKwFirstPageImage)) {
     image_->Decode(art->bytes, art->count);
   }
@@ -98,10 +99,12 @@ void CIKWInsFirstWnd::CreateAllLineFromData() {
   CKWBaseViewObject* language = line->NewCell(kKwFirstLanguage, kKwCellCombo);
   language->fontSize = 12;
   languageList_.Attach(this, language);
+  language->labelIds = {kKwFirstLanguageLabel};
 
   NewLabel(line.get(), kKwFirstPathLabel);
   CKWBaseViewObject* path = line->NewCell(kKwFirstPath, kKwCellEdit);
   path->fontSize = 12;
+  path->labelIds = {kKwFirstPathLabel};
   // A sensible place to start from: the user's home, which the user can
   // write to; the installer goes into a folder of its own inside it.
   char home[kExePathSize];

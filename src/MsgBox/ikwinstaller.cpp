@@ -78,6 +78,8 @@ void KwSetInstallPageHooks(KwInstallPageHooks hooks) {
 CKWinstaller::CKWinstaller(CIKWBaseDlg* owner)
     : CIKWBaseWnd(owner), engine_(std::make_unique<CKWInstallEngine>(this, HookedDisk())) {
   SetBackground(true, kPageBackground);
+  // Enter starts (or pauses) the download; Escape is the cancel button.
+  SetKeyButtons(kKwInstStart, kKwInstCancel);
   // A pause left over from an earlier page would start this run held.
   g_pauseState = 0;
   if (g_onlinePage != nullptr) {
@@ -163,6 +165,7 @@ void CKWinstaller::CreateAllLineFromData() {
   CKWBaseViewObject* agree = line->NewCell(kKwInstAgree, kKwCellCheck);
   agree->style = 100;
   agree->drawBackground = false;
+  agree->labelIds = {kKwInstAgreeText, kKwInstPrivacy};
 
   CKWBaseViewObject* agreeText = line->NewCell(kKwInstAgreeText, kKwCellText);
   agreeText->textColor = kWhite;
@@ -170,6 +173,7 @@ void CKWinstaller::CreateAllLineFromData() {
 
   CKWBaseViewObject* privacy = line->NewCell(kKwInstPrivacy, kKwCellText);
   privacy->textColor = kBlue;
+  privacy->link = true;
   privacy->drawBackground = false;
 
   CKWBaseViewObject* disk = line->NewCell(kKwInstDiskLine, kKwCellText);
@@ -180,19 +184,10 @@ void CKWinstaller::CreateAllLineFromData() {
   const bool beside = g_runMode == static_cast<int32_t>(RunMode::BesidePackage);
   if (beside || g_runMode == static_cast<int32_t>(RunMode::Online)) {
     if (beside) {
+      // The items follow the table and speak the page's language, as on
+      // the other pages; a choice retitles the dialog.
       CKWBaseViewObject* language = line->NewCell(kKwInstLanguage, kKwCellCombo);
-      language->ComboBox()->AddItem("English");
-      language->ComboBox()->AddItem("Chinese");
-      // Start-up always leaves the Chinese tables current, so this is item
-      // 1 in practice; following the table keeps the list truthful.
-      language->ComboBox()->Select(IKWLang::Instance()->CodePage() != 0 ? 1 : 0);
-      language->ComboBox()->SetChangeCallback([this](int, CSfDrawComboBox* box) {
-        IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese
-                                                                   : kKwCodePageDefault);
-        // The caption follows the language, as on the version page.
-        PostToOwner(kCmdCaption);
-        RequestRepaint();
-      });
+      languageList_.Attach(this, language);
     }
     CKWBaseViewObject* label = line->NewCell(kKwInstFolderLabel, kKwCellText);
     label->fontSize = 14;
@@ -201,6 +196,7 @@ void CKWinstaller::CreateAllLineFromData() {
     CKWBaseViewObject* path = line->NewCell(kKwInstPath, kKwCellEdit);
     path->fontSize = 14;
     path->borderWidth = 0;
+    path->labelIds = {kKwInstFolderLabel};
     chosenFolder_ = beside ? g_exeDir : g_installPath;
     path->text = chosenFolder_;
 
@@ -276,6 +272,7 @@ void CKWinstaller::DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, in
     // shown or hidden while painting, so right after.
     QTimer::singleShot(0, this, [this] { PlaceEditControls(); });
   }
+  languageList_.Refresh(line, kKwInstLanguage);
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstFolderLabel)) cell->text = Text("selectpath");
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstBrowse)) cell->text = Text("openf");
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstDiskLine)) {
@@ -359,6 +356,53 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
         KwDownloadLine(Text("current_download_speed"), speed, p.downloadDone, p.downloadTotal) +
         " ";
     KwDrawTextLine(dc, KwSpeedTextRect(left, width), kSilver, shown.c_str(), 14, 0);
+  }
+}
+
+void CKWinstaller::DescribeAccessible(std::vector<KwAccItem>* items) {
+  CIKWBaseWnd::DescribeAccessible(items);
+  if (items == nullptr) return;
+  const KwEngineProgress p = engine_->Progress();
+  const int width = ViewWidth();
+  if (!p.statusLine.empty()) {
+    KwAccItem status;
+    status.id = kKwInstStatusItem;
+    status.name = p.statusLine;
+    status.readOnly = true;
+    status.rect = KwStatusLineRect(0, 0, width, ViewHeight());
+    items->push_back(status);
+  }
+  if (!p.runActive) return;
+  const int32_t stage = g_installStage.load();
+  KwProgressTexts texts{Text("Preparing"), Text("ondownload"), Text("oninstalling"),
+                        Text("alreadydonwloaded")};
+  KwProgressCounters counters;
+  counters.installStage = stage;
+  counters.totalBytes = p.totalBytes;
+  counters.doneBytes = p.doneBytes;
+  counters.diskFree = p.diskFree;
+  counters.diskTotal = p.diskTotal;
+  KwAccItem bar;
+  bar.id = kKwInstProgressBarItem;
+  bar.role = KwAccRole::ProgressBar;
+  bar.name = Text(stage == 2 ? "oninstalling" : stage == 1 ? "ondownload" : "Preparing");
+  // The value a reader speaks is the percentage line the page shows.
+  bar.value = KwProgressLine(texts, counters);
+  bar.readOnly = true;
+  bar.hasValue = true;
+  bar.minimum = 0;
+  bar.maximum = 100;
+  bar.current = 100.0 * KwDoneFraction(p.doneBytes, p.totalBytes);
+  bar.rect = KwLayoutProgressBar(0, width, FindCell(kKwInstFolderLabel) != nullptr, 0).track;
+  items->push_back(bar);
+  if (stage == 1) {
+    KwAccItem speed;
+    speed.id = kKwInstSpeedItem;
+    speed.name =
+        KwSpeedText(Text("current_download_speed"), g_pauseState.load() == 2 ? 0 : p.speed);
+    speed.readOnly = true;
+    speed.rect = KwSpeedTextRect(0, width);
+    items->push_back(speed);
   }
 }
 

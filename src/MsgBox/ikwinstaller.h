@@ -20,6 +20,7 @@
 
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/kwpageform.h"
 #include "baseview/basectrl/ikwbasewnd.h"
 
 class CIKWLogoDataMake;
@@ -95,6 +96,9 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
                      int height) override;
   void OnCommandId(int command) override;
   void KwOnRefreshTimer() override;
+  // Adds the progress bar, the progress and speed texts and the status line,
+  // which the page draws without cells.
+  void DescribeAccessible(std::vector<KwAccItem>* items) override;
 
   // Engine owner interface (called on the engine's threads).
   void EngineRepaint() override;
@@ -116,4 +120,10 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   bool folderRowShown_ = true;
   std::string measuredFolder_;  // the folder the disk line speaks of
   QElapsedTimer logoClock_;
+  KwPageLanguageList languageList_;  // run mode 5 only
 };
+
+// Numbers of the drawn parts in the page's screen-reader description.
+inline constexpr int kKwInstProgressBarItem = 9001;
+inline constexpr int kKwInstSpeedItem = 9002;
+inline constexpr int kKwInstStatusItem = 9003;

@@ -49,6 +49,8 @@ CIKWInstallerBkg::CIKWInstallerBkg(CIKWBaseDlg* owner)
   g_onlinePage = this;
   g_versionText[0] = '\0';
   SetBackground(true, kPageBackground);
+  // Enter follows the install link; Escape goes on to the dialog (close).
+  SetKeyButtons(kKwOnlineInstallLink, 0);
   ScanVersions();
 }
 
@@ -100,6 +102,7 @@ void CIKWInstallerBkg::CreateAllLineFromData() {
 
   CKWBaseViewObject* list = line->NewCell(kKwOnlineVersionList, kKwCellCombo);
   list->fontSize = 16;
+  list->labelIds = {kKwOnlineVersionLabel};
 
   CKWBaseViewObject* open = line->NewCell(kKwOnlineOpen, kKwCellButton);
   open->fontSize = 14;
@@ -111,6 +114,7 @@ void CIKWInstallerBkg::CreateAllLineFromData() {
   CKWBaseViewObject* link = line->NewCell(kKwOnlineInstallLink, kKwCellText);
   link->fontSize = 16;
   link->textColor = kBlue;
+  link->link = true;
   link->drawBackground = false;
 
   CKWBaseViewObject* language = line->NewCell(kKwOnlineLanguage, kKwCellCombo);

@@ -65,6 +65,7 @@ std::string KwLocalHeadline(int32_t installStage, const std::string& continueTex
 CIKWInstallerFile::CIKWInstallerFile(CIKWBaseDlg* owner)
     : CIKWBaseWnd(owner), emblem_(std::make_unique<CKwImageUtil>()) {
   SetBackground(true, kPageBackground);
+  SetKeyButtons(kKwLocalInstall, kKwLocalCancel);
   // The emblem of the online page: the two first pages look alike.
   if (const KwEmbeddedImage* art = KwFindEmbeddedImage("pages/tarnwick-emblem.png")) {
     emblem_->Decode(art->bytes, art->count);
@@ -103,6 +104,7 @@ void CIKWInstallerFile::CreateAllLineFromData() {
   path->fontSize = kTextSize;
   path->borderWidth = 0;
   path->text = KwDefaultInstallPath();
+  path->labelIds = {kKwLocalFolderLabel};
 
   NewButton(line.get(), kKwLocalBrowse, true);
   NewButton(line.get(), kKwLocalCancel, false);

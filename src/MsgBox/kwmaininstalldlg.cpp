@@ -1,9 +1,7 @@
 #include "MsgBox/kwmaininstalldlg.h"
 
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QIcon>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
 #include <QTimer>
@@ -21,8 +19,11 @@
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpageversions.h"
+#include "MsgBox/kwuilanguage.h"
+#include "app/common/ikwshowdialog.h"
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
+#include "baseview/kwplacement.h"
 #include "images/kwembedded.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
@@ -54,7 +55,9 @@ QIcon ApplicationIcon() {
 
 // Makes a page a visible child over `rect` and builds its rows, in the
 // order the pages expect: rows first, then the window, then the row table.
-void CreatePage(CIKWBaseWnd* page, QWidget* parent, const KwRect& rect, int id) {
+// `scale` draws the page smaller than designed on a screen too small for it.
+void CreatePage(CIKWBaseWnd* page, QWidget* parent, const KwRect& rect, int id, double scale) {
+  page->SetContentScale(scale);
   page->resize(rect.Width(), rect.Height());
   page->CreateAllLineFromData();
   page->Create(parent, rect, id);
@@ -64,6 +67,8 @@ void CreatePage(CIKWBaseWnd* page, QWidget* parent, const KwRect& rect, int id) 
 }  // namespace
 
 CKWMainInstallDlg::CKWMainInstallDlg(QWidget* parent) : CIKWBaseDlg(parent) {
+  // Escape is a close request, as the caption's close button.
+  m_escapeRequestsClose = 1;
   if (IsRunMode(RunMode::MakePackage)) {
     makePackageWnd_ = new CIKWMakePkgWnd(this);
     makePackageWnd_->setParent(this);
@@ -120,21 +125,20 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
   const QIcon icon = ApplicationIcon();
   if (!icon.isNull()) setWindowIcon(icon);
 
+  // Centred in the screen's available area; a screen too small for the
+  // designed size gets a smaller window with the pages drawn to scale.
   const KwSize size = KwMainDialogSize(g_runMode);
-  int left = 0;
-  int top = 0;
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect s = screen->geometry();
-    KwCentredOrigin(s.width(), s.height(), size.w, size.h, &left, &top);
-    left += s.left();
-    top += s.top();
-  }
-  setGeometry(left, top, size.w, size.h);
+  const KwRect area = AvailableArea();
+  KwPlacement place;
+  place.window = KwRectXYWH(0, 0, size.w, size.h);
+  if (!area.IsEmpty()) place = KwPlaceWindow(area, size.w, size.h, true);
+  pageScale_ = place.scale;
+  setGeometry(place.window.left, place.window.top, place.window.Width(), place.window.Height());
 
   if (makePackageWnd_ != nullptr) {
     // The package maker keeps the caption the dialog frame gave it.
     setWindowTitle(QString::fromUtf8(m_title));
-    CreatePage(makePackageWnd_, this, PageRect(), kKwModePageId);
+    CreatePage(makePackageWnd_, this, PageRect(), kKwModePageId, pageScale_);
     update();
     return;
   }
@@ -154,18 +158,20 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
     watch->start(300);
   }
   if (firstPage_ != nullptr) {
-    CreatePage(firstPage_, this, PageRect(), kKwModePageId);
+    CreatePage(firstPage_, this, PageRect(), kKwModePageId, pageScale_);
     firstPage_->show();
+    firstPage_->setFocus(Qt::OtherFocusReason);
   }
   if (localPage_ != nullptr) {
-    CreatePage(localPage_, this, PageRect(), kKwModePageId);
+    CreatePage(localPage_, this, PageRect(), kKwModePageId, pageScale_);
     localPage_->show();
+    localPage_->setFocus(Qt::OtherFocusReason);
   }
   if (onlinePage_ == nullptr) {
     update();
     return;
   }
-  CreatePage(onlinePage_, this, PageRect(), kKwModePageId);
+  CreatePage(onlinePage_, this, PageRect(), kKwModePageId, pageScale_);
   if (IsRunMode(RunMode::BesidePackage)) {
     // The beside-package installer installs the first volume next to it at
     // once; without one there is nothing to do.
@@ -178,6 +184,7 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
     }
   } else {
     onlinePage_->show();
+    onlinePage_->setFocus(Qt::OtherFocusReason);
   }
   update();
 }
@@ -232,6 +239,8 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
       ReloadTitle();
       setWindowTitle(QString::fromUtf8(m_title));
       update();
+      // Qt's own dialogs follow, and the next start opens in this language.
+      KwUiLanguageChosen(IKWLang::Instance()->CodePage());
       // Every page shows its texts in the new language at once.
       if (onlinePage_ != nullptr) onlinePage_->RequestRepaint();
       if (localPage_ != nullptr) localPage_->RequestRepaint();
@@ -275,13 +284,14 @@ void CKWMainInstallDlg::ShowInstallPage(const char* source) {
   if (installPage_ == nullptr) {
     installPage_ = new CKWinstaller(this);
     ++installPagesMade_;
-    CreatePage(installPage_, this, PageRect(), kKwInstallPageId);
+    CreatePage(installPage_, this, PageRect(), kKwInstallPageId, pageScale_);
   } else {
     installPage_->SetOwnerDlg(this);
   }
   installPage_->SetPackageSource(source);
   installPage_->show();
   installPage_->raise();
+  installPage_->setFocus(Qt::OtherFocusReason);
   // An installation started earlier and not finished continues without the
   // user pressing the button again.
   if (g_installStage.load() > 0) installPage_->StartRun();
@@ -304,33 +314,28 @@ void CKWMainInstallDlg::EndEngine() {
   }
   if (onlinePage_ != nullptr) {
     onlinePage_->show();
+    onlinePage_->setFocus(Qt::OtherFocusReason);
     KwPostCommand(onlinePage_, kCmdRefreshVersions);
   }
   // The local package page comes back after a run, so a failed one can be
   // tried again with another folder.
   if (localPage_ != nullptr) {
     localPage_->show();
+    localPage_->setFocus(Qt::OtherFocusReason);
     localPage_->RequestRepaint();
   }
   installPageShown_ = 0;
 }
 
 void CKWMainInstallDlg::AskExit() {
-  const std::string text = Text("exitinstques");
-  const std::string caption = Text("prompt");
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption.c_str()),
-                  QString::fromUtf8(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel, this);
-  box.setObjectName("kwExitQuestion");
-  if (box.exec() == QMessageBox::Ok) CloseDialog();
+  // The skinned box in the page's language, not the platform's OK/Cancel.
+  if (KwAskQuestion(this, Text("exitinstques"), Text("prompt"), Text("OK"), Text("cancel"))) {
+    CloseDialog();
+  }
 }
 
 void CKWMainInstallDlg::OfferStartProduct() {
-  const std::string text = Text("torundir");
-  const std::string caption = Text("prompt");
-  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(caption.c_str()),
-                  QString::fromUtf8(text.c_str()), QMessageBox::Ok | QMessageBox::Cancel, this);
-  box.setObjectName("kwStartProductQuestion");
-  if (box.exec() != QMessageBox::Ok) {
+  if (!KwAskQuestion(this, Text("torundir"), Text("prompt"), Text("OK"), Text("cancel"))) {
     CloseDialog();
     return;
   }

@@ -52,6 +52,9 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   int InstallPagesMade() const { return installPagesMade_; }
   // The area pages fill: below the caption band, clear of the resize edges.
   KwRect PageRect() const;
+  // How much the pages are drawn smaller than designed so the window fits
+  // its screen (1: designed size).
+  double PageScale() const { return pageScale_; }
 
  protected:
   void IKW_OnInitDialog() override;
@@ -79,6 +82,7 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   CIKWMakePkgWnd* makePackageWnd_ = nullptr;
   CIKWBaseWnd* firstPage_ = nullptr;
   int installPagesMade_ = 0;
+  double pageScale_ = 1.0;
 };
 
 // The open-file dialog that picks a package volume for command 35126 when no

@@ -14,8 +14,10 @@ void KwPlaceCell(CKWOneLineForm* line, int id, const KwRect& r) {
 
 std::string KwChooseFolder(QWidget* parent, const std::string& start, const KwFolderChooser& hook) {
   if (hook) return hook(parent, start);
-  return QFileDialog::getExistingDirectory(parent, QString::fromUtf8("请选择目录"),
-                                           QString::fromStdString(start))
+  // The chooser's title speaks the page's language, as Qt's own texts in it do.
+  return QFileDialog::getExistingDirectory(
+             parent, QString::fromUtf8(IKWLang::Instance()->GetText("choosefolder")),
+             QString::fromStdString(start))
       .toStdString();
 }
 
@@ -29,6 +31,8 @@ void KwSetEditCellText(CKWBaseView* view, int id, const std::string& text) {
 }
 
 void KwPageLanguageList::Attach(CIKWBaseWnd* page, CKWBaseViewObject* cell) {
+  // A screen reader calls the list by what it chooses.
+  cell->accNameKey = "selectLanguage";
   cell->ComboBox()->SetChangeCallback([this, page](int, CSfDrawComboBox* box) {
     if (refilling_) return;
     IKWLang::Instance()->SetCodePage(box->SelectedIndex() == 1 ? kKwCodePageChinese

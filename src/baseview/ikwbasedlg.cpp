@@ -8,11 +8,13 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QTimerEvent>
 
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
 #include "baseview/kwdraw.h"
+#include "baseview/kwplacement.h"
 #include "images/kwembedded.h"
 #include "images/kwimageregistry.h"
 #include "images/kwimageutil.h"
@@ -83,6 +85,17 @@ void CIKWBaseDlg::setVisible(bool visible) {
   // Initialisation runs before the window first appears, as a modal dialog's
   // does, so derived dialogs place themselves and create their pages first.
   if (visible && !initialized_) InitDialog();
+  if (visible && isWindow()) {
+    // Wherever a dialog placed itself, its caption and close button stay
+    // on the screen.
+    const KwRect area = AvailableArea();
+    const QRect g = geometry();
+    const KwRect now = KwRectXYWH(g.x(), g.y(), g.width(), g.height());
+    if (!area.IsEmpty()) {
+      const KwRect inside = KwKeepInside(area, now);
+      if (inside != now) move(inside.left, inside.top);
+    }
+  }
   QDialog::setVisible(visible);
 }
 
@@ -113,8 +126,24 @@ void CIKWBaseDlg::done(int result) {
 
 void CIKWBaseDlg::reject() {
   // The design's fallback to an application-wide command callback is never
-  // registered by the installer, so without close-on-cancel Escape does nothing.
-  if (m_closeOnCancel != 0) EndDialog(QDialog::Rejected);
+  // registered by the installer; dialogs that want Escape to close ask for
+  // the close request instead, so it takes the close button's road.
+  if (m_closeOnCancel != 0) {
+    EndDialog(QDialog::Rejected);
+  } else if (m_escapeRequestsClose != 0) {
+    KwPostCommand(this, kKwCmdClose);
+  }
+}
+
+KwRect CIKWBaseDlg::AvailableArea() const {
+  QScreen* screen = nullptr;
+  if (isVisible() || geometry().isValid()) {
+    screen = QGuiApplication::screenAt(geometry().center());
+  }
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return KwRect{};
+  const QRect a = screen->availableGeometry();
+  return KwRectXYWH(a.x(), a.y(), a.width(), a.height());
 }
 
 void CIKWBaseDlg::OnCommand(int command) {

@@ -37,6 +37,9 @@ class CIKWBaseDlg : public QDialog {
 
   // Escape (and a window-manager close) end the dialog only when this is set.
   int m_closeOnCancel = 0;
+  // Without close-on-cancel, Escape asks to close as the caption's close
+  // button does (command 10001) when this is set.
+  int m_escapeRequestsClose = 0;
   // Background colours offered to derived dialogs.
   KwColor m_colour1 = KwRGB(55, 55, 57);
   KwColor m_colour2 = KwRGB(27, 27, 27);
@@ -54,6 +57,10 @@ class CIKWBaseDlg : public QDialog {
 
   // Runs the initialisation now if it has not run (showing does it too).
   void EnsureInitialized();
+
+  // The available area (less panels and docks) of the screen the window is
+  // on, or of the main screen; empty without a screen.
+  KwRect AvailableArea() const;
 
  protected:
   // Hooks for derived dialogs, all empty by default.

@@ -34,6 +34,7 @@ const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
      "The release key file the settings name is not beside them. Nothing was written."},
     {"unpackingfile", "Installing: %s"},
     {"peakdiskspace", "Most disk space needed: %s"},
+    {"choosefolder", "Please choose a folder"},
 };
 
 const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
@@ -118,4 +119,5 @@ const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
      "\xE6\x9C\x80\xE5\xA4\x9A\xE5\x8D\xA0\xE7\x94\xA8\xE7\xA3\x81\xE7\x9B\x98\xE7\xA9\xBA"
      "\xE9\x97\xB4\xEF\xBC\x9A"
      "%s"},
+    {"choosefolder", "\xE8\xAF\xB7\xE9\x80\x89\xE6\x8B\xA9\xE7\x9B\xAE\xE5\xBD\x95"},
 };

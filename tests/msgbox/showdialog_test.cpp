@@ -10,6 +10,7 @@
 
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
+#include "baseview/kwdraw.h"
 #include "baseview/kwframelogic.h"
 #include "kwtest/qtapp.h"
 
@@ -79,21 +80,8 @@ TEST(ShowDialog, OtherCellsAndCommandsAreIgnored) {
   EXPECT_TRUE(box.Ended());
 }
 
-TEST(ShowDialog, CaptionCloseCancelsAndKeysDoNot) {
+TEST(ShowDialog, CaptionCloseCancels) {
   Box box(2);
-  QTest::keyClick(box.dlg.get(), Qt::Key_Escape);
-  QTest::keyClick(box.dlg.get(), Qt::Key_Return);
-  // Keys pressed in the content reach the dialog too, which ignores them.
-  QTest::keyClick(box.dlg->Content(), Qt::Key_Escape);
-  QTest::keyClick(box.dlg->Content(), Qt::Key_Enter);
-  KwPump(60);
-  EXPECT_FALSE(box.Ended());
-  // With close-on-cancel set, Escape in the content ends the dialog.
-  Box other(1);
-  other.dlg->m_closeOnCancel = 1;
-  QTest::keyClick(other.dlg->Content(), Qt::Key_Escape);
-  KwPump(60);
-  EXPECT_TRUE(other.Ended());
   // The close button of the drawn caption posts 10001 on the press.
   const KwCaptionLayout layout = KwComputeCaptionLayout(box.dlg->width(), false);
   const KwRect close = layout.buttons[kKwBtnClose];
@@ -103,6 +91,75 @@ TEST(ShowDialog, CaptionCloseCancelsAndKeysDoNot) {
   EXPECT_TRUE(box.Ended());
   EXPECT_EQ(box.dlg->Result(), kKwShowCancelled);
   EXPECT_EQ(box.dlg->result(), kKwIdCancel);
+}
+
+// Keys arrive where a real display sends them: at the box's content, which
+// has the focus from the start, and from there at the dialog.
+struct KeyCase {
+  int kind;
+  int key;
+  int result;
+  int code;
+};
+
+TEST(ShowDialog, EnterPressesTheDefaultButtonAndEscapeCancels) {
+  const KeyCase cases[] = {
+      {1, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},
+      {1, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {2, Qt::Key_Enter, kKwShowConfirmed, kKwIdOk},
+      {2, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {3, Qt::Key_Return, kKwShowSave, kKwIdOk},
+      {3, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+      {4, Qt::Key_Return, kKwShowConfirmed, kKwIdOk},
+      {4, Qt::Key_Escape, kKwShowCancelled, kKwIdCancel},
+  };
+  for (const KeyCase& c : cases) {
+    Box box(c.kind, "Hello", "typed");
+    // Kinds 3 and 4 start with the focus in their input field, whose
+    // control passes Enter and Escape on to the box.
+    QWidget* target = box.dlg->Content();
+    if (auto* edit = box.dlg->Content()->findChild<QLineEdit*>()) target = edit;
+    QTest::keyClick(target, static_cast<Qt::Key>(c.key));
+    KwPump(60);
+    EXPECT_TRUE(box.Ended()) << c.kind << " " << c.key;
+    EXPECT_EQ(box.dlg->Result(), c.result) << c.kind << " " << c.key;
+    EXPECT_EQ(box.dlg->result(), c.code) << c.kind << " " << c.key;
+    if (c.kind == 4 && c.result == kKwShowConfirmed) {
+      EXPECT_EQ(box.dlg->InputText(), "typed");
+    }
+  }
+}
+
+TEST(ShowDialog, TabWalksTheButtonsAndSpacePressesTheFocusedOne) {
+  Box box(2);
+  CIKWMessageBoxBase* content = box.dlg->Content();
+  EXPECT_EQ(content->FocusOrder(), (std::vector<int>{1003, 1004}));
+  QTest::keyClick(content, Qt::Key_Tab);
+  EXPECT_EQ(content->KeyFocusId(), 1003);
+  QTest::keyClick(content, Qt::Key_Tab);
+  EXPECT_EQ(content->KeyFocusId(), 1004);
+  QTest::keyClick(content, Qt::Key_Backtab, Qt::ShiftModifier);
+  EXPECT_EQ(content->KeyFocusId(), 1003);
+  // Space presses the focused button: here the one that answers no.
+  QTest::keyClick(content, Qt::Key_Space);
+  KwPump(60);
+  EXPECT_TRUE(box.Ended());
+  EXPECT_EQ(box.dlg->Result(), kKwShowCancelled);
+  // With close-on-cancel set, Escape ends the dialog without the request.
+  Box other(1);
+  other.dlg->m_closeOnCancel = 1;
+  QTest::keyClick(other.dlg->Content(), Qt::Key_Escape);
+  EXPECT_TRUE(other.Ended());
+}
+
+TEST(ShowDialog, BoxHasAVisibleEdge) {
+  Box box(1);
+  const QImage shot = box.dlg->grab().toImage();
+  const QColor edge = KwToQColor(kKwBoxEdge);
+  // The left and bottom edges, below the caption, and the content inside.
+  EXPECT_EQ(shot.pixelColor(0, 200), edge);
+  EXPECT_EQ(shot.pixelColor(200, shot.height() - 1), edge);
+  EXPECT_NE(shot.pixelColor(1, 200), edge);
 }
 
 TEST(ShowDialog, TypedInputIsCopiedOutAndCut) {

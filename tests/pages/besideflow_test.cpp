@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -103,9 +102,9 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
   bool agreementShown = true;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    offer = box->text().toStdString();
+    auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+    if (box == nullptr || box->Content() == nullptr || !box->isVisible()) return;
+    offer = box->Content()->Message();
     // Behind the question the page only reports: no folder row, agreement
     // or start button, no stray file name and no disk summary.
     page->repaint();
@@ -122,7 +121,7 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
       dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-finished-zh.png"));
       IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
     }
-    box->button(QMessageBox::Ok)->click();
+    kwtest::AnswerQuestion(true);
   });
   answer.start(100);
   ASSERT_TRUE(ClickCell(page, kKwInstAgree));

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTest>
 #include <chrono>
 #include <cstdlib>
@@ -14,8 +15,10 @@
 #include <thread>
 
 #include "app/common/ikwbasepopup.h"
+#include "app/common/ikwshowdialog.h"
 #include "baseview/basectrl/CKWBaseView.h"
 #include "baseview/basectrl/kwviewlocks.h"
+#include "baseview/kwcommand.h"
 
 namespace kwtest {
 
@@ -41,7 +44,8 @@ inline bool ClickCell(CKWBaseView* view, int id) {
     KwViewLockGuard lock(view->LineListMutex());
     CKWBaseViewObject* c = view->FindCell(id);
     if (c == nullptr || !c->visible) return false;
-    centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+    // Where the cell is drawn: a page on a small screen is drawn to scale.
+    centre = view->ToWidgetRect(c->Rect()).center();
   }
   QTest::mouseClick(view, Qt::LeftButton, Qt::NoModifier, centre);
   QCoreApplication::processEvents();
@@ -55,7 +59,8 @@ struct CellState {
   bool visible = false;
   bool checked = false;
   std::string text;
-  QPoint centre;
+  QPoint centre;  // in widget pixels, where the cell is drawn
+  int height = 0;
 };
 
 inline CellState ReadCell(CKWBaseView* view, int id) {
@@ -67,7 +72,8 @@ inline CellState ReadCell(CKWBaseView* view, int id) {
     s.visible = c->visible;
     s.checked = c->checked;
     s.text = c->text;
-    s.centre = QPoint(c->x + c->width / 2, c->y + c->height / 2);
+    s.height = view->ToWidgetRect(c->Rect()).height();
+    s.centre = view->ToWidgetRect(c->Rect()).center();
   }
   return s;
 }
@@ -89,8 +95,21 @@ inline bool ChooseFromCombo(CKWBaseView* view, int cellId, int index) {
   CIKWBasePopup* list = menu->findChild<CIKWBasePopup*>();
   if (list == nullptr) return false;
   list->repaint();
+  // The popup deletes itself once it has closed.
+  QPointer<IKWMShowPopMenu> alive(menu);
   QTest::mouseClick(list, Qt::LeftButton, Qt::NoModifier, QPoint(40, 36 * index + 18));
-  return WaitFor([&] { return !menu->isVisible(); }, 2000);
+  return WaitFor([&] { return alive == nullptr || !alive->isVisible(); }, 2000);
+}
+
+// Answers the skinned question box on top, if one shows: `yes` presses its
+// confirming button, else its cancel button.  Returns whether a box was
+// there; `text` (may be null) gets its message.
+inline bool AnswerQuestion(bool yes, std::string* text = nullptr) {
+  auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+  if (box == nullptr || box->Content() == nullptr || !box->isVisible()) return false;
+  if (text != nullptr) *text = box->Content()->Message();
+  KwPostCommand(box, yes ? kKwCmdBoxOk : kKwCmdBoxCancel);
+  return true;
 }
 
 // Saves a picture of `w` as NAME.png into $KW_PAGE_SHOTS, when that is set.

@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -32,6 +31,7 @@
 #include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
+#include "baseview/kwplacement.h"
 #include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
@@ -151,11 +151,17 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CIKWInstallerBkg* online = dlg.OnlinePage();
-  // 1200 x 700, centred on the primary screen even when that is smaller.
-  const QRect screen = QGuiApplication::primaryScreen()->geometry();
-  EXPECT_EQ(dlg.geometry(), QRect(screen.left() + (screen.width() - 1200) / 2,
-                                  screen.top() + (screen.height() - 700) / 2, 1200, 700));
-  EXPECT_EQ(online->geometry(), QRect(6, 48, 1188, 646));
+  // Inside the screen's available area, scaled down as a whole where the
+  // designed 1200 x 700 does not fit (the offscreen screen is smaller).
+  const QRect a = QGuiApplication::primaryScreen()->availableGeometry();
+  const KwPlacement place =
+      KwPlaceWindow(KwRectXYWH(a.x(), a.y(), a.width(), a.height()), 1200, 700, true);
+  EXPECT_EQ(dlg.geometry(), QRect(place.window.left, place.window.top, place.window.Width(),
+                                  place.window.Height()));
+  EXPECT_TRUE(a.contains(dlg.geometry()));
+  EXPECT_DOUBLE_EQ(dlg.PageScale(), place.scale);
+  EXPECT_DOUBLE_EQ(online->ContentScale(), place.scale);
+  EXPECT_EQ(online->geometry(), QRect(6, 48, dlg.width() - 12, dlg.height() - 54));
   dlg.resize(1000, 650);  // the version page follows the window
   EXPECT_TRUE(WaitFor([&] { return online->geometry() == QRect(6, 48, 988, 596); }, 2000));
   dlg.resize(1200, 700);
@@ -267,11 +273,8 @@ TEST_F(PageFlow, CloseDuringDownloadAsksAndCancelKeepsDownloading) {
   // The close button's request asks; Cancel keeps everything going.
   std::string question;
   QTimer::singleShot(200, &dlg, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) return;
-    question = box->text().toStdString();
-    SaveShot(box, "exit-question-en");
-    box->button(QMessageBox::Cancel)->click();
+    if (QWidget* box = QApplication::activeModalWidget()) SaveShot(box, "exit-question-en");
+    kwtest::AnswerQuestion(false, &question);
   });
   // A real press on the caption's close button (28 x 28, 42 pixels from the
   // right edge, 10 from the top).
@@ -748,10 +751,7 @@ TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
     CKWinstaller* page = StartFlowingDownload(&dlg, 8 * 1024 * 1024, 600 * 1024);
     ASSERT_NE(page, nullptr);
     QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (box != nullptr) box->button(QMessageBox::Ok)->click();
-    });
+    QObject::connect(&answer, &QTimer::timeout, [&] { kwtest::AnswerQuestion(true); });
     answer.start(100);
     KwPostCommand(&dlg, kCmdExitRequest);
     ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 5000));

@@ -1,10 +1,12 @@
 #include "app/common/ikwbasepopup.h"
 
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QTimer>
 
 #include "baseutil/ikwlog.h"
+#include "baseview/basectrl/kwkeynav.h"
 #include "baseview/kwcommand.h"
 #include "baseview/kwdraw.h"
 
@@ -92,6 +94,43 @@ void CIKWBasePopup::KwOnKillFocus(QWidget* newWindow) {
   KwPostCommand(menu_, kKwCmdPopupClose);
 }
 
+void CIKWBasePopup::SetHighlight(int row) {
+  if (row == hover_) return;
+  hover_ = row;
+  update();
+}
+
+void CIKWBasePopup::keyPressEvent(QKeyEvent* e) {
+  KwKeyInput in;
+  in.key = e->key();
+  in.shift = (e->modifiers() & Qt::ShiftModifier) != 0;
+  in.control = (e->modifiers() & Qt::ControlModifier) != 0;
+  in.alt = (e->modifiers() & Qt::AltModifier) != 0;
+  in.autoRepeat = e->isAutoRepeat();
+  const KwListKeyAction action = KwMapListKey(in);
+  const int count = static_cast<int>(items_.size());
+  switch (action) {
+    case KwListKeyAction::None:
+      e->ignore();
+      return;
+    case KwListKeyAction::Choose:
+      if (hover_ >= 0 && hover_ < count) {
+        const int command = items_[static_cast<size_t>(hover_)].command;
+        QTimer::singleShot(0, menu_, [menu = menu_, command] { menu->Choose(command); });
+      } else {
+        QTimer::singleShot(0, menu_, [menu = menu_] { menu->Dismiss(); });
+      }
+      break;
+    case KwListKeyAction::Close:
+      QTimer::singleShot(0, menu_, [menu = menu_] { menu->Dismiss(); });
+      break;
+    default:
+      SetHighlight(KwMoveListHighlight(hover_, count, action));
+      break;
+  }
+  e->accept();
+}
+
 // The list is not a page: a press tells nobody.
 void CIKWBasePopup::KwOnSetFocus() {}
 
@@ -129,6 +168,7 @@ void IKWMShowPopMenu::Popup(int screenX, int screenY, int width) {
 
 void IKWMShowPopMenu::IKW_OnInitDialog() {
   list_->CreateAllLineFromData();
+  list_->SetHighlight(current_);
   list_->Create(this, KwRect{0, 0, width(), height()}, kKwPopupListId);
   list_->RebuildRowTable();
   list_->update();

@@ -51,6 +51,14 @@ class CIKWBasePopup : public CIKWBaseWnd {
   void KwOnMouseLeave() override;
   void KwOnKillFocus(QWidget* newWindow) override;
   void KwOnSetFocus() override;
+  // The lit row: the pointer's, or the one the arrow keys moved to.
+  int Highlight() const { return hover_; }
+  void SetHighlight(int row);
+
+ protected:
+  // Up, Down, Home and End move the lit row; Enter or Space chooses it;
+  // Escape and Tab close the list without a choice.
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   IKWMShowPopMenu* menu_;  // The window that owns this list.
@@ -68,6 +76,8 @@ class IKWMShowPopMenu : public CIKWBaseDlg {
   ~IKWMShowPopMenu() override;
 
   void SetItems(const std::vector<KwPopupItem>& items);
+  // The row lit when the list opens (the current choice); -1 for none.
+  void SetCurrent(int row) { current_ = row; }
   void SetChoiceCallback(ChoiceCallback cb) { choice_ = std::move(cb); }
   // Receives the chosen command and then 90001.
   void SetNotifyWindow(QObject* window) { notify_ = window; }
@@ -97,6 +107,7 @@ class IKWMShowPopMenu : public CIKWBaseDlg {
   ChoiceCallback choice_;
   QPointer<QObject> notify_;
   bool finished_ = false;
+  int current_ = -1;
 };
 
 // Height of a popup of `count` items.

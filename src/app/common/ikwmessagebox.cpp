@@ -63,7 +63,7 @@ void CIKWMessageBoxBase::SetMessage(const std::string& message) {
 
 CKWOneLineForm* CIKWMessageBoxBase::NewRow() {
   ClearLines();
-  return AppendLine(std::make_unique<CKWOneLineForm>(std::max(height(), 1)));
+  return AppendLine(std::make_unique<CKWOneLineForm>(std::max(ViewHeight(), 1)));
 }
 
 void CIKWMessageBoxBase::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
@@ -92,7 +92,10 @@ void CIKWMessageBoxBase::ApplyLayout(CKWOneLineForm* line, const KwMsgBoxLayout&
 
 // Kind 1.
 
-CIKWMessageBox1::CIKWMessageBox1(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kBoxBackground) {}
+CIKWMessageBox1::CIKWMessageBox1(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kBoxBackground) {
+  // Enter is OK; Escape goes on to the dialog, which closes.
+  SetKeyButtons(1003, 0);
+}
 
 void CIKWMessageBox1::BuildRow() {
   KwViewLockGuard lock(LineListMutex());
@@ -112,7 +115,10 @@ void CIKWMessageBox1::OnCommandId(int command) {
 
 // Kind 2.
 
-CIKWMessageBox2::CIKWMessageBox2(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kBoxBackground) {}
+CIKWMessageBox2::CIKWMessageBox2(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kBoxBackground) {
+  // The blue second button confirms (Enter); the first is the way out (Escape).
+  SetKeyButtons(1004, 1003);
+}
 
 void CIKWMessageBox2::SetButtonTexts(const std::string& first, const std::string& second) {
   first_ = KwCutUtf8(first, 79);
@@ -140,7 +146,9 @@ void CIKWMessageBox2::OnCommandId(int command) {
 
 // Kind 3.
 
-CIKWMessageBox3::CIKWMessageBox3(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kSaveBackground) {}
+CIKWMessageBox3::CIKWMessageBox3(CIKWBaseDlg* owner) : CIKWMessageBoxBase(owner, kSaveBackground) {
+  SetKeyButtons(1006, 1004);
+}
 
 void CIKWMessageBox3::CreateAllLineFromData() {
   KwViewLockGuard lock(LineListMutex());
@@ -157,6 +165,7 @@ void CIKWMessageBox3::CreateAllLineFromData() {
   edit->borderWidth = 0;
   edit->zOrder = 2;
   edit->bkColor = KwRGB(45, 45, 45);
+  edit->labelIds = {1002};
   CKWBaseViewObject* picture = row->NewCell(1007, kKwCellImage);
   picture->image = CIKWImageIcon::Instance()->GetImage(0);
   picture->drawBackground = false;
@@ -188,7 +197,9 @@ void CIKWMessageBox3::OnCommandId(int command) {
 // Kinds 4 and 5.
 
 CIKWMessageBox4::CIKWMessageBox4(CIKWBaseDlg* owner, int kind)
-    : CIKWMessageBoxBase(owner, kBoxBackground), kind_(kind) {}
+    : CIKWMessageBoxBase(owner, kBoxBackground), kind_(kind) {
+  SetKeyButtons(10005, 10006);
+}
 
 void CIKWMessageBox4::SetInitialInput(const char* text) {
   initial_ = text ? text : "";
@@ -211,6 +222,7 @@ void CIKWMessageBox4::CreateAllLineFromData() {
   CKWBaseViewObject* edit = row->NewCell(10004, kKwCellEdit);
   edit->text = initial_;
   edit->bkColor = KwRGB(27, 27, 27);
+  edit->labelIds = {10003};
   edit->wordWrap = kind_ == 5;
   Button(row, 10006, Lang("CANCEL"), 16, 12, kKwCellBackground);
   Button(row, 10005, Lang("OK"), 16, 12, kKwBoxBlue);

@@ -4,10 +4,14 @@
 #include <QScreen>
 
 #include "baseutil/ikwlog.h"
+#include "baseview/kwdraw.h"
 #include "baseview/kwframelogic.h"
+#include "baseview/kwplacement.h"
 
 CIKWShowDialog::CIKWShowDialog(QWidget* parent, int kind) : CIKWBaseDlg(parent), kind_(kind) {
   m_closeOnCancel = 0;
+  // Escape answers as the close button does: cancelled.
+  m_escapeRequestsClose = 1;
   m_hasSizeButtons = 0;
   m_drawIcon = 0;
   m_minWidth = kKwShowDialogWidth;
@@ -37,8 +41,10 @@ std::string CIKWShowDialog::InputText() const {
 }
 
 KwRect CIKWShowDialog::ContentRect() const {
-  // Below the drawn caption, so its title and close button stay visible.
-  return KwRect{0, kKwCaptionBand, width(), std::max(height(), kKwCaptionBand + 1)};
+  // Below the drawn caption, so its title and close button stay visible,
+  // and one pixel inside the edge.
+  return KwRect{1, kKwCaptionBand, std::max(width() - 1, 2),
+                std::max(height() - 1, kKwCaptionBand + 1)};
 }
 
 void CIKWShowDialog::IKW_OnInitDialog() {
@@ -91,6 +97,8 @@ void CIKWShowDialog::IKW_OnInitDialog() {
   content_->Create(this, r, kKwShowContentId);
   content_->RebuildRowTable();
   content_->update();
+  // Keys go to the box at once: Enter answers with the default button.
+  content_->setFocus(Qt::OtherFocusReason);
   KW_LOG(4, "CIKWShowDialog::IKW_OnInitDialog", "end");
 }
 
@@ -98,6 +106,10 @@ void CIKWShowDialog::IKW_OnSize(int, int) {
   if (content_ == nullptr) return;
   const KwRect r = ContentRect();
   content_->setGeometry(r.left, r.top, r.Width(), r.Height());
+}
+
+void CIKWShowDialog::IKW_AfterCaption(QPainter* dc, const KwRect&, const KwRect&) {
+  KwDrawOutline(dc, KwRect{0, 0, width() - 1, height() - 1}, kKwBoxEdge, 1);
 }
 
 void CIKWShowDialog::End(int result, int code) {
@@ -130,20 +142,49 @@ void CIKWShowDialog::IKW_OnCommand(int command) {
   }
 }
 
+namespace {
+
+// Centred on the parent's window, inside the available area of its screen.
+void PlaceBox(CIKWShowDialog* dlg, QWidget* parent) {
+  QRect around;
+  QScreen* screen = nullptr;
+  if (parent != nullptr) {
+    around = parent->window()->frameGeometry();
+    screen = QGuiApplication::screenAt(around.center());
+  }
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  KwRect area;
+  if (screen != nullptr) {
+    const QRect a = screen->availableGeometry();
+    area = KwRectXYWH(a.x(), a.y(), a.width(), a.height());
+    if (parent == nullptr) around = a;
+  }
+  const KwRect owner = KwRectXYWH(around.x(), around.y(), around.width(), around.height());
+  const KwRect r = area.IsEmpty()
+                       ? KwPlaceAround(owner, owner, kKwShowDialogWidth, kKwShowDialogHeight)
+                       : KwPlaceAround(area, owner, kKwShowDialogWidth, kKwShowDialogHeight);
+  dlg->SetPosition(r.left, r.top);
+}
+
+}  // namespace
+
 int KwShowMessage(QWidget* parent, const char* message, const char* caption) {
   CIKWShowDialog dlg(parent, 1);
   dlg.SetMessage(message);
   dlg.SetCaption(caption);
-  QRect around;
-  if (parent != nullptr) {
-    around = parent->window()->frameGeometry();
-  } else if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    around = screen->availableGeometry();
-  }
-  const int left = around.left(), right = around.left() + around.width();
-  const int top = around.top(), bottom = around.top() + around.height();
-  dlg.SetPosition((left + right) / 2 - kKwShowDialogWidth / 2,
-                  (top + bottom) / 2 - kKwShowDialogHeight / 2);
+  PlaceBox(&dlg, parent);
   dlg.exec();
   return 0;
+}
+
+bool KwAskQuestion(QWidget* parent, const char* message, const char* caption, const char* okText,
+                   const char* cancelText) {
+  CIKWShowDialog dlg(parent, 2);
+  dlg.setObjectName("kwQuestion");
+  dlg.SetMessage(message);
+  dlg.SetCaption(caption);
+  dlg.SetButtonTexts(cancelText, okText);
+  PlaceBox(&dlg, parent);
+  dlg.exec();
+  return dlg.Result() == kKwShowConfirmed;
 }

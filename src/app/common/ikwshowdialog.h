@@ -58,6 +58,9 @@ class CIKWShowDialog : public CIKWBaseDlg {
   void IKW_OnInitDialog() override;
   void IKW_OnSize(int width, int height) override;
   void IKW_OnCommand(int command) override;
+  // A light edge around the whole box, so it stands apart from a page of
+  // the same dark colour behind it.
+  void IKW_AfterCaption(QPainter* dc, const KwRect& window, const KwRect& client) override;
 
  private:
   KwRect ContentRect() const;
@@ -74,6 +77,16 @@ class CIKWShowDialog : public CIKWBaseDlg {
   CIKWMessageBoxBase* content_ = nullptr;  // Qt child.
 };
 
+// Colour of the edge drawn around every message box.
+inline constexpr KwColor kKwBoxEdge = KwRGB(120, 120, 128);
+
 // Shows `message` in a kind-1 box with the caption, centred on the
-// parent's window (or the screen without a parent), modally; returns 0.
+// parent's window (or the screen without a parent) and kept inside the
+// screen's available area, modally; returns 0.
 int KwShowMessage(QWidget* parent, const char* message, const char* caption);
+
+// Asks a question in a kind-2 box placed as above: `cancelText` on the
+// first button, `okText` on the second (blue, Enter).  True when the user
+// confirmed; the close button and Escape answer no.
+bool KwAskQuestion(QWidget* parent, const char* message, const char* caption, const char* okText,
+                   const char* cancelText);

@@ -1,18 +1,46 @@
 #include "baseview/basectrl/CKWBaseView.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QDateTime>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 
 #include "app/common/ikwbasepopup.h"
 #include "baseview/basectrl/CKwEdit.h"
 #include "baseview/basectrl/kwcellpainter.h"
+#include "baseview/basectrl/kwviewaccessible.h"
 #include "baseview/kwcommand.h"
+#include "baseview/kwdraw.h"
+#include "language/ikwlang.h"
 
-CKWBaseView::CKWBaseView(QWidget* parent) : CKwVertListGrid(parent) {}
+namespace {
+
+// The focus ring: a light line two pixels wide, three pixels outside the
+// cell, so it shows on the blue buttons and on the dark page alike.
+constexpr KwColor kFocusRing = KwRGB(150, 190, 255);
+
+}  // namespace
+
+CKWBaseView::CKWBaseView(QWidget* parent) : CKwVertListGrid(parent) {
+  // Tab reaches the view; the view then walks its own cells.
+  setFocusPolicy(Qt::StrongFocus);
+  KwInstallViewAccessibility();
+  if (qApp != nullptr) {
+    focusWatch_ = connect(qApp, &QApplication::focusChanged, this,
+                          [this](QWidget* old, QWidget* now) { OnApplicationFocus(old, now); });
+  }
+}
 
 CKWBaseView::~CKWBaseView() {
+  // The widget part below still moves the focus away while it goes; this
+  // view must not hear of it any more.
+  disconnect(focusWatch_);
   KwViewLockGuard lock(lineListMutex_);
   lines_.clear();
 }
@@ -113,6 +141,7 @@ void CKWBaseView::DrawLine(QPainter* dc, int row, int left, int top, int right, 
   DrawLineBack(dc, line, left, top, right, height);
   for (CKWBaseViewObject* cell : line->PaintOrder()) KwPaintCell(dc, *cell);
   DrawLineFront(dc, line, left, top, right, height);
+  DrawFocusRing(dc, line);
   // Moving child widgets while painting is not allowed; do it right after.
   if (editMoved) ScheduleEditPlacement(0);
 }
@@ -132,6 +161,11 @@ void CKWBaseView::OnPressBefore(int flags, KwPoint point) {
   int row = -1;
   CKWBaseViewObject* cell = CellAtPoint(point, &row);
   if (cell == nullptr || !cell->Clickable()) return;
+  if (KwCellTakesFocus(*cell)) {
+    // A click moves the keyboard focus without showing the ring.
+    keyFocusId_ = cell->id;
+    ringShown_ = false;
+  }
   if (cell->type == kKwCellEdit || cell->type == kKwCellCombo) press_.SetFocus(row, cell->id);
   if (cell->type == kKwCellCombo) OpenComboPopup(Lookup()(row), cell);
 }
@@ -242,6 +276,7 @@ void CKWBaseView::KwOnRefreshTimer() {
   // Drawn text cells blink their caret; native edit controls blink their
   // own, so only a drawn focus cell needs the repaint.
   const long long now = QDateTime::currentMSecsSinceEpoch();
+  KwNotifyViewAccessible(this);
   if (now - caretTick_ < 300) return;
   CKWBaseViewObject* focus = FocusCell();
   if (focus == nullptr || focus->type != kKwCellEdit || focus->Editor() != nullptr) return;
@@ -251,6 +286,7 @@ void CKWBaseView::KwOnRefreshTimer() {
 }
 
 void CKWBaseView::OnCommand(int command) {
+  if (command == kKwCmdRefreshRows) KwNotifyViewAccessible(this);
   if (command == kKwCmdRefreshRows) {
     RebuildRowTable();
     Repaint();
@@ -305,15 +341,18 @@ void CKWBaseView::OpenComboPopup(CKWOneLineForm* line, CKWBaseViewObject* cell) 
   std::vector<KwPopupItem> items;
   CSfDrawComboBox* box = cell->ComboBox();
   for (int i = 0; i < box->ItemCount(); ++i) items.push_back(KwPopupItem{i, box->Item(i).text});
-  const QPoint corner = mapToGlobal(QPoint(cell->x, cell->y + cell->height));
-  const int width = cell->width;
+  const QRect drawn = ToWidgetRect(cell->Rect());
+  const QPoint corner = mapToGlobal(drawn.bottomLeft() + QPoint(0, 1));
+  const int width = drawn.width();
+  const int current = box->SelectedIndex();
   // Opened after the press has been handled, so the view still sees its own
   // release before the popup takes the pointer.
   QPointer<CKWBaseView> self(this);
-  QTimer::singleShot(0, this, [self, row, id, items, corner, width] {
+  QTimer::singleShot(0, this, [self, row, id, items, corner, width, current] {
     if (!self) return;
     auto* menu = new IKWMShowPopMenu(self->window());
     menu->SetItems(items);
+    menu->SetCurrent(current);
     menu->SetChoiceCallback([self, row, id](int command) {
       if (!self || command < 0) return;
       {
@@ -352,3 +391,256 @@ void CKWBaseView::KwKeyboardHook1() {}
 void CKWBaseView::KwKeyboardHook2() {}
 void CKWBaseView::KwKeyboardHook3() {}
 void CKWBaseView::OnHoverCell(CKWOneLineForm*, CKWBaseViewObject*) {}
+
+// ---- Keyboard --------------------------------------------------------------
+
+void CKWBaseView::SetKeyButtons(int defaultId, int cancelId) {
+  defaultButtonId_ = defaultId;
+  cancelButtonId_ = cancelId;
+}
+
+bool CKWBaseView::FocusRingShown() const {
+  if (!ringShown_ || keyFocusId_ == 0) return false;
+  QWidget* focus = QApplication::focusWidget();
+  return focus != nullptr && (focus == this || isAncestorOf(focus));
+}
+
+std::vector<int> CKWBaseView::FocusOrder() {
+  std::vector<KwFocusItem> items;
+  KwViewLockGuard lock(lineListMutex_);
+  if (!lock.owns()) return {};
+  for (size_t r = 0; r < lines_.size(); ++r) {
+    if (!KwRowShownByGroup(lines_, r)) continue;
+    // Rectangles are set by the layout; lay the row out where it is now so
+    // the order is right before the first paint too.
+    LayoutRowAt(static_cast<int>(r));
+    for (const auto& kv : lines_[r]->Cells()) {
+      const CKWBaseViewObject& cell = *kv.second;
+      if (!KwCellTakesFocus(cell)) continue;
+      items.push_back(KwFocusItem{cell.id, cell.Rect()});
+    }
+  }
+  return KwReadingOrder(std::move(items));
+}
+
+QWidget* CKWBaseView::EditorWidgetOf(int id) {
+  KwViewLockGuard lock(lineListMutex_);
+  CKWBaseViewObject* cell = FindCell(id);
+  if (cell == nullptr || cell->type != kKwCellEdit) return nullptr;
+  auto* edit = dynamic_cast<CKwEdit*>(cell->Editor());
+  return edit != nullptr ? edit->Widget() : nullptr;
+}
+
+void CKWBaseView::SetKeyFocus(int id, bool showRing) {
+  keyFocusId_ = id;
+  ringShown_ = showRing && id != 0;
+  QWidget* editor = id != 0 ? EditorWidgetOf(id) : nullptr;
+  if (editor != nullptr && editor->isVisible() && editor->isEnabled()) {
+    editor->setFocus(Qt::TabFocusReason);
+    if (auto* line = qobject_cast<QLineEdit*>(editor)) line->selectAll();
+  } else if (!hasFocus()) {
+    setFocus(Qt::TabFocusReason);
+  }
+  KwNotifyViewFocus(this, id);
+  update();
+}
+
+bool CKWBaseView::focusNextPrevChild(bool next) {
+  const std::vector<int> order = FocusOrder();
+  if (order.empty()) return CKwVertListGrid::focusNextPrevChild(next);
+  SetKeyFocus(KwNextFocus(order, keyFocusId_, next), true);
+  return true;
+}
+
+bool CKWBaseView::ActivateCell(int id) {
+  int row = -1;
+  bool post = false;
+  bool open = false;
+  {
+    KwViewLockGuard lock(lineListMutex_);
+    if (!lock.owns()) return false;
+    CKWOneLineForm* line = nullptr;
+    CKWBaseViewObject* cell = nullptr;
+    for (size_t r = 0; r < lines_.size() && cell == nullptr; ++r) {
+      if (!KwRowShownByGroup(lines_, r)) continue;
+      cell = lines_[r]->GetCell(id);
+      if (cell != nullptr) {
+        line = lines_[r].get();
+        row = static_cast<int>(r);
+      }
+    }
+    if (cell == nullptr || !cell->Clickable()) return false;
+    if (cell->type == kKwCellCombo) {
+      open = true;
+    } else if (cell->type == kKwCellEdit) {
+      return false;
+    } else {
+      // The same effect as a press and release on the cell.
+      if (cell->type == kKwCellCheck) cell->checked = !cell->checked;
+      if (cell->type == kKwCellRadio) cell->checked = true;
+      OnCellClicked(line, cell);
+      post = true;
+    }
+    if (open) {
+      press_.SetFocus(row, id);
+      LayoutRowAt(row);
+      OpenComboPopup(line, cell);
+    }
+  }
+  if (post) KwPostCommand(this, id);
+  update();
+  return true;
+}
+
+bool CKWBaseView::HandleKey(KwKeyAction action) {
+  switch (action) {
+    case KwKeyAction::FocusNext:
+    case KwKeyAction::FocusPrev:
+      return focusNextPrevChild(action == KwKeyAction::FocusNext);
+    case KwKeyAction::Activate:
+      ringShown_ = keyFocusId_ != 0;
+      return ActivateCell(keyFocusId_);
+    case KwKeyAction::OpenList:
+      ringShown_ = true;
+      return ActivateCell(keyFocusId_);
+    case KwKeyAction::PressDefault: {
+      // A focused button is the one Enter presses, as in the platform's
+      // dialogs; elsewhere the page's main button.
+      int target = defaultButtonId_;
+      {
+        KwViewLockGuard lock(lineListMutex_);
+        CKWBaseViewObject* focus = keyFocusId_ != 0 ? FindCell(keyFocusId_) : nullptr;
+        if (focus != nullptr && focus->Clickable() &&
+            (focus->type == kKwCellButton || (focus->type == kKwCellText && focus->link))) {
+          target = focus->id;
+        }
+      }
+      PullEditTexts();
+      return target != 0 && ActivateCell(target);
+    }
+    case KwKeyAction::Cancel:
+      return cancelButtonId_ != 0 && ActivateCell(cancelButtonId_);
+    case KwKeyAction::ListPrev:
+    case KwKeyAction::ListNext: {
+      {
+        KwViewLockGuard lock(lineListMutex_);
+        CKWBaseViewObject* cell = FindCell(keyFocusId_);
+        if (cell == nullptr || cell->type != kKwCellCombo || !cell->Clickable()) return false;
+        CSfDrawComboBox* box = cell->ComboBox();
+        const int at = box->SelectedIndex();
+        const int to = action == KwKeyAction::ListPrev ? at - 1 : at + 1;
+        // Selecting runs the box's change callback, as a choice in its list.
+        if (to >= 0 && to < box->ItemCount()) box->Select(to);
+      }
+      ringShown_ = true;
+      update();
+      return true;
+    }
+    case KwKeyAction::None:
+      return false;
+  }
+  return false;
+}
+
+void CKWBaseView::keyPressEvent(QKeyEvent* e) {
+  CKwVertListGrid::keyPressEvent(e);
+  KwKeyInput in;
+  in.key = e->key();
+  in.shift = (e->modifiers() & Qt::ShiftModifier) != 0;
+  in.control = (e->modifiers() & Qt::ControlModifier) != 0;
+  in.alt = (e->modifiers() & Qt::AltModifier) != 0;
+  in.autoRepeat = e->isAutoRepeat();
+  QWidget* focus = QApplication::focusWidget();
+  const bool inEditor = focus != nullptr && focus != this && isAncestorOf(focus);
+  int kind = -1;
+  {
+    KwViewLockGuard lock(lineListMutex_);
+    if (CKWBaseViewObject* cell = keyFocusId_ != 0 ? FindCell(keyFocusId_) : nullptr) {
+      kind = cell->type;
+      if (kind == kKwCellText && !cell->link) kind = -1;
+    }
+  }
+  if (HandleKey(KwMapViewKey(in, kind, inEditor))) {
+    e->accept();
+  } else {
+    e->ignore();
+  }
+}
+
+void CKWBaseView::focusInEvent(QFocusEvent* e) {
+  CKwVertListGrid::focusInEvent(e);
+  // A dialog gives its first child the focus "by Tab" when it shows; that
+  // selects no cell yet, so the user's first Tab lands on the first one.
+  // Shift+Tab into the view lands on the last.
+  if (e->reason() == Qt::BacktabFocusReason && keyFocusId_ == 0) {
+    const std::vector<int> order = FocusOrder();
+    if (!order.empty()) {
+      SetKeyFocus(order.back(), true);
+      return;
+    }
+  }
+  update();
+}
+
+void CKWBaseView::focusOutEvent(QFocusEvent* e) {
+  CKwVertListGrid::focusOutEvent(e);
+  update();
+}
+
+void CKWBaseView::OnApplicationFocus(QWidget* old, QWidget* now) {
+  const bool mine = now != nullptr && now != this && isAncestorOf(now);
+  if (mine) {
+    // An edit control took the focus (a click or Tab): its cell has it.
+    bool ok = false;
+    const int id = now->objectName().toInt(&ok);
+    if (ok && id != keyFocusId_) {
+      keyFocusId_ = id;
+      KwNotifyViewFocus(this, id);
+    }
+  }
+  if (mine || (old != nullptr && (old == this || isAncestorOf(old)))) update();
+}
+
+void CKWBaseView::DrawFocusRing(QPainter* dc, CKWOneLineForm* line) {
+  if (!FocusRingShown()) return;
+  CKWBaseViewObject* cell = line->GetCell(keyFocusId_);
+  if (cell == nullptr || !cell->visible) return;
+  dc->save();
+  dc->setRenderHint(QPainter::Antialiasing, true);
+  QPen pen(KwToQColor(kFocusRing));
+  pen.setWidth(2);
+  dc->setPen(pen);
+  dc->setBrush(Qt::NoBrush);
+  const QRectF r(cell->x - 3, cell->y - 3, cell->width + 6, cell->height + 6);
+  const double radius = std::max(cell->cornerRadius, 2) + 3;
+  dc->drawRoundedRect(r, radius, radius);
+  dc->restore();
+}
+
+// ---- Screen readers --------------------------------------------------------
+
+void CKWBaseView::DescribeAccessible(std::vector<KwAccItem>* items) {
+  if (items == nullptr) return;
+  KwViewLockGuard lock(lineListMutex_);
+  if (!lock.owns()) return;
+  const KwCellFinder find = [this](int id) -> const CKWBaseViewObject* { return FindCell(id); };
+  const KwTextLookup text = [](const std::string& key) {
+    return std::string(IKWLang::Instance()->GetText(key.c_str()));
+  };
+  std::vector<KwFocusItem> order;
+  std::vector<KwAccItem> found;
+  for (size_t r = 0; r < lines_.size(); ++r) {
+    if (!KwRowShownByGroup(lines_, r)) continue;
+    LayoutRowAt(static_cast<int>(r));
+    for (const auto& kv : lines_[r]->Cells()) {
+      KwAccItem item;
+      if (!KwDescribeCell(*kv.second, find, text, keyFocusId_, &item)) continue;
+      item.row = static_cast<int>(r);
+      order.push_back(KwFocusItem{static_cast<int>(found.size()), item.rect});
+      found.push_back(std::move(item));
+    }
+  }
+  for (int index : KwReadingOrder(std::move(order))) {
+    items->push_back(std::move(found[static_cast<size_t>(index)]));
+  }
+}

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "baseview/basectrl/CKwVertListGrid.h"
+#include "baseview/basectrl/kwaccessdesc.h"
 #include "baseview/basectrl/kwcellpress.h"
+#include "baseview/basectrl/kwkeynav.h"
 #include "baseview/basectrl/kwonelineform.h"
 // Command numbers: kKwCmdRefreshRows (10981) rebuilds a view's row table and
 // repaints it before it goes on to OnCommandId like any other number;
@@ -99,7 +101,40 @@ class CKWBaseView : public CKwVertListGrid {
   // they draw themselves.
   static void PaintCell(QPainter* dc, CKWBaseViewObject* cell);
 
+  // ---- Keyboard ----
+  // The page's main button (Enter) and its cancel button (Escape); 0 for
+  // none.  Without a cancel button Escape goes on to the dialog.
+  void SetKeyButtons(int defaultId, int cancelId);
+  int DefaultButtonId() const { return defaultButtonId_; }
+  int CancelButtonId() const { return cancelButtonId_; }
+  // The cell with the keyboard focus (0: none).  The ring shows after the
+  // keyboard moved the focus, not after a click, and only while the view
+  // or one of its edit controls has the focus.
+  int KeyFocusId() const { return keyFocusId_; }
+  bool FocusRingShown() const;
+  // Gives a cell the keyboard focus; an edit cell hands it on to its native
+  // control.  0 takes it from every cell.
+  void SetKeyFocus(int id, bool showRing);
+  // IDs of the cells Tab reaches, in reading order.
+  std::vector<int> FocusOrder();
+  // Acts on a cell as a click on it does: buttons and links post their ID,
+  // a check box toggles, a combo box opens its list.  False when the cell
+  // is missing, hidden or disabled.
+  bool ActivateCell(int id);
+  // Carries out what a key means for this view; false when the key is not
+  // the view's (the dialog then sees it).
+  bool HandleKey(KwKeyAction action);
+
+  // ---- Screen readers ----
+  // Items for the cells in reading order (see kwaccessdesc.h).  Pages add
+  // what they draw without a cell.  Takes the line-list lock.
+  virtual void DescribeAccessible(std::vector<KwAccItem>* items);
+
  protected:
+  bool focusNextPrevChild(bool next) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
   // Lays a row out at its current place (used before hit-testing).
   void LayoutRowAt(int row);
   // Opens the popup list of a combo-box cell below it.
@@ -126,4 +161,12 @@ class CKWBaseView : public CKwVertListGrid {
   long long caretTick_ = 0;
   bool caretPhase_ = false;
   bool editPlacementQueued_ = false;
+  QMetaObject::Connection focusWatch_;
+  int keyFocusId_ = 0;
+  bool ringShown_ = false;
+  int defaultButtonId_ = 0;
+  int cancelButtonId_ = 0;
+  void OnApplicationFocus(QWidget* old, QWidget* now);
+  void DrawFocusRing(QPainter* dc, CKWOneLineForm* line);
+  QWidget* EditorWidgetOf(int id);
 };

@@ -5,12 +5,20 @@
 #include <QProxyStyle>
 #include <algorithm>
 
+#include "baseview/basectrl/CKwFreeForm.h"
 #include "baseview/kwdraw.h"
 #include "baseview/kwfont.h"
 
 namespace {
 
 constexpr KwColor kPlaceholder = KwRGB(128, 128, 128);
+
+// The scale the view draws its cells at (1 when it is not a drawn view).
+double ScaleOf(const QWidget* widget) {
+  const auto* view =
+      widget != nullptr ? qobject_cast<const CKwFreeForm*>(widget->parentWidget()) : nullptr;
+  return view != nullptr ? view->ContentScale() : 1.0;
+}
 
 // Password fields show "*" for every character, whatever the platform
 // style would use.
@@ -66,7 +74,9 @@ void CKwEdit::ApplyLook(const CKWBaseViewObject& cell) {
   pal.setColor(QPalette::Disabled, QPalette::Text, KwToQColor(kKwDisabledTextColor));
   widget_->setPalette(pal);
   widget_->setAutoFillBackground(true);
-  widget_->setFont(KwToolkitFont(cell.EffectiveFontSize()));
+  const double scale = ScaleOf(widget_);
+  widget_->setFont(
+      KwToolkitFont(std::max(1, static_cast<int>(cell.EffectiveFontSize() * scale + 0.5))));
   widget_->setEnabled(cell.enabled);
   const QString cue = QString::fromUtf8(cell.placeholder().c_str());
   if (auto* line = qobject_cast<QLineEdit*>(widget_.data())) {
@@ -102,9 +112,15 @@ void CKwEdit::SetText(const std::string& text) {
   }
 }
 
-void CKwEdit::SetGeometry(const KwRect& r) {
-  requested_ = r;
+void CKwEdit::SetGeometry(const KwRect& cellRect) {
+  requested_ = cellRect;
   if (!widget_) return;
+  // The view may draw its cells scaled; the control sits over the drawn cell.
+  const auto* view = qobject_cast<const CKwFreeForm*>(widget_->parentWidget());
+  const QRect q = view != nullptr
+                      ? view->ToWidgetRect(cellRect)
+                      : QRect(cellRect.left, cellRect.top, cellRect.Width(), cellRect.Height());
+  const KwRect r = KwRectXYWH(q.x(), q.y(), q.width(), q.height());
   if (multiLine_) {
     widget_->setGeometry(r.left, r.top, r.Width(), r.Height());
     return;

@@ -24,11 +24,6 @@ int FlagsOf(const QMouseEvent* e) {
   return flags;
 }
 
-KwPoint PointOf(const QMouseEvent* e) {
-  const QPoint p = e->position().toPoint();
-  return KwPoint{p.x(), p.y()};
-}
-
 }  // namespace
 
 CKwFreeForm::CKwFreeForm(QWidget* parent) : QWidget(parent) {
@@ -126,6 +121,7 @@ void CKwFreeForm::paintEvent(QPaintEvent*) {
   if (backBuffer_.size() != size) backBuffer_ = QImage(size, QImage::Format_RGB32);
   {
     QPainter dc(&backBuffer_);
+    if (contentScale_ != 1.0) dc.scale(contentScale_, contentScale_);
     KwOnDraw(&dc);
   }
   if (!suppressCopy_) {
@@ -142,7 +138,36 @@ void CKwFreeForm::paintEvent(QPaintEvent*) {
 
 void CKwFreeForm::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  KwOnSize(e->size().width(), e->size().height());
+  KwOnSize(ViewWidth(), ViewHeight());
+}
+
+int CKwFreeForm::ViewWidth() const {
+  return contentScale_ == 1.0 ? width() : static_cast<int>(width() / contentScale_ + 0.5);
+}
+
+int CKwFreeForm::ViewHeight() const {
+  return contentScale_ == 1.0 ? height() : static_cast<int>(height() / contentScale_ + 0.5);
+}
+
+void CKwFreeForm::SetContentScale(double scale) {
+  if (!(scale > 0.05) || scale == contentScale_) return;
+  contentScale_ = scale;
+  KwOnSize(ViewWidth(), ViewHeight());
+  update();
+}
+
+QRect CKwFreeForm::ToWidgetRect(const KwRect& r) const {
+  const double s = contentScale_;
+  const int left = static_cast<int>(r.left * s + 0.5);
+  const int top = static_cast<int>(r.top * s + 0.5);
+  const int right = static_cast<int>(r.right * s + 0.5);
+  const int bottom = static_cast<int>(r.bottom * s + 0.5);
+  return QRect(left, top, right - left, bottom - top);
+}
+
+KwPoint CKwFreeForm::ToView(const QPointF& p) const {
+  if (contentScale_ == 1.0) return KwPoint{p.toPoint().x(), p.toPoint().y()};
+  return KwPoint{static_cast<int>(p.x() / contentScale_), static_cast<int>(p.y() / contentScale_)};
 }
 
 void CKwFreeForm::timerEvent(QTimerEvent* e) {
@@ -164,17 +189,17 @@ void CKwFreeForm::timerEvent(QTimerEvent* e) {
 
 void CKwFreeForm::mousePressEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton) {
-    KwOnLButtonDown(FlagsOf(e), PointOf(e));
+    KwOnLButtonDown(FlagsOf(e), ToView(e->position()));
   } else if (e->button() == Qt::RightButton) {
-    KwOnRButtonDown(FlagsOf(e), PointOf(e));
+    KwOnRButtonDown(FlagsOf(e), ToView(e->position()));
   }
 }
 
 void CKwFreeForm::mouseReleaseEvent(QMouseEvent* e) {
   if (e->button() == Qt::LeftButton) {
-    KwOnLButtonUp(FlagsOf(e), PointOf(e));
+    KwOnLButtonUp(FlagsOf(e), ToView(e->position()));
   } else if (e->button() == Qt::RightButton) {
-    KwOnRButtonUp(FlagsOf(e), PointOf(e));
+    KwOnRButtonUp(FlagsOf(e), ToView(e->position()));
   }
 }
 
@@ -183,22 +208,22 @@ void CKwFreeForm::mouseDoubleClickEvent(QMouseEvent* e) {
     // A double click is a second press as far as the rows are concerned;
     // the rows decide what it clicks (a check box toggles again, a button
     // does not count it as another click).
-    KwOnLButtonDblClk(FlagsOf(e), PointOf(e));
+    KwOnLButtonDblClk(FlagsOf(e), ToView(e->position()));
   } else if (e->button() == Qt::RightButton) {
-    KwOnRButtonDown(FlagsOf(e), PointOf(e));
+    KwOnRButtonDown(FlagsOf(e), ToView(e->position()));
   }
 }
 
 void CKwFreeForm::mouseMoveEvent(QMouseEvent* e) {
-  KwOnMouseMove(FlagsOf(e), PointOf(e));
+  KwOnMouseMove(FlagsOf(e), ToView(e->position()));
 }
 
 void CKwFreeForm::wheelEvent(QWheelEvent* e) {
-  const QPoint p = e->position().toPoint();
+  const KwPoint p = ToView(e->position());
   int flags = 0;
   if (e->buttons() & Qt::LeftButton) flags |= kKwMkLButton;
   const int delta = e->angleDelta().y();
-  if (delta == 0 || KwOnMouseWheel(flags, delta, KwPoint{p.x(), p.y()}) == 0) {
+  if (delta == 0 || KwOnMouseWheel(flags, delta, p) == 0) {
     e->ignore();
     return;
   }

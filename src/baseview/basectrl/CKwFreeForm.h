@@ -58,7 +58,19 @@ class CKwFreeForm : public QWidget {
   // Number of completed paints; tests use it to see repaints coalesce.
   int PaintCount() const { return paintCount_.load(); }
 
-  KwRect ClientRect() const { return KwRect{0, 0, width(), height()}; }
+  // The page's own size: the widget's size divided by the content scale.
+  // Layouts, hit-tests and painting all work in these units.
+  KwRect ClientRect() const { return KwRect{0, 0, ViewWidth(), ViewHeight()}; }
+  int ViewWidth() const;
+  int ViewHeight() const;
+
+  // Draws the view scaled down (or up) by `scale`, for a window that had to
+  // be made smaller than designed to fit its screen.  Pointer positions are
+  // scaled back, so the page never knows.  1 draws at the designed size.
+  void SetContentScale(double scale);
+  double ContentScale() const { return contentScale_; }
+  // A view rectangle in widget pixels.
+  QRect ToWidgetRect(const KwRect& r) const;
 
   // Hooks, in table order.  Defaults do nothing (or return 0).
   virtual void KwOnChildCommand(int command, int value);
@@ -127,7 +139,10 @@ class CKwFreeForm : public QWidget {
   void StartTimer();
   void StopTimer();
 
+  KwPoint ToView(const QPointF& p) const;
+
   QImage backBuffer_;
+  double contentScale_ = 1.0;
   int controlId_ = 0;
   int timerId_ = 0;
   // Read by worker threads in RequestRepaint.

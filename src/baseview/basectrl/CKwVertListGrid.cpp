@@ -30,11 +30,11 @@ void CKwVertListGrid::RebuildRowTable() {
     heights.push_back(GetLineHeight(i));
   }
   rowTable_.Rebuild(forms, heights);
-  scroll_.SetExtent(rowTable_.Total(), height());
+  scroll_.SetExtent(rowTable_.Total(), ViewHeight());
 }
 
 void CKwVertListGrid::ResizedForScroll() {
-  scroll_.SetExtent(rowTable_.Total(), height());
+  scroll_.SetExtent(rowTable_.Total(), ViewHeight());
 }
 
 void CKwVertListGrid::ScrollBy(int code, int position) {
@@ -64,7 +64,7 @@ void CKwVertListGrid::KwOnDraw(QPainter* dc) {
   KwViewLockGuard paintLock(paintMutex_);
   if (!paintLock.owns()) return;
   // The client height may have changed since the last rebuild.
-  if (scroll_.ClientHeight() != height()) ResizedForScroll();
+  if (scroll_.ClientHeight() != ViewHeight()) ResizedForScroll();
   KwBeforeDraw();
   const KwRect client = ClientRect();
   const KwRect content = ContentRect();

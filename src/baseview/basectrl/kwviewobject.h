@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "baseview/basectrl/kwcombobox.h"
 #include "baseview/kwrect.h"
@@ -82,8 +83,17 @@ class CKWBaseViewObject {
   bool visible = true;
   bool enabled = true;
   bool checked = false;
-  bool pressed = false;           // Set during row layout while the left button is held on it.
-  bool password = false;          // Edit cells: show "*" for every character.
+  bool pressed = false;   // Set during row layout while the left button is held on it.
+  bool password = false;  // Edit cells: show "*" for every character.
+  // A text label that acts when clicked: it takes the keyboard focus and is
+  // read as a link.
+  bool link = false;
+  // Cells whose texts name this one for a screen reader (the label beside
+  // an edit box, the agreement text beside its check box), in reading order.
+  std::vector<int> labelIds;
+  // Language key of the name when no label names the cell (a language list
+  // without a label beside it); empty means the cell's own text.
+  std::string accNameKey;
   CKwImageUtil* image = nullptr;  // Not owned.
   double value = 0;
   double minimum = -100;

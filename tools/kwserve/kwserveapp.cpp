@@ -115,12 +115,35 @@ struct KwServeApp::Impl {
       list.append(item);
     }
     data["packages"] = list;
+    if (package.hasManifest) {
+      Json::Value manifest(Json::objectValue);
+      manifest["length"] = std::to_string(package.manifest.length);
+      manifest["sha256"] = package.manifest.sha256;
+      manifest["url"] = FileAddress(req, package.manifestPath, package.manifestPublishedName);
+      data["manifest"] = manifest;
+    }
     if (package.isSigned) data["signature"] = KwReleaseSignatureJson(package.signature);
     Answer(res, options.answerCode, "ok", data);
   }
 
   std::string Token(const std::string& name, const std::string& expires) const {
     return CKwHttpDataCheck::SignOf({{"name", name}, {"expires", expires}});
+  }
+
+  // The address of a published file: an expiring link on the file server
+  // with --files-url (the maker's file name there), else one of ours.
+  std::string FileAddress(const httplib::Request& req, const std::string& diskPath,
+                          const std::string& publishedName) {
+    if (!options.filesUrl.empty()) {
+      std::string file = diskPath.substr(diskPath.find_last_of('/') + 1);
+      return KwSecureLinkAddress(options.filesUrl, file, options.linkSecret,
+                                 Now() + options.linkTtl);
+    }
+    std::string host = req.get_header_value("Host");
+    if (host.empty()) host = options.host + ":" + std::to_string(port);
+    std::string expires = options.urlTtl > 0 ? std::to_string(Now() + options.urlTtl) : "0";
+    return "http://" + host + "/files/" + publishedName + "?expires=" + expires +
+           "&token=" + Token(publishedName, expires);
   }
 
   void DownloadUrl(const httplib::Request& req, httplib::Response& res) {
@@ -135,33 +158,25 @@ struct KwServeApp::Impl {
       Answer(res, 1004, "unknown volume", Json::Value());
       return;
     }
-    if (!options.filesUrl.empty()) {
-      // The file server holds a copy of the package folder: the maker's
-      // file name is the address, the published name stays the key.
-      std::string file = found->diskPath.substr(found->diskPath.find_last_of('/') + 1);
-      Answer(res, options.answerCode, "ok",
-             Json::Value(KwSecureLinkAddress(options.filesUrl, file, options.linkSecret,
-                                             Now() + options.linkTtl)));
-      return;
-    }
-    std::string host = req.get_header_value("Host");
-    if (host.empty()) host = options.host + ":" + std::to_string(port);
-    std::string expires = options.urlTtl > 0 ? std::to_string(Now() + options.urlTtl) : "0";
-    std::string address = "http://" + host + "/files/" + found->publishedName +
-                          "?expires=" + expires + "&token=" + Token(found->publishedName, expires);
-    Answer(res, options.answerCode, "ok", Json::Value(address));
+    // With --files-url the file server holds a copy of the package folder:
+    // the maker's file name is the address, the published name stays the key.
+    Answer(res, options.answerCode, "ok",
+           Json::Value(FileAddress(req, found->diskPath, found->publishedName)));
   }
 
   void File(const httplib::Request& req, httplib::Response& res, uint64_t number) {
     // Ranges are handled here, not by the HTTP library, so faults can shape them.
     const_cast<httplib::Request&>(req).ranges.clear();
     std::string name = req.matches[1];
-    const KwServedVolume* found = nullptr;
+    std::string diskPath;
     for (const KwServedVolume& v : package.volumes) {
-      if (v.publishedName == name) found = &v;
+      if (v.publishedName == name) diskPath = v.diskPath;
+    }
+    if (package.hasManifest && name == package.manifestPublishedName) {
+      diskPath = package.manifestPath;
     }
     std::string expires = req.get_param_value("expires");
-    if (found == nullptr) {
+    if (diskPath.empty()) {
       res.status = 404;
       return;
     }
@@ -176,7 +191,7 @@ struct KwServeApp::Impl {
       return;
     }
     struct stat st;
-    if (stat(found->diskPath.c_str(), &st) != 0) {
+    if (stat(diskPath.c_str(), &st) != 0) {
       res.status = 404;
       return;
     }
@@ -215,7 +230,7 @@ struct KwServeApp::Impl {
       int64_t sent = 0;
     };
     auto plan = std::make_shared<Plan>();
-    plan->file.open(found->diskPath, std::ios::binary);
+    plan->file.open(diskPath, std::ios::binary);
     plan->first = first;
     plan->declared = length;
     plan->cutAt = -1;

@@ -1,9 +1,12 @@
 #include "tool/makepackage/kwpkglist.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+#include "tool/makepackage/kwmanifest.h"
+#include "tool/makepackage/kwmanifestscan.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwrelease.h"
@@ -62,6 +65,21 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
 int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package) {
   const std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "tmp");
   if (KwWriteListJson(folder, entries) != 0) return -1;
-  if (KwWriteReleaseJson(folder, package, entries) != 0) return -1;
+  // The manifest is read from the volumes themselves; volumes it cannot
+  // describe (damaged, cut short) get none, and no stale one stays.
+  std::vector<std::string> paths;
+  for (const KwVolumeEntry& e : entries) paths.push_back(e.path);
+  KwManifest manifest;
+  std::string why;
+  KwReleaseManifest described;
+  bool written = false;
+  const std::string manifestPath = folder + "/" + kKwManifestFileName;
+  if (!paths.empty() && KwScanVolumes(paths, &manifest, &why) == 0) {
+    const std::string bytes = KwEncodeManifest(manifest);
+    written = KwWriteFileAtomically(manifestPath, bytes) == 0;
+    if (written) described = KwDescribeManifestBytes(bytes);
+  }
+  if (!written) ::unlink(manifestPath.c_str());
+  if (KwWriteReleaseJson(folder, package, entries, written ? &described : nullptr) != 0) return -1;
   return static_cast<int32_t>(entries.size());
 }

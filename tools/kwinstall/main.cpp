@@ -3,6 +3,8 @@
 //
 //   kwinstall --server URL --dir INSTALL_DIR --agree
 //   kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree
+//   kwinstall --verify --dir INSTALL_DIR
+//   kwinstall --repair --dir INSTALL_DIR --server URL
 //
 // Exit status: 0 only after the finishing steps of a complete installation;
 // 1 when the run failed, 2 for a wrong command line, 3 when the run was
@@ -22,6 +24,8 @@
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/engine/kwengineupdate.h"
+#include "MsgBox/engine/kwinstallcheck.h"
 #include "kwinstallprogress.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
@@ -40,10 +44,14 @@ void OnSignal(int) {
 const char* kUsage =
     "usage: kwinstall --server URL --dir INSTALL_DIR --agree\n"
     "       kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree\n"
+    "       kwinstall --verify --dir INSTALL_DIR\n"
+    "       kwinstall --repair --dir INSTALL_DIR --server URL\n"
     "\n"
     "Installs Tarnwick without a window: downloads the package volumes from the\n"
     "install server (or reads local volumes), verifies and unpacks them into\n"
-    "INSTALL_DIR, registers the product and cleans up.\n"
+    "INSTALL_DIR, registers the product and cleans up.  When INSTALL_DIR holds an\n"
+    "installed version whose manifest was kept, only the pieces of the new version\n"
+    "that it lacks are downloaded, and the size to download is printed first.\n"
     "\n"
     "  --server URL      base URL of the install server (http or https)\n"
     "  --volume PATH     first volume of a package on disk (NAME_000.kwk or .tmp)\n"
@@ -53,14 +61,18 @@ const char* kUsage =
     "                    [SERVER] URL, CAFILE; [INSTALL] REQUIREDSPACE (bytes)\n"
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
-    "  --timing          print the seconds of each phase at the end\n"
+    "  --timing          print the seconds of each phase and the bytes fetched\n"
+    "  --verify          check the installed version against its kept manifest and\n"
+    "                    list every missing, changed or unexpected file\n"
+    "  --repair          fetch from --server only the pieces of damaged files\n"
     "  --stall-timeout S give up when nothing moves for S seconds (default 300,\n"
     "                    0 waits for ever, as the installer window does)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
     "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
-    "3 refused before starting, 130 interrupted.\n";
+    "3 refused before starting, 130 interrupted; --verify: 0 intact, 1 any file\n"
+    "missing, changed or unexpected (or nothing to check); --repair: 0 repaired.\n";
 
 // Records what the engine tells its owner; the main thread polls it.
 class CommandLineOwner : public IKWInstallEngineOwner {
@@ -89,11 +101,52 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
+// Lists what differs from the kept manifest of the installed version.
+int Verify(const std::string& dir) {
+  std::string version, bytes, why;
+  KwManifest manifest;
+  if (KwLoadInstalled(dir, &version, &manifest, &bytes, &why) != 0) {
+    std::fprintf(stderr, "kwinstall: %s\n", why.c_str());
+    return 1;
+  }
+  const std::vector<KwInstallIssue> issues = KwCheckInstalled(dir + "/" + version, manifest);
+  for (const KwInstallIssue& i : issues)
+    std::printf("%s %s\n", KwInstallIssueWord(i.kind), i.name.c_str());
+  if (!issues.empty()) {
+    std::fprintf(stderr, "kwinstall: %zu of %zu file(s) of %s differ from the release\n",
+                 issues.size(), manifest.files.size(), version.c_str());
+    return 1;
+  }
+  std::printf("verified %s: %zu file(s), %s\n", version.c_str(), manifest.files.size(),
+              KwInstallSizeText(manifest.ContentBytes()).c_str());
+  return 0;
+}
+
+int Repair(const std::string& dir, const std::string& server, const std::string& ini) {
+  KwLoadServerConfig(ini.c_str());
+  KwSetServerBaseUrl(server.c_str());
+  if (KwCurlBindForExecutable(g_exeDir) != 0) {
+    std::fprintf(stderr, "kwinstall: the curl library cannot be loaded\n");
+    return 1;
+  }
+  KwUpdateProgress progress;
+  std::string why;
+  if (KwRepairInstalled(dir, &progress, &why) != 0) {
+    std::fprintf(stderr, "kwinstall: repair failed: %s\n", why.c_str());
+    return 1;
+  }
+  std::printf("repaired %s: %s fetched, %s were intact\n", dir.c_str(),
+              KwInstallSizeText(progress.fetchedBytes.load()).c_str(),
+              KwInstallSizeText(progress.keptBytes.load()).c_str());
+  std::printf("bytes fetched %lld\n", static_cast<long long>(progress.fetchedBytes.load()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string server, volume, dir, ini, stall = "300";
-  bool agree = false, plain = false, quiet = false, timing = false;
+  bool agree = false, plain = false, quiet = false, timing = false, verify = false, repair = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](std::string* out) {
@@ -127,6 +180,10 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (a == "--timing") {
       timing = true;
+    } else if (a == "--verify") {
+      verify = true;
+    } else if (a == "--repair") {
+      repair = true;
     } else {
       std::fprintf(stderr, "kwinstall: unknown argument %s\n\n%s", a.c_str(), kUsage);
       return 2;
@@ -148,6 +205,17 @@ int main(int argc, char** argv) {
   if (ini.empty()) ini = KwIniPathIn(g_exeDir);
   IKWLang::StartupLoadBuiltIn();
   IKWLang::Instance()->SetCodePage(0);
+
+  if (verify || repair) {
+    if (dir.empty() || (verify && repair) || !volume.empty() || (verify && !server.empty()) ||
+        (repair && server.empty())) {
+      std::fprintf(stderr,
+                   "kwinstall: --verify takes --dir; --repair takes --dir and --server\n\n%s",
+                   kUsage);
+      return 2;
+    }
+    return verify ? Verify(Absolute(dir)) : Repair(Absolute(dir), server, ini);
+  }
 
   CommandLineOwner owner;
   CKWInstallEngine engine(&owner);
@@ -185,6 +253,7 @@ int main(int argc, char** argv) {
   bool installing = false;
   auto lastPlain = std::chrono::steady_clock::now() - std::chrono::seconds(10);
   std::string lastPhase;
+  bool sizeShown = false;
   // The engine keeps asking an unreachable server for ever, as a window
   // would until its user cancels; unattended runs need an end.
   const long long stallSeconds = std::atoll(stall.c_str());
@@ -227,6 +296,21 @@ int main(int argc, char** argv) {
     }
     if (quiet) continue;
     KwEngineProgress p = engine.Progress();
+    if (!sizeShown && (p.updateBytes >= 0 || !p.updateNote.empty())) {
+      // The real size before the bytes flow: an update's share of the
+      // release, or why everything is downloaded.
+      sizeShown = true;
+      if (tty) std::fputs("\r", stdout);
+      if (p.updateBytes >= 0) {
+        char line[512];
+        std::snprintf(line, sizeof(line), Text("updatesize"),
+                      KwInstallSizeText(p.updateBytes).c_str(),
+                      KwInstallSizeText(p.fullBytes).c_str(), p.updateFrom.c_str());
+        std::printf("%-78s\n", line);
+      } else {
+        std::printf("%-78s\n", p.updateNote.c_str());
+      }
+    }
     int32_t stage = g_installStage.load();
     const char* phase = stage == 2 ? "install " : "download";
     std::string line = p.totalBytes == 0 ? std::string("preparing")
@@ -261,6 +345,11 @@ int main(int argc, char** argv) {
                 std::chrono::duration<double>(end - install_at).count());
     // Part of the download seconds: verifying after the last segments landed.
     std::printf("verify tail seconds %.3f\n", static_cast<double>(p.verifyTailMs) / 1000.0);
+    std::printf("bytes fetched %lld\n", static_cast<long long>(p.fetchedBytes));
+    if (p.updateBytes >= 0) {
+      std::printf("update from %s: %lld of %lld bytes\n", p.updateFrom.c_str(),
+                  static_cast<long long>(p.updateBytes), static_cast<long long>(p.fullBytes));
+    }
   }
   return 0;
 }

@@ -21,6 +21,8 @@ namespace {
 
 // The product version's folder as the packages lay it out.
 constexpr const char* kVersionFolder = "V2.0.0";
+// The manifest the installer keeps beside that folder for updates.
+constexpr const char* kKeptManifest = "V2.0.0.kwm";
 constexpr const char* kPointerFile = "install.txt";
 // "install.txt" holds one path; anything longer is not one.
 constexpr size_t kPointerLimit = 4096;
@@ -143,6 +145,7 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
   if (dir == nullptr) return failed + 1;
   std::vector<std::string> versionFolders;
   std::vector<std::string> pointerFiles;
+  std::vector<std::string> keptManifests;
   while (struct dirent* entry = ::readdir(dir)) {
     const char* name = entry->d_name;
     if (name[0] == '.') continue;
@@ -153,6 +156,9 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
       versionFolders.push_back(path);
     } else if (S_ISREG(st.st_mode) && SameIgnoringCase(name, kPointerFile)) {
       pointerFiles.push_back(path);
+    } else if (S_ISREG(st.st_mode) && SameIgnoringCase(name, kKeptManifest)) {
+      // The manifest the installer kept of the version goes with its folder.
+      keptManifests.push_back(path);
     }
   }
   ::closedir(dir);
@@ -161,6 +167,7 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
     if (DeleteFolderTree(path.c_str()) != 0) ++failed;
   }
   for (const auto& path : pointerFiles) failed += HandlePointerFile(path);
+  for (const auto& path : keptManifests) failed += RemoveFile(path);
 
   // A running program may remove its own file here; the process keeps its
   // image until it ends.

@@ -12,15 +12,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "MsgBox/desktop/kwfolderprobe.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
-#include "MsgBox/desktop/kwfolderprobe.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
+#include "tool/makepackage/kwmanifest.h"
 
 int64_t kwengine::FileLength(const std::string& path) {
   struct stat st;
@@ -173,8 +174,13 @@ void CKWInstallEngine::Impl::ResetRunState() {
   volumeLength_ = 0;
   volumeDone_ = false;
   volumeWriteFailed_ = false;
+  updated_ = false;
+  updateBytes_ = -1;
+  fullBytes_ = 0;
   {
     std::lock_guard<std::mutex> lock(textMutex_);
+    updateFrom_.clear();
+    updateNote_.clear();
     statusLine_.clear();
     failure_.clear();
     failureKey_.clear();
@@ -219,7 +225,10 @@ void CKWInstallEngine::Impl::RunThread() {
   downloadRun_ = runMode_ == 0 && packageSource_.empty();
   if (downloadRun_) {
     DownloadPhase();
-    if (active_) {
+    if (updated_) {
+      // The update built the version folder; nothing is left to unpack.
+      if (active_) FinishUpdate();
+    } else if (active_) {
       std::string marker = installPath_ + "/" + kKwUnzipMarker;
       FILE* f = std::fopen(marker.c_str(), "wb");
       if (f != nullptr) {
@@ -288,6 +297,11 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
+  p.updateFrom = updateFrom_;
+  p.updateNote = updateNote_;
+  p.updateBytes = updateBytes_;
+  p.fullBytes = fullBytes_;
+  p.fetchedBytes = received_;
   return p;
 }
 

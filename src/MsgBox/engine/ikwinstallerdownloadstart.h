@@ -53,6 +53,15 @@ struct KwEngineProgress {
   // segment had landed: the part of the verify pass not hidden behind the
   // transfer.
   int64_t verifyTailMs = 0;
+  // Updates: the installed version the run updates from (empty for a full
+  // download, updateNote then says why), the bytes it downloads and the
+  // full size of the release; updateBytes is -1 while not updating.
+  std::string updateFrom;
+  std::string updateNote;
+  int64_t updateBytes = -1;
+  int64_t fullBytes = 0;
+  // Bytes received from the server in this run, retries included.
+  int64_t fetchedBytes = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };

@@ -106,6 +106,12 @@ void CKWInstallEngine::Impl::DownloadPhase() {
     speedMeter_.Reset(NowMs(), received_);
   }
 
+  fullBytes_ = total;
+  // An installed version that kept its manifest is updated instead: only
+  // the pieces it lacks are fetched.
+  if (TryUpdate(util, entries)) return;
+  totalBytes_ = total;
+
   control_->SetFolder(installPath_.c_str());
   for (size_t i = 0; i < entries.size() && active_; ++i) {
     volumeIndex_ = static_cast<int>(i);

@@ -35,6 +35,7 @@
 
 class CKWDownloadUtilFor;
 class CKWUnzipPackage;
+struct KwManifest;
 class IKWEngineDisk;
 class IKWInstallEngineOwner;
 struct KwResumeEntry;
@@ -138,6 +139,17 @@ class CKWInstallEngine::Impl {
   std::string failure_;
   std::string failureKey_;
 
+  // Updates (kwengineupdatephase.cpp): the release manifest of this run
+  // (its bytes are kept beside the version folder once installed), the
+  // version updated from, and the sizes the user is shown.
+  std::string manifestBytes_;
+  std::unique_ptr<KwManifest> nextManifest_;
+  bool updated_ = false;  // this run built the version folder by an update
+  std::string updateFrom_;
+  std::string updateNote_;  // why the run downloads everything; textMutex_
+  std::atomic<int64_t> updateBytes_{-1};
+  std::atomic<int64_t> fullBytes_{0};
+
   std::string installPath_;
   std::string version_;
   std::vector<std::string> downloaded_;  // local paths of the volumes this run downloaded
@@ -221,6 +233,21 @@ class CKWInstallEngine::Impl {
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);
   void WriterThread();
   void WriteSegment(const KwSegmentResult& r, const char* data);
+
+  // ---- updates (kwengineupdatephase.cpp) -----------------------------------------
+
+  // Fetches and checks the manifest the version answer names; false (the
+  // reason noted) when there is none usable.
+  bool FetchReleaseManifest(CKWDownloadUtilFor& util, const std::vector<PackageEntry>& entries);
+  // Plans and runs an update into destination_ when an installed version
+  // kept its manifest.  False: go on with the full download.  True: the
+  // update ran (active_ tells whether it succeeded).
+  bool TryUpdate(CKWDownloadUtilFor& util, const std::vector<PackageEntry>& entries);
+  void NoteFullDownload(const std::string& why);
+  // Writes the release manifest beside the version folder.
+  void KeepManifest();
+  // The finishing steps after an update.
+  void FinishUpdate();
 
   // ---- install phase (kwengineinstall.cpp) -------------------------------------
 

@@ -109,6 +109,7 @@ void CKWInstallEngine::Impl::InstallPhase(bool downloaded) {
   in.destination = destination_;
   in.versionText = g_versionText;
   KwRunFinishingSteps(in);
+  if (downloaded) KeepManifest();
   g_installStage = 0;
 }
 

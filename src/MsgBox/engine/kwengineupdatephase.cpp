@@ -1,0 +1,164 @@
+// The install engine's side of updates: fetching the release manifest the
+// install server names, deciding between an update and the full download
+// (the reason for a full download is logged), running the update over the
+// engine's connections, and keeping the manifest of the installed version.
+// The update itself is kwengineupdate.h.
+#include <cstdio>
+#include <memory>
+
+#include "MsgBox/engine/kwenginefinish.h"
+#include "MsgBox/engine/kwengineimpl.h"
+#include "MsgBox/engine/kwengineranges.h"
+#include "MsgBox/engine/kwengineupdate.h"
+#include "MsgBox/engine/kwkeptmanifest.h"
+#include "MsgBox/engine/kwupdateplan.h"
+#include "baseutil/ikwlog.h"
+#include "baseutil/kwsha256.h"
+#include "tool/http/kwdownloadutil.h"
+#include "tool/makepackage/kwmanifest.h"
+
+namespace {
+
+const char kFunc[] = "CKWinstaller::update";
+// Manifests beyond this are refused (a 40 GB product's is a few MB).
+constexpr int64_t kManifestLimit = 256LL * 1024 * 1024;
+
+}  // namespace
+
+void CKWInstallEngine::Impl::NoteFullDownload(const std::string& why) {
+  KW_LOG(4, kFunc, "full download: %s", why.c_str());
+  std::lock_guard<std::mutex> lock(textMutex_);
+  updateNote_ = "full download: " + why;
+}
+
+bool CKWInstallEngine::Impl::FetchReleaseManifest(CKWDownloadUtilFor& util,
+                                                  const std::vector<PackageEntry>& entries) {
+  manifestBytes_.clear();
+  nextManifest_.reset();
+  const KwManifestRef& ref = util.manifest();
+  if (!ref.present) {
+    NoteFullDownload("the install server names no release manifest");
+    return false;
+  }
+  if (ref.length > kManifestLimit) {
+    NoteFullDownload("the release manifest is too large");
+    return false;
+  }
+  std::string bytes(static_cast<size_t>(ref.length), '\0');
+  int32_t got = -1;
+  for (int attempt = 0; attempt < 3 && active_; ++attempt) {
+    int64_t total = 0;
+    got = util.ReadRange(ref.url.c_str(), 0, static_cast<int32_t>(ref.length), &bytes[0], &total);
+    if (got == static_cast<int32_t>(ref.length)) break;
+    Nap(1000);
+  }
+  if (got != static_cast<int32_t>(ref.length)) {
+    NoteFullDownload("the release manifest cannot be fetched");
+    return false;
+  }
+  if (KwSha256Hex(bytes.data(), bytes.size()) != ref.sha256) {
+    NoteFullDownload("the release manifest fails its SHA-256");
+    return false;
+  }
+  auto manifest = std::make_unique<KwManifest>();
+  std::string why;
+  if (KwParseManifest(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), manifest.get(),
+                      &why) != 0) {
+    NoteFullDownload("the release manifest is damaged: " + why);
+    return false;
+  }
+  bool same = manifest->volumeLengths.size() == entries.size();
+  for (size_t i = 0; same && i < entries.size(); ++i)
+    same = manifest->volumeLengths[i] == entries[i].length;
+  if (!same) {
+    NoteFullDownload("the release manifest does not describe the listed volumes");
+    return false;
+  }
+  manifestBytes_ = std::move(bytes);
+  nextManifest_ = std::move(manifest);
+  return true;
+}
+
+bool CKWInstallEngine::Impl::TryUpdate(CKWDownloadUtilFor& util,
+                                       const std::vector<PackageEntry>& entries) {
+  updated_ = false;
+  if (!FetchReleaseManifest(util, entries)) return false;
+  const std::string from = KwFindInstalledVersion(installPath_, version_);
+  if (from.empty()) {
+    NoteFullDownload("no installed version with a kept manifest in " + installPath_);
+    return false;
+  }
+  KwManifest installed;
+  std::string why;
+  if (KwLoadManifestFile(KwKeptManifestPath(installPath_, from), &installed, nullptr, &why) != 0) {
+    NoteFullDownload("the kept manifest of " + from + " is unusable: " + why);
+    return false;
+  }
+  const KwUpdatePlan estimate = KwPlanUpdate(*nextManifest_, &installed);
+  const int64_t manifestLength = static_cast<int64_t>(manifestBytes_.size());
+  {
+    std::lock_guard<std::mutex> lock(textMutex_);
+    updateFrom_ = from;
+  }
+  updateBytes_ = manifestLength + estimate.fetchBytes;
+  KW_LOG(4, kFunc, "update from %s: %lld of %lld bytes to download", from.c_str(),
+         static_cast<long long>(updateBytes_.load()), static_cast<long long>(fullBytes_.load()));
+  updated_ = true;
+
+  KwUpdateProgress progress;
+  progress.planFetchBytes = estimate.fetchBytes;
+  struct Tick {
+    Impl* self;
+    KwUpdateProgress* progress;
+    int64_t manifestLength;
+  } tick{this, &progress, manifestLength};
+  StartCounting(manifestLength, generation_);
+  totalBytes_ = manifestLength + estimate.fetchBytes;
+  KwUpdateInput in;
+  in.next = nextManifest_.get();
+  in.installed = &installed;
+  in.installedFolder = installPath_ + "/" + from;
+  in.outputFolder = destination_;
+  in.connections = kwengine::kWorkerCount;
+  in.active = &active_;
+  in.context = &tick;
+  in.onProgress = [](void* context) {
+    auto* t = static_cast<Tick*>(context);
+    const int64_t planned = t->progress->planFetchBytes.load();
+    const int64_t fetched = std::min(t->progress->fetchedBytes.load(), planned);
+    t->self->totalBytes_ = t->manifestLength + planned;
+    t->self->StartCounting(t->manifestLength + fetched, t->self->generation_);
+    t->self->Repaint();
+  };
+  KwServerRangeSources sources(entries, this, &Impl::OnReceived, &Impl::ShouldAbort);
+  if (KwRunUpdate(in, &sources, &progress, &why) != 0) {
+    // A stopped update continues at the next start; anything else ends
+    // the run with its reason.
+    if (active_) Fail("the update failed: " + why, nullptr);
+    return true;
+  }
+  updateBytes_ = manifestLength + progress.planFetchBytes.load();
+  KW_LOG(4, kFunc, "update from %s done: %lld bytes fetched, %lld copied, %lld kept", from.c_str(),
+         static_cast<long long>(progress.fetchedBytes.load()),
+         static_cast<long long>(progress.copiedBytes.load()),
+         static_cast<long long>(progress.keptBytes.load()));
+  return true;
+}
+
+void CKWInstallEngine::Impl::KeepManifest() {
+  if (manifestBytes_.empty() || version_.empty()) return;
+  if (KwKeepManifest(installPath_, version_, manifestBytes_) != 0)
+    KW_LOG(4, kFunc, "cannot keep the manifest of %s", version_.c_str());
+}
+
+void CKWInstallEngine::Impl::FinishUpdate() {
+  KwFinishInput in;
+  in.makeShortcut = runMode_ == 0 || runMode_ == 4;
+  in.removeDownloads = true;
+  in.installPath = installPath_;
+  in.destination = destination_;
+  in.versionText = g_versionText;
+  KwRunFinishingSteps(in);
+  KeepManifest();
+  g_installStage = 0;
+}

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -87,8 +88,10 @@ const char* KwInstallIssueWord(KwInstallIssue::Kind kind) {
   return "changed";
 }
 
-std::vector<KwInstallIssue> KwCheckInstalled(const std::string& versionFolder,
+std::vector<KwInstallIssue> KwCheckInstalled(const std::string& installPath,
+                                             const std::string& version,
                                              const KwManifest& manifest) {
+  const std::string versionFolder = installPath + "/" + version;
   std::vector<KwInstallIssue> out;
   std::unique_ptr<uint8_t[]> buf(new uint8_t[kwpkg::kChunkSize]);
   std::set<std::string> files, folders;
@@ -97,8 +100,10 @@ std::vector<KwInstallIssue> KwCheckInstalled(const std::string& versionFolder,
     for (size_t cut = f.name.find('/', 1); cut != std::string::npos;
          cut = f.name.find('/', cut + 1))
       folders.insert(f.name.substr(0, cut));
-    const std::string path = versionFolder + f.name;
+    std::string path = versionFolder + f.name;
     struct stat st;
+    if (f.name == kKwMovedUninstaller && ::lstat(path.c_str(), &st) != 0)
+      path = installPath + "/uninstall.exe";
     if (::lstat(path.c_str(), &st) != 0) {
       out.push_back({KwInstallIssue::kMissing, f.name});
     } else if (!FileMatches(path, f, buf.get())) {
@@ -151,9 +156,28 @@ int KwRepairInstalled(const std::string& installPath, KwUpdateProgress* progress
     *why = "the install server lists other volumes than the kept manifest";
     return -1;
   }
+  // The uninstaller the finishing steps moved is repaired where it lies.
+  const std::string moved = installPath + "/uninstall.exe";
+  const std::string inFolder = installPath + "/" + version + kKwMovedUninstaller;
+  KwManifest target = kept;
+  bool repairMoved = false;
+  for (size_t i = 0; i < target.files.size(); ++i) {
+    struct stat st;
+    if (target.files[i].name != kKwMovedUninstaller || ::lstat(inFolder.c_str(), &st) == 0)
+      continue;
+    std::unique_ptr<uint8_t[]> buf(new uint8_t[kwpkg::kChunkSize]);
+    repairMoved = !FileMatches(moved, target.files[i], buf.get());
+    if (!repairMoved) target.files.erase(target.files.begin() + static_cast<long>(i));
+    break;
+  }
   KwServerRangeSources sources(entries, nullptr, nullptr, nullptr);
   KwUpdateInput in;
-  in.next = &kept;
+  in.next = &target;
   in.outputFolder = installPath + "/" + version;
-  return KwRunUpdate(in, &sources, progress, why);
+  if (KwRunUpdate(in, &sources, progress, why) != 0) return -1;
+  if (repairMoved && std::rename(inFolder.c_str(), moved.c_str()) != 0) {
+    *why = "cannot move the repaired uninstaller to " + moved;
+    return -1;
+  }
+  return 0;
 }

@@ -21,10 +21,17 @@ struct KwInstallIssue {
 // "missing", "changed" or "unexpected".
 const char* KwInstallIssueWord(KwInstallIssue::Kind kind);
 
-// Checks `versionFolder` against `manifest`; the issues in name order.
-// Unexpected entries are files, links and other non-folders the manifest
-// does not list (folders only when nothing of the manifest lies in them).
-std::vector<KwInstallIssue> KwCheckInstalled(const std::string& versionFolder,
+// The uninstaller of the version folder ("/ikwdriver/uninstall.exe"),
+// which the finishing steps move to "<install folder>/uninstall.exe".
+inline constexpr const char* kKwMovedUninstaller = "/ikwdriver/uninstall.exe";
+
+// Checks the installed version `version` of `installPath` against
+// `manifest`; the issues in name order.  The uninstaller counts as present
+// where the finishing steps moved it.  Unexpected entries are files, links
+// and other non-folders the manifest does not list (folders only when
+// nothing of the manifest lies in them).
+std::vector<KwInstallIssue> KwCheckInstalled(const std::string& installPath,
+                                             const std::string& version,
                                              const KwManifest& manifest);
 
 // The installed version of `installPath` and its kept manifest.  0; -1

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <unordered_map>
 
 namespace {
@@ -53,16 +52,17 @@ KwUpdatePlan KwPlanUpdate(const KwManifest& next, const KwManifest* installed) {
 
 void KwPlanRecords(const KwManifest& next, const std::vector<std::vector<bool>>& done,
                    KwUpdatePlan* plan) {
-  // One record may carry the bytes of several files (the same content
-  // twice): it is fetched once and written to each.
-  std::map<std::pair<uint32_t, int64_t>, KwFetchRecord> records;
+  // The same content in several places (a file shipped twice) is fetched
+  // once and written to each: records are keyed by digest, and the first
+  // record holding it is the one fetched.
+  std::unordered_map<std::string, KwFetchRecord> byDigest;
   for (size_t i = 0; i < next.files.size(); ++i) {
     for (size_t k = 0; k < next.files[i].pieces.size(); ++k) {
       const KwPlannedPiece& planned = plan->pieces[i][k];
       if (planned.localFile >= 0) continue;
       if (!done.empty() && !done[i].empty() && done[i][k]) continue;
       const KwManifestPiece& p = next.files[i].pieces[k];
-      KwFetchRecord& r = records[{p.volume, p.recordOffset}];
+      KwFetchRecord& r = byDigest[Key(p.sha256)];
       if (r.targets.empty()) {
         r.volume = p.volume;
         r.offset = p.recordOffset;
@@ -76,19 +76,25 @@ void KwPlanRecords(const KwManifest& next, const std::vector<std::vector<bool>>&
   plan->records.clear();
   plan->ranges.clear();
   plan->fetchBytes = 0;
-  for (auto& entry : records) plan->records.push_back(std::move(entry.second));
+  for (auto& entry : byDigest) plan->records.push_back(std::move(entry.second));
+  std::sort(plan->records.begin(), plan->records.end(),
+            [](const KwFetchRecord& a, const KwFetchRecord& b) {
+              return a.volume != b.volume ? a.volume < b.volume : a.offset < b.offset;
+            });
   for (size_t n = 0; n < plan->records.size(); ++n) {
     const KwFetchRecord& r = plan->records[n];
-    plan->fetchBytes += r.length;
     if (!plan->ranges.empty()) {
       KwFetchRange& last = plan->ranges.back();
-      if (last.volume == r.volume && last.offset + last.length == r.offset &&
-          last.length + r.length <= kKwMaxFetchRange) {
-        last.length += r.length;
+      const int64_t gap = r.offset - (last.offset + last.length);
+      if (last.volume == r.volume && gap >= 0 && gap <= kKwMergeGap &&
+          last.length + gap + r.length <= kKwMaxFetchRange) {
+        last.length += gap + r.length;
+        plan->fetchBytes += gap + r.length;
         ++last.recordCount;
         continue;
       }
     }
+    plan->fetchBytes += r.length;
     KwFetchRange range;
     range.volume = r.volume;
     range.offset = r.offset;

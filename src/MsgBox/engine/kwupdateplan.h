@@ -1,8 +1,9 @@
 // Planning an update: for every piece of the new release's manifest, where
 // its bytes come from.  A piece whose SHA-256 some file of the installed
 // version holds is copied from that file (and checked while it is read);
-// every other piece is fetched as the byte range of its record.  Records
-// that lie back to back in a volume are merged into one range.
+// every other piece is fetched as the byte range of its record, once per
+// distinct content.  Records that lie back to back in a volume (or nearly:
+// see kKwMergeGap) are merged into one range.
 //
 // Pure data and arithmetic over two manifests: no files, no network, so the
 // plan and the sizes the user is shown can be tested on their own.
@@ -48,11 +49,15 @@ struct KwUpdatePlan {
   std::vector<KwFetchRecord> records;  // sorted by volume and offset
   std::vector<KwFetchRange> ranges;
   int64_t localBytes = 0;  // uncompressed bytes taken from installed files
-  int64_t fetchBytes = 0;  // record bytes to fetch
+  int64_t fetchBytes = 0;  // bytes of the ranges to fetch
 };
 
 // Largest merged range; larger runs of records are split between records.
 inline constexpr int64_t kKwMaxFetchRange = 16 * 1000 * 1000;
+// Records at most this far apart are fetched with one request, the bytes
+// between them (a file's end and the next one's begin record, 1,072 bytes)
+// included: cheaper than another request.
+inline constexpr int64_t kKwMergeGap = 4096;
 
 // Plans `next` against `installed` (null: nothing installed, every piece is
 // fetched).

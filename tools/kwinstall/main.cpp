@@ -101,6 +101,23 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
+// The real size before the bytes flow: an update's share of the release,
+// or why everything is downloaded.  False while neither is known yet.
+bool ShowSize(const KwEngineProgress& p, bool tty) {
+  if (p.updateBytes < 0 && p.updateNote.empty()) return false;
+  if (tty) std::fputs("\r", stdout);
+  if (p.updateBytes >= 0) {
+    char line[512];
+    std::snprintf(line, sizeof(line), Text("updatesize"), KwInstallSizeText(p.updateBytes).c_str(),
+                  KwInstallSizeText(p.fullBytes).c_str(), p.updateFrom.c_str());
+    std::printf("%-78s\n", line);
+  } else {
+    std::printf("%-78s\n", p.updateNote.c_str());
+  }
+  std::fflush(stdout);
+  return true;
+}
+
 // Lists what differs from the kept manifest of the installed version.
 int Verify(const std::string& dir) {
   std::string version, bytes, why;
@@ -109,7 +126,7 @@ int Verify(const std::string& dir) {
     std::fprintf(stderr, "kwinstall: %s\n", why.c_str());
     return 1;
   }
-  const std::vector<KwInstallIssue> issues = KwCheckInstalled(dir + "/" + version, manifest);
+  const std::vector<KwInstallIssue> issues = KwCheckInstalled(dir, version, manifest);
   for (const KwInstallIssue& i : issues)
     std::printf("%s %s\n", KwInstallIssueWord(i.kind), i.name.c_str());
   if (!issues.empty()) {
@@ -193,11 +210,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (server.empty() == volume.empty() || dir.empty()) {
-    std::fprintf(stderr, "kwinstall: give --dir and exactly one of --server or --volume\n\n%s",
-                 kUsage);
-    return 2;
-  }
 
   KwGetExecutablePath(g_exePath, kExePathSize);
   KwCopyText(g_exeDir, kExePathSize, g_exePath);
@@ -216,7 +228,11 @@ int main(int argc, char** argv) {
     }
     return verify ? Verify(Absolute(dir)) : Repair(Absolute(dir), server, ini);
   }
-
+  if (server.empty() == volume.empty() || dir.empty()) {
+    std::fprintf(stderr, "kwinstall: give --dir and exactly one of --server or --volume\n\n%s",
+                 kUsage);
+    return 2;
+  }
   CommandLineOwner owner;
   CKWInstallEngine engine(&owner);
   engine.SetRequiredSpace(KwReadRequiredSpace(ini.c_str()));
@@ -296,21 +312,7 @@ int main(int argc, char** argv) {
     }
     if (quiet) continue;
     KwEngineProgress p = engine.Progress();
-    if (!sizeShown && (p.updateBytes >= 0 || !p.updateNote.empty())) {
-      // The real size before the bytes flow: an update's share of the
-      // release, or why everything is downloaded.
-      sizeShown = true;
-      if (tty) std::fputs("\r", stdout);
-      if (p.updateBytes >= 0) {
-        char line[512];
-        std::snprintf(line, sizeof(line), Text("updatesize"),
-                      KwInstallSizeText(p.updateBytes).c_str(),
-                      KwInstallSizeText(p.fullBytes).c_str(), p.updateFrom.c_str());
-        std::printf("%-78s\n", line);
-      } else {
-        std::printf("%-78s\n", p.updateNote.c_str());
-      }
-    }
+    if (!sizeShown) sizeShown = ShowSize(p, tty);
     int32_t stage = g_installStage.load();
     const char* phase = stage == 2 ? "install " : "download";
     std::string line = p.totalBytes == 0 ? std::string("preparing")
@@ -330,6 +332,8 @@ int main(int argc, char** argv) {
   engine.WaitUntilFinished();
   if (tty) std::fputs("\n", stdout);
   KwEngineProgress p = engine.Progress();
+  // A short run may end before the loop above showed it.
+  if (!sizeShown && !quiet) ShowSize(p, false);
   if (engine.LastResult() != 0 || owner.command() != kKwCmdInstallDone) {
     std::string reason = p.failure;
     if (owner.key()[0] != '\0') reason = std::string(Text(owner.key())) + " (" + reason + ")";

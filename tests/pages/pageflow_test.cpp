@@ -20,12 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
-#include "MsgBox/engine/kwenginedisk.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
+#include "MsgBox/kwpagetext.h"
 #include "app/common/ikwbasepopup.h"
 #include "app/common/ikwshowdialog.h"
 #include "baseview/kwcommand.h"
@@ -37,6 +38,7 @@
 #include "network/http/kwcurlbinding.h"
 #include "platform/kwregistry.h"
 #include "tool/http/kwserverconfig.h"
+#include "tool/makepackage/kwunzippackage.h"
 
 namespace fs = std::filesystem;
 using kwpagetest::ScopedHome;
@@ -611,4 +613,49 @@ TEST_F(PageFlow, QuittingDuringDownloadLeavesItToContinueNextTime) {
   ASSERT_TRUE(WaitFor([&] { return again.InstallPage() == nullptr; }, 60000));
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
   EXPECT_TRUE(prompts_.empty());
+}
+
+// With an installed version that kept its manifest, the install page says
+// before start how much an update downloads out of the whole release, in
+// either language.
+TEST_F(PageFlow, InstallPageShowsTheUpdateSizeBeforeStart) {
+  kwpagetest::WriteSampleProduct(dir_ / "product1", 3000000);
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product1", dir_ / "pkg1", "V1.0.0"));
+  {
+    CKWUnzipPackage unzip;
+    unzip.SetTargetFolder((InstallRoot() + "/V1.0.0").c_str());
+    const std::string v = kwtest::ReadFile(dir_ / "pkg1/V1.0.0_000.kwk");
+    ASSERT_EQ(unzip.PutBuffer(v.data() + 24, static_cast<int32_t>(v.size() - 24)), 0);
+    ASSERT_EQ(unzip.Finish(), 0);
+  }
+  fs::copy_file(dir_ / "pkg1/manifest.kwm", InstallRoot() + "/V1.0.0.kwm");
+  kwpagetest::WriteSampleProduct(dir_ / "product", 3000000);
+  kwtest::WriteFile(dir_ / "product/README.txt", "Tarnwick sample, second edition\n");
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product", dir_ / "server", "V2.0.0"));
+  server_ = std::make_unique<Server>(dir_ / "server", 0);
+  ASSERT_TRUE(server_->ok());
+  KwSetServerBaseUrl(server_->url().c_str());
+
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  ASSERT_TRUE(WaitFor(
+      [&] { return page->Engine().UpdateEstimate().state != KwUpdateEstimate::kUnknown; }, 10000));
+  const KwUpdateEstimate e = page->Engine().UpdateEstimate();
+  ASSERT_EQ(e.state, KwUpdateEstimate::kUpdate) << e.note;
+  EXPECT_EQ(e.from, "V1.0.0");
+  EXPECT_GT(e.updateBytes, 0);
+  EXPECT_LT(e.updateBytes, e.fullBytes / 4);
+  WaitFor([] { return false; }, 300);
+  SaveShot(&dlg, "install-page-update-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->update();
+  WaitFor([] { return false; }, 300);
+  SaveShot(&dlg, "install-page-update-zh");
+  EXPECT_NE(
+      KwUpdateSizeLine(IKWLang::Instance()->GetText("updatesize"), e, &KwSizeText).find("V1.0.0"),
+      std::string::npos);
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
 }

@@ -37,6 +37,7 @@ CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
 
 CKWInstallEngine::Impl::~Impl() {
   Stop();
+  probe_.reset();
 }
 
 void CKWInstallEngine::Impl::Repaint() {
@@ -355,6 +356,14 @@ void CKWInstallEngine::WaitUntilFinished() {
 }
 KwEngineProgress CKWInstallEngine::Progress() const {
   return impl_->Progress();
+}
+void CKWInstallEngine::ProbeUpdate(const char* folder) {
+  impl_->probe_.reset();
+  if (folder != nullptr && *folder != '\0')
+    impl_->probe_ = std::make_unique<KwUpdateProbe>(KwTrimFolder(folder));
+}
+KwUpdateEstimate CKWInstallEngine::UpdateEstimate() const {
+  return impl_->probe_ ? impl_->probe_->Result() : KwUpdateEstimate();
 }
 bool CKWInstallEngine::RunActive() const {
   return impl_->active_;

@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "MsgBox/engine/kwengineprobe.h"
+
 class IKWInstallEngineOwner;
 class IKWEngineDisk;
 struct KwResumeEntry;
@@ -110,6 +112,12 @@ class CKWInstallEngine {
   void WaitUntilFinished();
 
   KwEngineProgress Progress() const;
+  // Starts finding out, on a thread of its own, what an install into
+  // `folder` would download (an update of an installed version, or
+  // everything); a probe started earlier is stopped first.
+  void ProbeUpdate(const char* folder);
+  // The last probe's answer; state kUnknown while it asks.
+  KwUpdateEstimate UpdateEstimate() const;
   bool RunActive() const;
   bool RunFinished() const;
   // Result of the last finished run: 0 installed, negative failed, 1 while

@@ -149,6 +149,7 @@ class CKWInstallEngine::Impl {
   std::string updateNote_;  // why the run downloads everything; textMutex_
   std::atomic<int64_t> updateBytes_{-1};
   std::atomic<int64_t> fullBytes_{0};
+  std::unique_ptr<KwUpdateProbe> probe_;  // owner thread only
 
   std::string installPath_;
   std::string version_;

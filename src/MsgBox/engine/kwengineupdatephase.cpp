@@ -8,6 +8,7 @@
 
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineimpl.h"
+#include "MsgBox/engine/kwengineprobe.h"
 #include "MsgBox/engine/kwengineranges.h"
 #include "MsgBox/engine/kwengineupdate.h"
 #include "MsgBox/engine/kwkeptmanifest.h"
@@ -18,11 +19,7 @@
 #include "tool/makepackage/kwmanifest.h"
 
 namespace {
-
 const char kFunc[] = "CKWinstaller::update";
-// Manifests beyond this are refused (a 40 GB product's is a few MB).
-constexpr int64_t kManifestLimit = 256LL * 1024 * 1024;
-
 }  // namespace
 
 void CKWInstallEngine::Impl::NoteFullDownload(const std::string& why) {
@@ -35,43 +32,17 @@ bool CKWInstallEngine::Impl::FetchReleaseManifest(CKWDownloadUtilFor& util,
                                                   const std::vector<PackageEntry>& entries) {
   manifestBytes_.clear();
   nextManifest_.reset();
-  const KwManifestRef& ref = util.manifest();
-  if (!ref.present) {
-    NoteFullDownload("the install server names no release manifest");
-    return false;
-  }
-  if (ref.length > kManifestLimit) {
-    NoteFullDownload("the release manifest is too large");
-    return false;
-  }
-  std::string bytes(static_cast<size_t>(ref.length), '\0');
-  int32_t got = -1;
+  auto manifest = std::make_unique<KwManifest>();
+  std::string bytes, why;
+  // A transfer may fail; asked three times before the full download.
   for (int attempt = 0; attempt < 3 && active_; ++attempt) {
-    int64_t total = 0;
-    got = util.ReadRange(ref.url.c_str(), 0, static_cast<int32_t>(ref.length), &bytes[0], &total);
-    if (got == static_cast<int32_t>(ref.length)) break;
+    why.clear();
+    if (KwFetchReleaseManifest(util, entries, &bytes, manifest.get(), &why) == 0) break;
+    if (why.find("cannot be fetched") == std::string::npos) break;
     Nap(1000);
   }
-  if (got != static_cast<int32_t>(ref.length)) {
-    NoteFullDownload("the release manifest cannot be fetched");
-    return false;
-  }
-  if (KwSha256Hex(bytes.data(), bytes.size()) != ref.sha256) {
-    NoteFullDownload("the release manifest fails its SHA-256");
-    return false;
-  }
-  auto manifest = std::make_unique<KwManifest>();
-  std::string why;
-  if (KwParseManifest(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), manifest.get(),
-                      &why) != 0) {
-    NoteFullDownload("the release manifest is damaged: " + why);
-    return false;
-  }
-  bool same = manifest->volumeLengths.size() == entries.size();
-  for (size_t i = 0; same && i < entries.size(); ++i)
-    same = manifest->volumeLengths[i] == entries[i].length;
-  if (!same) {
-    NoteFullDownload("the release manifest does not describe the listed volumes");
+  if (!why.empty()) {
+    NoteFullDownload(why);
     return false;
   }
   manifestBytes_ = std::move(bytes);

@@ -34,12 +34,13 @@ bool CKWInstallEngine::Impl::FetchReleaseManifest(CKWDownloadUtilFor& util,
   nextManifest_.reset();
   auto manifest = std::make_unique<KwManifest>();
   std::string bytes, why;
-  // A transfer may fail; asked three times before the full download.
-  for (int attempt = 0; attempt < 3 && active_; ++attempt) {
+  // A transfer may fail once; asked again after a short pause (a refused
+  // link stays refused, and the full download has retries of its own).
+  for (int attempt = 0; attempt < 2 && active_; ++attempt) {
     why.clear();
     if (KwFetchReleaseManifest(util, entries, &bytes, manifest.get(), &why) == 0) break;
     if (why.find("cannot be fetched") == std::string::npos) break;
-    Nap(1000);
+    if (attempt == 0) Nap(300);
   }
   if (!why.empty()) {
     NoteFullDownload(why);

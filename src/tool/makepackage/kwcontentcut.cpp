@@ -26,7 +26,7 @@ const std::array<uint64_t, 256> kGear = MakeGear();
 // shift-and-add mixes from the last 64 bytes.  Before the average a harder
 // mask (two bits more), after it an easier one (two bits fewer): the
 // normalisation that keeps pieces close to the average.
-constexpr int kAvgBits = 18;
+constexpr int kAvgBits = 17;
 static_assert((1 << kAvgBits) == kwcut::kAvgPiece, "average is a power of two");
 constexpr uint64_t TopBits(int n) {
   return ~uint64_t(0) << (64 - n);

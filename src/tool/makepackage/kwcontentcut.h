@@ -14,8 +14,13 @@
 
 namespace kwcut {
 
-inline constexpr int32_t kMinPiece = 64 * 1024;
-inline constexpr int32_t kAvgPiece = 256 * 1024;
+// Measured on a release pair of 100 MB (files rewritten, an overwrite and
+// an insertion): fetched bytes with the manifest were 3.33 MB at an average
+// of 64 KiB, 3.46 MB at 128 KiB, 4.05 MB at 256 KiB and 4.3 to 4.8 MB at
+// 512 KiB and 1 MiB.  128 KiB keeps most of the gain while the manifest of a
+// 40 GB product stays near 18 MB (half of what 64 KiB would need).
+inline constexpr int32_t kMinPiece = 32 * 1024;
+inline constexpr int32_t kAvgPiece = 128 * 1024;
 inline constexpr int32_t kMaxPiece = 3200000;
 
 // Length of the first piece of `data` (`size` bytes, at most kMaxPiece).

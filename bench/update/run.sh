@@ -43,6 +43,7 @@ python3 "$HERE/gentree.py" "$W/src1" "$W/src2" "$MB"
 "$BIN/kwpack" make "$W/src1" "$W/pack1" V1 --pieces content >/dev/null
 "$BIN/kwpack" make "$W/src2" "$W/www/kw" V2 --pieces content >/dev/null
 # casync's chunk store and index of the new tree, served by the same nginx.
+mkdir -p "$W/www/ca"
 casync make --store="$W/www/ca/store" "$W/www/ca/v2.caidx" "$W/src2" >/dev/null
 chmod -R a+rX "$W/www"
 PACK=$(cat "$W"/www/kw/*.kwk | wc -c)

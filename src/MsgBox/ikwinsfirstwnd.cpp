@@ -201,7 +201,11 @@ int CIKWInsFirstWnd::Install() {
   wait.SetJob(&CIKWInsFirstWnd::DeployJob, &context);
   wait.exec();
   // The job has returned once the modal run ends.
-  if (context.result != kKwDeployOk) KwPagePrompt(this, "deployfailed");
+  if (context.result == kKwDeployKeyMissing) {
+    KwPagePrompt(this, "deploynokey");
+  } else if (context.result != kKwDeployOk) {
+    KwPagePrompt(this, "deployfailed");
+  }
   return context.result;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/kwdrives.h"
 #include "platform/kwregistry.h"
 #include "tool/http/kwdownloadutil.h"
+#include "tool/http/kwvolumename.h"
 
 std::string KwDefaultInstallPath() {
   std::vector<KwDriveRoot> roots;
@@ -39,10 +40,10 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
   out->status = 0;
   out->version = version;
   out->volumeNames.clear();
-  for (const PackageEntry& entry : entries) {
-    // The name field may still be empty before a download address was asked
-    // for; the key then carries the same file name after its last separator.
-    out->volumeNames.push_back(KwVolumeBaseName(entry.name[0] ? entry.name : entry.key));
+  // The engine names the volume files itself, after the version and their
+  // place in the list; the server's keys play no part.
+  for (size_t i = 0; i < entries.size(); ++i) {
+    out->volumeNames.push_back(KwLocalVolumeName(version, i));
   }
   out->fresh = !KwHasLeftoverVolume(installPath, out->volumeNames);
 }

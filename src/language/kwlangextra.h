@@ -8,7 +8,7 @@
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangExtraRows = 14;
+inline constexpr int32_t kKwLangExtraRows = 18;
 
 extern const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows];
 extern const KwLangRow kKwLangExtraChinese[kKwLangExtraRows];

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
+
+#include "platform/kwtempfile.h"
 
 int32_t KwReadWholeFile(const std::string& path, std::string* bytes) {
   bytes->clear();
@@ -30,15 +31,17 @@ int32_t KwReadWholeFile(const std::string& path, std::string* bytes) {
 }
 
 int32_t KwReplaceFileAtomic(const std::string& path, const std::string& bytes, uint32_t mode) {
-  static std::atomic<unsigned> counter{0};
-  char suffix[64];
-  std::snprintf(suffix, sizeof(suffix), ".tmp-%ld-%u", static_cast<long>(::getpid()),
-                counter.fetch_add(1));
-  std::string temp = path + suffix;
+  // A new file gets `mode` within the umask; an existing regular file passes
+  // its mode on, less write access for others.  lstat: a link's target says
+  // nothing about the file that replaces the link.
+  mode_t final = KwMaskedMode(static_cast<mode_t>(mode));
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) mode = st.st_mode & 07777;
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return -errno;
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    final = KwInheritableMode(st.st_mode);
+  }
+  std::string temp;
+  int fd = KwCreateTempBeside(path, &temp);
+  if (fd < 0) return fd;
   const char* data = bytes.data();
   size_t left = bytes.size();
   int err = 0;
@@ -52,7 +55,7 @@ int32_t KwReplaceFileAtomic(const std::string& path, const std::string& bytes, u
     data += n;
     left -= static_cast<size_t>(n);
   }
-  if (err == 0 && ::fchmod(fd, mode) != 0) err = errno;
+  if (err == 0 && ::fchmod(fd, final) != 0) err = errno;
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (::close(fd) != 0 && err == 0) err = errno;
   if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
@@ -64,7 +67,7 @@ int32_t KwReplaceFileAtomic(const std::string& path, const std::string& bytes, u
 }
 
 KwFileLock::KwFileLock(const std::string& lockPath) {
-  fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd_ < 0) {
     status_ = -errno;
     return;

@@ -8,10 +8,12 @@
 // Reads the whole file.  Returns 0, or -errno (-ENOENT for a missing file).
 int32_t KwReadWholeFile(const std::string& path, std::string* bytes);
 
-// Replaces `path` with `bytes`: writes "<path>.tmp-<pid>-<n>" in the same
-// folder, flushes it to disk and renames it over `path`, so a reader sees
-// either the old or the new file and a crash leaves the old one.  `mode` is
-// used for a new file; an existing file keeps its mode.  0 or -errno.
+// Replaces `path` with `bytes`: writes a new file of a random name in the
+// same folder (exclusively, never through a link, kwtempfile.h), flushes it
+// to disk and renames it over `path`, so a reader sees either the old or the
+// new file and a crash leaves the old one.  A new file gets `mode` less the
+// umask; an existing regular file keeps its mode, except that write access
+// for others and set-id bits are dropped.  0 or -errno.
 int32_t KwReplaceFileAtomic(const std::string& path, const std::string& bytes, uint32_t mode);
 
 // An exclusive advisory lock on a lock file, held for the object's lifetime.

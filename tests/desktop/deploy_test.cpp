@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "MsgBox/desktop/kwdeploy.h"
-#include "kwpagefixture.h"
+#include "pages/kwpagefixture.h"
 #include "kwtest/tempdir.h"
 
 namespace fs = std::filesystem;
@@ -144,4 +144,48 @@ TEST_F(Deploy, FailuresStartNothingOrSayTheStartFailed) {
   fs::create_directories(dir_ / "ok");
   EXPECT_EQ(Run(dir_ / "ok", "bytes"), kKwDeployStartFailed);
   EXPECT_EQ(started_.size(), 1u);
+}
+
+// The deployed installer reads its release key beside its settings, so the
+// key file the settings name goes with them; everything written stays
+// within the umask.
+TEST_F(Deploy, ReleaseKeyGoesWithTheSettingsAndModesFollowTheUmask) {
+  const std::string location = dir_ / "loc";
+  fs::create_directories(location);
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nPUBKEY=release.key.pub\n");
+  WriteFile(dir_ / "app/release.key.pub", "-----BEGIN PUBLIC KEY-----\n...\n");
+  const mode_t saved = ::umask(077);
+  const int r = Run(location, "#!installer", dir_ / "app/itarnwick.ini");
+  ::umask(saved);
+  ASSERT_EQ(r, kKwDeployOk);
+  const std::string folder = location + "/tarnwick_install";
+  EXPECT_EQ(ReadFile(folder + "/release.key.pub"), "-----BEGIN PUBLIC KEY-----\n...\n");
+  auto mode = [](const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+  };
+  EXPECT_EQ(mode(folder + "/twinstaller.exe"), 0700u);
+  EXPECT_EQ(mode(folder + "/itarnwick.ini"), 0600u);
+  EXPECT_EQ(mode(folder + "/release.key.pub"), 0600u);
+  EXPECT_EQ(mode(dir_ / "home/Desktop/Tarnwick Installer.desktop"), 0700u);
+}
+
+// Settings that name a key file which is not beside them (or one outside
+// their folder) would give an installer that refuses every release: nothing
+// is deployed.
+TEST_F(Deploy, SettingsNamingAMissingKeyFileDeployNothing) {
+  fs::create_directories(dir_ / "loc");
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nPUBKEY=release.key.pub\n");
+  EXPECT_EQ(Run(dir_ / "loc", "#!installer", dir_ / "app/itarnwick.ini"), kKwDeployKeyMissing);
+  WriteFile(dir_ / "key.pub", "key");
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nPUBKEY=../key.pub\n");
+  EXPECT_EQ(Run(dir_ / "loc", "#!installer", dir_ / "app/itarnwick.ini"), kKwDeployKeyMissing);
+  EXPECT_FALSE(fs::exists(dir_ / "loc/tarnwick_install"));
+  EXPECT_FALSE(fs::exists(dir_ / "home/Desktop/Tarnwick Installer.desktop"));
+  EXPECT_TRUE(started_.empty());
+  // A key named by its full path or given inline needs no copy.
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nPUBKEY=" + (dir_ / "key.pub") + "\n");
+  EXPECT_EQ(Run(dir_ / "loc", "#!installer", dir_ / "app/itarnwick.ini"), kKwDeployOk);
+  WriteFile(dir_ / "app/itarnwick.ini", "[SERVER]\nPUBKEY=" + std::string(64, 'a') + "\n");
+  EXPECT_EQ(Run(dir_ / "loc", "#!installer", dir_ / "app/itarnwick.ini"), kKwDeployOk);
 }

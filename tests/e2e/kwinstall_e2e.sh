@@ -20,9 +20,15 @@ kw_e2e_user
 umask 022
 printf '[INSTALL]\nREQUIREDSPACE=1048576\n' > "$work/itarnwick.ini"
 root="$work/inst"
-"$kwinstall" --server "$KW_SERVER_URL" --dir "$root" --agree --ini "$work/itarnwick.ini" --quiet \
+"$kwinstall" --server "$KW_SERVER_URL" --dir "$root" --agree --ini "$work/itarnwick.ini" \
   --timing > "$work/kwinstall.log" 2>&1 || { cat "$work/kwinstall.log" >&2; fail "kwinstall"; }
 kw_expect_installed "$work/product" "$root"
+# The last progress line before the result says the whole install is done.
+last=$(grep -B1 '^installed into ' "$work/kwinstall.log" | head -1)
+case "$last" in
+  install*" 100.0%"*) ;;
+  *) fail "last progress line before the result: '$last'" ;;
+esac
 # --timing: the phases in seconds; the verify tail is a part of the download.
 awk '/^download seconds / { d = $3 } /^install seconds / { i = $3 } /^verify tail seconds / { t = $4 }
      END { exit !(d != "" && i != "" && t != "" && t + 0 <= d + 0) }' "$work/kwinstall.log" ||

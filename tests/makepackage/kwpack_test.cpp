@@ -90,6 +90,29 @@ TEST(Kwpack, BundleRefusesTheFirstOfSeveralVolumes) {
   EXPECT_FALSE(std::filesystem::exists(t / "b"));
 }
 
+// What kwpack could not pack is named on stderr, one line each, and fails the
+// run unless links to folders and special files are asked to be skipped.
+TEST(Kwpack, MakeNamesWhatItCannotPack) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/bin/run", "#!/bin/sh\n");
+  std::filesystem::create_directory_symlink(t / "src/bin", t / "src/lib");
+  Out o = Kwpack("make " + (t / "src") + " " + (t / "out") + " P");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("kwpack: make: not packed: /lib: link to a folder"), std::string::npos)
+      << o.text;
+  o = Kwpack("make " + (t / "src") + " " + (t / "out2") + " P --skip-special");
+  EXPECT_EQ(o.status, 0) << o.text;
+  EXPECT_NE(o.text.find("kwpack: make: skipped: /lib: link to a folder"), std::string::npos)
+      << o.text;
+  std::filesystem::create_symlink(t / "nowhere", t / "src/bin/dangling");
+  o = Kwpack("make " + (t / "src") + " " + (t / "out3") + " P --skip-special");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("kwpack: make: not packed: /bin/dangling: link to a missing file"),
+            std::string::npos)
+      << o.text;
+  EXPECT_NE(o.text.find("1 file(s) failed: /bin/dangling"), std::string::npos) << o.text;
+}
+
 TEST(Kwpack, VerifyChecksTheManifestAgainstReleaseAndVolumes) {
   kwtest::TempDir t;
   kwtest::WriteFile(t / "src/a.txt", "alpha");

@@ -253,8 +253,11 @@ TEST(MakePkg, ManyChunksBehindASlowOneStayInOrder) {
   }
 }
 
-TEST(MakePkg, WalkNeverFollowsFolderLinksAndSkipsSpecialFiles) {
-  kwtest::TempDir src, out, elsewhere;
+// Packages hold no links: a folder link or a pipe is never followed or read.
+// Left out silently, the installed product would lack a folder, so by default
+// the run fails and names each; asked to skip, it still names them.
+TEST(MakePkg, WalkNeverFollowsFolderLinksAndNamesWhatItLeavesOut) {
+  kwtest::TempDir src, elsewhere;
   kwtest::WriteFile(src / "b", "b");
   kwtest::WriteFile(src / "a/x", "x");
   kwtest::WriteFile(src / "C", "c");
@@ -263,12 +266,60 @@ TEST(MakePkg, WalkNeverFollowsFolderLinksAndSkipsSpecialFiles) {
   fs::create_directory_symlink(elsewhere.path(), src / "out");
   fs::create_symlink(src / "b", src / "blink");  // A link to a file is packed as the file.
   ASSERT_EQ(::mkfifo((src / "fifo").c_str(), 0600), 0);
-  MakeRun run;
-  ASSERT_EQ(Make(src.path(), out.path(), 1, kwpkg::kVolumeThreshold, &run), 0);
-  std::vector<std::string> begun;
-  for (auto& e : run.events)
-    if (e.rfind("1:", 0) == 0) begun.push_back(e.substr(2, e.rfind(':') - 2));
-  EXPECT_EQ(begun, (std::vector<std::string>{"/C", "/a/x", "/b", "/blink"}));
+  for (bool skip : {false, true}) {
+    kwtest::TempDir out;
+    MakeRun run;
+    IKWMakePkg maker(1);
+    run.maker = &maker;
+    maker.SetSourceFolder(src.path().c_str());
+    maker.SetOutputFolder(out.path().c_str());
+    maker.SetPackageName("P");
+    maker.SetCallback(&OnMakeEvent, &run);
+    maker.SetSkipUnpackable(skip);
+    ASSERT_EQ(maker.Start(), 0);
+    maker.WaitDone();
+    std::vector<std::string> begun;
+    for (auto& e : run.events)
+      if (e.rfind("1:", 0) == 0) begun.push_back(e.substr(2, e.rfind(':') - 2));
+    EXPECT_EQ(begun, (std::vector<std::string>{"/C", "/a/x", "/b", "/blink"}));
+    EXPECT_EQ(maker.SkippedEntries(),
+              (std::vector<std::string>{"/a/loop: link to a folder", "/fifo: special file",
+                                        "/out: link to a folder"}));
+    EXPECT_TRUE(maker.FailedFiles().empty());
+    EXPECT_EQ(maker.Result(), skip ? 0 : -1) << maker.ErrorText();
+    if (!skip) {
+      EXPECT_EQ(maker.ErrorText(),
+                "3 link(s) or special file(s) not packed: /a/loop: link to a folder, /fifo: "
+                "special file, /out: link to a folder");
+    }
+    EXPECT_EQ(pkgtest::ReadTree(elsewhere.path()).size(), 1u);
+  }
+}
+
+// Every file that could not be packed is named, not only counted.
+TEST(MakePkg, NamesEveryFileItCouldNotPack) {
+  kwtest::TempDir src, out;
+  kwtest::WriteFile(src / "good", "g");
+  for (int i = 0; i < 7; ++i) {
+    fs::create_symlink(src / ("gone" + std::to_string(i)), src / ("dangling" + std::to_string(i)));
+  }
+  IKWMakePkg maker(1);
+  maker.SetSourceFolder(src.path().c_str());
+  maker.SetOutputFolder(out.path().c_str());
+  maker.SetPackageName("P");
+  ASSERT_EQ(maker.Start(), 0);
+  maker.WaitDone();
+  EXPECT_EQ(maker.Result(), -1);
+  ASSERT_EQ(maker.FailedFiles().size(), 7u);
+  EXPECT_EQ(maker.FailedFiles()[0], "/dangling0: link to a missing file");
+  EXPECT_EQ(maker.FailedFiles()[6], "/dangling6: link to a missing file");
+  // The summary names the first five and counts the rest.
+  EXPECT_EQ(maker.ErrorText().rfind("7 file(s) failed: /dangling0: link to a missing file, ", 0),
+            0u)
+      << maker.ErrorText();
+  EXPECT_NE(maker.ErrorText().find("/dangling4: link to a missing file and 2 more"),
+            std::string::npos)
+      << maker.ErrorText();
 }
 
 TEST(MakePkg, RefusesUnsafeNamesAndItsOwnVolumes) {

@@ -125,3 +125,29 @@ TEST(Bundle, RefusalsWriteNothing) {
                             (t / "no/such/folder/out").c_str(), "one", &why),
             kKwBundleCannotCreate);
 }
+
+// A link planted at the name a bundle used to be written under turns the
+// bundle into a write of the link's target; the bundle goes elsewhere and
+// the result stays within the umask.
+TEST(Bundle, NeverWritesThroughALinkAtItsTemporaryName) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "inst", "#!installer");
+  kwtest::WriteFile(t / "V2.0.0_000.kwk", VolumeHeader(0) + pkgtest::FileRecords("/a", "a"));
+  kwtest::WriteFile(t / "victim", "private");
+  ::chmod((t / "victim").c_str(), 0600);
+  fs::create_symlink(t / "victim", t / "out.part");
+  const mode_t saved = ::umask(077);
+  std::string why;
+  const int r = KwBundlePackage((t / "inst").c_str(), (t / "V2.0.0_000.kwk").c_str(),
+                                (t / "out").c_str(), "V2.0.0", &why);
+  ::umask(saved);
+  ASSERT_EQ(r, kKwBundleOk) << why;
+  EXPECT_EQ(kwtest::ReadFile(t / "victim"), "private");
+  struct stat st;
+  ASSERT_EQ(::stat((t / "victim").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::lstat((t / "out").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(kwtest::ReadFile(t / "out").substr(0, 11), "#!installer");
+}

@@ -3,7 +3,10 @@
 // against the reference server.
 #include <gtest/gtest.h>
 #include <json/json.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +17,8 @@
 #include "network/http/kwcurlbinding.h"
 #include "tool/http/kwdownloadutil.h"
 #include "tool/http/kwreleasecheck.h"
+#include "tool/http/kwreleasefloor.h"
+#include "tool/http/kwserverconfig.h"
 #include "tool/makepackage/kwpkglist.h"
 #include "tool/makepackage/kwrelease.h"
 
@@ -30,6 +35,46 @@ Key NewKey() {
   EXPECT_TRUE(KwEd25519Generate(&k.pair, &error)) << error;
   EXPECT_TRUE(KwEd25519PublicKeyHex(k.pair.publicPem, &k.hex, &error)) << error;
   return k;
+}
+
+// Points the key store into a folder of its own for one test: an accepted
+// release leaves its build time there.
+class ScopedKeyStore {
+ public:
+  ScopedKeyStore() {
+    const char* old = std::getenv("KW_REGISTRY_DIR");
+    had_ = old != nullptr;
+    if (had_) saved_ = old;
+    ::setenv("KW_REGISTRY_DIR", dir_.path().c_str(), 1);
+  }
+  ~ScopedKeyStore() {
+    if (had_) {
+      ::setenv("KW_REGISTRY_DIR", saved_.c_str(), 1);
+    } else {
+      ::unsetenv("KW_REGISTRY_DIR");
+    }
+  }
+
+ private:
+  kwtest::TempDir dir_;
+  bool had_ = false;
+  std::string saved_;
+};
+
+// Signs release.json of `folder` afresh with build time `buildtime`.
+void SignRelease(const std::string& folder, const Key& key, const std::string& buildtime) {
+  KwRelease release;
+  std::string error;
+  ASSERT_EQ(0, KwLoadRelease(folder, &release, &error)) << error;
+  release.buildtime = buildtime;
+  release.isSigned = true;
+  release.signature.expires = 1900000000;
+  release.signature.keyId = KwEd25519KeyId(key.hex);
+  ASSERT_TRUE(KwEd25519Sign(key.pair.privatePem,
+                            KwReleaseMessage(release.version, release.buildtime,
+                                             release.signature.expires, release.volumes),
+                            &release.signature.signature, &error));
+  ASSERT_EQ(0, KwSaveRelease(folder, release));
 }
 
 // A version answer's "data" as the server sends it, signed by `key` with
@@ -169,6 +214,7 @@ int64_t FarFuture() {
 // The check sits in GetVersion: with a key only the signed release comes
 // through, without one the designed answer is taken as it is.
 TEST(ReleaseCheck, GetVersionAgainstTheReferenceServer) {
+  ScopedKeyStore store;
   ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
   Key k = NewKey();
   Key other = NewKey();
@@ -214,3 +260,108 @@ TEST(ReleaseCheck, GetVersionAgainstTheReferenceServer) {
 }
 
 }  // namespace
+
+TEST(ReleaseFloor, BuildTimesReadInBothForms) {
+  int64_t s = 0;
+  EXPECT_TRUE(KwParseBuildTime("2026-12-09T12:00:00Z", &s));
+  EXPECT_EQ(s, 1796817600);
+  EXPECT_TRUE(KwParseBuildTime("1970-01-01T00:00:00Z", &s));
+  EXPECT_EQ(s, 0);
+  EXPECT_TRUE(KwParseBuildTime("1796817600", &s));
+  EXPECT_EQ(s, 1796817600);
+  for (const char* bad : {"", "0x10", "2026-12-09", "2026-12-09T12:00:00", "2026-13-09T12:00:00Z",
+                          "2026-12-09T12:00:00Z ", "yesterday"}) {
+    EXPECT_FALSE(KwParseBuildTime(bad, &s)) << bad;
+  }
+}
+
+// A server that goes back to an older release, correctly signed and not yet
+// expired, is refused once a newer one was accepted; the same or a newer
+// release still passes, and one without a readable build time never does.
+TEST(ReleaseFloor, OlderSignedReleaseIsRefusedOnceANewerWasAccepted) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  ScopedKeyStore store;
+  Key k = NewKey();
+  kwtest::TempDir pkg;
+  kwtest::WritePackage(pkg.path(), "R", {5000, 300});
+  ASSERT_EQ(0, KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk")));
+  KwSetReleaseKey(k.hex);
+  auto ask = [&](const std::string& buildtime, KwReleaseVerdict* verdict) {
+    SignRelease(pkg.path(), k, buildtime);
+    kwtest::KwServeProcess server(pkg.path(), {});
+    EXPECT_FALSE(server.url().empty());
+    CKWDownloadUtilFor util;
+    util.SetBaseUrl(server.url().c_str());
+    std::vector<PackageEntry> entries;
+    char version[80] = {};
+    int r = util.GetVersion(version, sizeof(version), entries);
+    *verdict = util.refusal();
+    EXPECT_EQ(r == 0, !entries.empty());
+    return r;
+  };
+  KwReleaseVerdict verdict;
+  EXPECT_EQ(ask("2026-12-09T12:00:00Z", &verdict), 0);
+  EXPECT_EQ(KwRecordedBuildTime(), "2026-12-09T12:00:00Z");
+  EXPECT_EQ(ask("2026-12-09T11:59:59Z", &verdict), CKWDownloadUtilFor::kReleaseRefused);
+  EXPECT_EQ(verdict, KwReleaseVerdict::Older);
+  EXPECT_STREQ(KwReleaseVerdictKey(verdict), "releaseolder");
+  EXPECT_EQ(ask("2026-12-09T12:00:00Z", &verdict), 0);
+  EXPECT_EQ(ask("2026-12-10T08:00:00Z", &verdict), 0);
+  EXPECT_EQ(KwRecordedBuildTime(), "2026-12-10T08:00:00Z");
+  EXPECT_EQ(ask("2026-12-09T12:00:00Z", &verdict), CKWDownloadUtilFor::kReleaseRefused);
+  EXPECT_EQ(ask("soon", &verdict), CKWDownloadUtilFor::kReleaseRefused);
+  EXPECT_EQ(KwRecordedBuildTime(), "2026-12-10T08:00:00Z");
+  KwSetReleaseKey("");
+  // Without a key nothing is judged by build time.
+  EXPECT_EQ(ask("2020-01-01T00:00:00Z", &verdict), 0);
+}
+
+// release.json is written under a fresh name and renamed; a link planted at
+// the name it was once written under is never followed.
+TEST(ReleaseFile, NeverWrittenThroughALinkAtItsTemporaryName) {
+  kwtest::TempDir pkg;
+  kwtest::WritePackage(pkg.path(), "R", {5000});
+  kwtest::TempDir other;
+  kwtest::WriteFile(other / "victim", "private");
+  std::filesystem::create_symlink(other / "victim", pkg / "release.json.part");
+  ASSERT_EQ(0, KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk")));
+  EXPECT_EQ(kwtest::ReadFile(other / "victim"), "private");
+  KwRelease release;
+  std::string error;
+  EXPECT_EQ(0, KwLoadRelease(pkg.path(), &release, &error)) << error;
+  EXPECT_EQ(release.volumes.size(), 1u);
+}
+
+// A key file named without a folder is taken from beside the ini file and
+// from nowhere else: one lying in the folder the installer was started from
+// is nobody's word for a release.
+TEST(ReleaseKey, AKeyFileNameIsLookedUpBesideTheIniOnly) {
+  kwtest::TempDir settings, here;
+  Key good = NewKey(), planted = NewKey();
+  const std::string ini = settings / "itarnwick.ini";
+  kwtest::WriteFile(ini, "[SERVER]\nPUBKEY=release.key.pub\n");
+  kwtest::WriteFile(here / "release.key.pub", planted.pair.publicPem);
+  char saved[4096];
+  ASSERT_NE(::getcwd(saved, sizeof(saved)), nullptr);
+  ASSERT_EQ(::chdir(here.path().c_str()), 0);
+  std::string keyHex;
+  KwLoadServerConfig(ini.c_str());
+  EXPECT_TRUE(KwConfiguredReleaseKey(&keyHex));
+  EXPECT_EQ(keyHex, "") << "the key of the current folder was taken";
+  // An ini named relative to the current folder has its key beside it there.
+  kwtest::WriteFile(here / "itarnwick.ini", "[SERVER]\nPUBKEY=release.key.pub\n");
+  KwLoadServerConfig("itarnwick.ini");
+  EXPECT_TRUE(KwConfiguredReleaseKey(&keyHex));
+  EXPECT_EQ(keyHex, planted.hex);
+  ASSERT_EQ(::chdir(saved), 0);
+  // Beside the ini, the file is the key; a key given inline needs no file.
+  kwtest::WriteFile(settings / "release.key.pub", good.pair.publicPem);
+  KwLoadServerConfig(ini.c_str());
+  EXPECT_TRUE(KwConfiguredReleaseKey(&keyHex));
+  EXPECT_EQ(keyHex, good.hex);
+  kwtest::WriteFile(ini, "[SERVER]\nPUBKEY=" + good.hex + "\n");
+  KwLoadServerConfig(ini.c_str());
+  EXPECT_TRUE(KwConfiguredReleaseKey(&keyHex));
+  EXPECT_EQ(keyHex, good.hex);
+  KwSetReleaseKey("");
+}

@@ -201,7 +201,9 @@ TEST_F(ThreadManagerTest, StopWaitEndsAtOnceWithoutRunningJobsAndFreesIdleWorker
 
   auto start = Clock::now();
   EXPECT_EQ(manager_->WaitAllFinished(), 0);
-  EXPECT_LT(MsSince(start), 1000);
+  // Not the whole stop bound: the event loop's job is not waited for.  The
+  // margin is the bound itself, so a busy machine cannot fail it.
+  EXPECT_LT(MsSince(start), kKwStopWaitMs);
   auto records = manager_->InUseRecords();
   ASSERT_EQ(records.size(), 1u);  // Only the event loop's record is left.
   EXPECT_STREQ(records[0].name, kKwEventLoopJobName);
@@ -220,7 +222,7 @@ TEST_F(ThreadManagerTest, StopWaitGivesUpOnAStuckJobWhichThenEndsWithoutTouching
   EXPECT_EQ(manager_->WaitAllFinished(), 1);
   int64_t waited = MsSince(start);
   EXPECT_GE(waited, kKwStopWaitMs);
-  EXPECT_LT(waited, kKwStopWaitMs + 1500);
+  EXPECT_LT(waited, 2 * kKwStopWaitMs);  // Gave up after the bound, not much later.
 
   // The rest of the stop sequence, then the job returns: its worker must end
   // without using the destroyed manager (the sanitizer builds check this).

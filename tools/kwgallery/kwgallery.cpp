@@ -83,8 +83,15 @@ std::unique_ptr<CIKWShowDialog> MakeBox(const std::string& name) {
   dlg->SetPosition(80, 80);
   if (name == "msg1") dlg->SetMessage(Lang("pleaseinputtopath"));
   if (name == "msg1long") dlg->SetMessage(Lang("pleasecheck"));
-  // The longest of the refusals of an untrusted release.
-  if (name == "msg1release") dlg->SetMessage(Lang("releasechanged"));
+  // The longest of the refusals of an untrusted release or its volumes.
+  if (name == "msg1release") {
+    std::string longest;
+    for (const char* key : {"releasekeybad", "releaseunsigned", "releaseotherkey", "releasechanged",
+                            "releaseexpired", "releaseolder", "volumebad", "pathtoolong"}) {
+      if (std::strlen(Lang(key)) > longest.size()) longest = Lang(key);
+    }
+    dlg->SetMessage(longest.c_str());
+  }
   if (kind == 2) {
     dlg->SetMessage(Lang("exitinstques"));
     dlg->SetButtonTexts(Lang("cancel"), Lang("install"));

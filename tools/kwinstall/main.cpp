@@ -13,6 +13,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -65,8 +66,9 @@ const char* kUsage =
     "  --verify          check the installed version against its kept manifest and\n"
     "                    list every missing, changed or unexpected file\n"
     "  --repair          fetch from --server only the pieces of damaged files\n"
-    "  --stall-timeout S give up when nothing moves for S seconds (default 300,\n"
-    "                    0 waits for ever, as the installer window does)\n"
+    "  --stall-timeout S give up when no downloaded byte reaches the disk for S\n"
+    "                    seconds (default 300; 0 waits for ever, as the installer\n"
+    "                    window does)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
@@ -273,8 +275,11 @@ int main(int argc, char** argv) {
   // The engine keeps asking an unreachable server for ever, as a window
   // would until its user cancels; unattended runs need an end.
   const long long stallSeconds = std::atoll(stall.c_str());
+  // Only bytes that reach the disk count as movement, and only beyond the
+  // most the phase had so far: a trickle that never completes a segment, or
+  // a volume fetched again and again, moves nothing.
   auto lastMove = std::chrono::steady_clock::now();
-  int64_t lastDone = -1;
+  int64_t mostSettled = -1;
   int32_t lastStage = -1;
   int ticks = 0;
   while (!engine.RunFinished()) {
@@ -288,17 +293,18 @@ int main(int argc, char** argv) {
     {
       KwEngineProgress now = engine.Progress();
       auto at = std::chrono::steady_clock::now();
-      // Bytes arriving count as movement even before a whole segment lands.
-      if (now.doneBytes != lastDone || g_installStage.load() != lastStage || now.speed > 0) {
-        lastDone = now.doneBytes;
+      if (now.settledBytes > mostSettled || g_installStage.load() != lastStage) {
+        if (g_installStage.load() != lastStage) mostSettled = -1;
+        mostSettled = std::max(mostSettled, now.settledBytes);
         lastStage = g_installStage.load();
         lastMove = at;
       } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {
         engine.Stop();
         if (tty) std::fputs("\n", stdout);
         std::fprintf(stderr,
-                     "kwinstall: installation failed: nothing moved for %lld seconds "
-                     "(server unreachable or not answering?)\n",
+                     "kwinstall: installation failed: nothing moved for %lld seconds: no "
+                     "downloaded bytes reached the disk (server unreachable, not answering "
+                     "or sending nothing usable?)\n",
                      stallSeconds);
         return 1;
       }
@@ -330,11 +336,19 @@ int main(int argc, char** argv) {
     }
   }
   engine.WaitUntilFinished();
-  if (tty) std::fputs("\n", stdout);
   KwEngineProgress p = engine.Progress();
   // A short run may end before the loop above showed it.
   if (!sizeShown && !quiet) ShowSize(p, false);
-  if (engine.LastResult() != 0 || owner.command() != kKwCmdInstallDone) {
+  const bool succeeded = engine.LastResult() == 0 && owner.command() == kKwCmdInstallDone;
+  // The polls above sample the run; the last one may fall before the last
+  // files were written, so a finished install says 100 % itself.
+  if (succeeded && !quiet && p.totalBytes > 0) {
+    const std::string line =
+        KwInstallProgressLine("install ", p.totalBytes, p.totalBytes, 0, false);
+    std::printf(tty ? "\r%-78s" : "%s\n", line.c_str());
+  }
+  if (tty) std::fputs("\n", stdout);
+  if (!succeeded) {
     std::string reason = p.failure;
     if (owner.key()[0] != '\0') reason = std::string(Text(owner.key())) + " (" + reason + ")";
     std::fprintf(stderr, "kwinstall: installation failed: %s\n", reason.c_str());

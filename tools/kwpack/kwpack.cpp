@@ -50,7 +50,8 @@ namespace {
 
 const char kUsage[] =
     "usage: kwpack COMMAND ARGS...\n"
-    "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--pieces fixed|content]\n"
+    "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
+    "       [--pieces fixed|content]\n"
     "  list OUTDIR NAME\n"
     "  verify OUTDIR\n"
     "  unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
@@ -65,13 +66,16 @@ struct Help {
 };
 const Help kHelp[] = {
     {"make",
-     "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--pieces "
-     "fixed|content]\n"
+     "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
+     "       [--pieces fixed|content]\n"
      "Packs the folder tree SRC into OUTDIR/NAME_000.kwk, NAME_001.kwk, ... and writes\n"
      "OUTDIR/list.json, OUTDIR/release.json (each volume's SHA-256 too) and the release\n"
      "manifest OUTDIR/manifest.kwm (every piece's SHA-256 and place, for updates that fetch\n"
-     "only what changed).  Names beginning with '.' are skipped; links to folders are not\n"
-     "followed.  --threads sets the compression threads (default: one per core);\n"
+     "only what changed).  Names beginning with '.' are skipped.\n"
+     "Packages hold no links: a link to a file packs the file's content, while a link to a\n"
+     "folder, a dangling link and a pipe, socket or device fail the run, each named on\n"
+     "stderr; --skip-special leaves links to folders and special files out instead (still\n"
+     "named).  --threads sets the compression threads (default: one per core);\n"
      "--volume-size the chunk payload after which a volume is closed (default 1000000000);\n"
      "--pieces content cuts files at content-defined boundaries, so an insertion in a large\n"
      "file changes only the pieces around it (default fixed: 3200000-byte pieces).\n"},
@@ -186,13 +190,16 @@ struct Options {
   int64_t volumeSize = kwpkg::kVolumeThreshold;
   KwInflaterKind inflater = KwInflaterKind::kLibdeflate;
   KwPieceMode pieces = KwPieceMode::kFixed;
+  bool skipSpecial = false;
   std::string error;
 };
 
 Options ParseOptions(const std::vector<std::string>& args) {
   Options o;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--inflater" && i + 1 < args.size()) {
+    if (args[i] == "--skip-special") {
+      o.skipSpecial = true;
+    } else if (args[i] == "--inflater" && i + 1 < args.size()) {
       if (!KwParseInflaterName(args[i + 1].c_str(), &o.inflater)) {
         o.error = "bad value for --inflater: " + args[i + 1];
         return o;
@@ -259,6 +266,7 @@ int CmdMake(const std::vector<std::string>& args) {
   maker.SetPackageName(name.c_str());
   maker.SetCallback(&OnMakeProgress, &view);
   maker.SetPieceMode(opt.pieces);
+  maker.SetSkipUnpackable(opt.skipSpecial);
   maker.Start();
   while (!maker.Done()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -270,6 +278,13 @@ int CmdMake(const std::vector<std::string>& args) {
     progress.Update(maker.BytesRead(), current);
   }
   progress.Finish();
+  for (const std::string& failed : maker.FailedFiles()) {
+    std::fprintf(stderr, "kwpack: make: not packed: %s\n", failed.c_str());
+  }
+  for (const std::string& skipped : maker.SkippedEntries()) {
+    std::fprintf(stderr, "kwpack: make: %s: %s\n", opt.skipSpecial ? "skipped" : "not packed",
+                 skipped.c_str());
+  }
   if (maker.Result() != 0) return Fail("make: " + maker.ErrorText());
   int64_t bytes = 0;
   for (const KwVolumeEntry& e : maker.Volumes()) bytes += e.size;

@@ -13,9 +13,13 @@
 #include "MsgBox/desktop/kwproducticon.h"
 #include "MsgBox/desktop/kwshortcut.h"
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"
+#include "platform/kwinifile.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwprocess.h"
+#include "platform/kwtempfile.h"
+#include "tool/http/kwreleasecheck.h"
 
 namespace {
 
@@ -50,17 +54,51 @@ bool CanCreateFileIn(const std::string& folder) {
 
 // Copies the settings file beside the installer; a missing source is not
 // an error (the installer then uses its defaults).
-void CopySettings(const std::string& source, const std::string& target) {
-  if (source.empty()) return;
+int32_t CopySettings(const std::string& source, const std::string& target) {
+  if (source.empty()) return 0;
   std::string bytes;
   const int32_t read = KwReadWholeFile(source, &bytes);
   if (read != 0) {
     if (read != -ENOENT) KW_LOG(4, "KwDeployInstaller", "cannot read %s: %d", source.c_str(), read);
-    return;
+    return 0;
   }
   const std::string copy = FolderOf(target) + "/" + kKwDeployIni;
   const int32_t written = KwReplaceFileAtomic(copy, bytes, 0644);
   if (written != 0) KW_LOG(4, "KwDeployInstaller", "cannot write %s: %d", copy.c_str(), written);
+  return written;
+}
+
+// The release key file the settings name by a name relative to themselves,
+// which the deployed installer looks for beside its own copy of them: its
+// name as given in the settings ("" when they name none, name one by its
+// full path or give the key itself).  False when the file is not there to
+// be copied, or its name would reach out of the settings' folder.
+bool KeyFileToCopy(const std::string& iniSource, std::string* name) {
+  name->clear();
+  if (iniSource.empty() || ::access(iniSource.c_str(), F_OK) != 0) return true;
+  char value[1024];
+  KwGetPrivateProfileString("SERVER", "PUBKEY", "", value, sizeof value, iniSource.c_str());
+  const std::string file = KwReleaseKeyFile(iniSource, value);
+  if (file.empty() || value[0] == '/') return true;
+  *name = value;
+  if (("/" + *name + "/").find("/../") != std::string::npos) return false;
+  struct stat st;
+  return ::stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+int32_t CopyKeyFile(const std::string& iniSource, const std::string& name,
+                    const std::string& target) {
+  std::string bytes;
+  const std::string from = FolderOf(iniSource) + "/" + name;
+  int32_t r = KwReadWholeFile(from, &bytes);
+  const std::string to = FolderOf(target) + "/" + name;
+  if (r == 0) {
+    CreateFoldersForPath(to.c_str());
+    r = KwReplaceFileAtomic(to, bytes, 0644);
+  }
+  if (r != 0)
+    KW_LOG(4, "KwDeployInstaller", "cannot copy %s to %s: %d", from.c_str(), to.c_str(), r);
+  return r;
 }
 
 }  // namespace
@@ -109,18 +147,30 @@ std::string KwDeployTargetPath(const std::string& location) {
 
 int KwDeployInstaller(const KwDeployRequest& request) {
   if (request.bytes == nullptr || request.size == 0) return kKwDeployNothingCarried;
+  // An installer whose settings name a key it cannot find would refuse
+  // every release; better not to deploy it at all.
+  std::string keyName;
+  if (!KeyFileToCopy(request.iniSource, &keyName)) {
+    KW_LOG(4, "KwDeployInstaller", "the release key of %s is not beside it",
+           request.iniSource.c_str());
+    return kKwDeployKeyMissing;
+  }
   const std::string folder = FolderOf(request.target);
   ::mkdir(folder.c_str(), 0755);
   const std::string bytes(reinterpret_cast<const char*>(request.bytes), request.size);
   const int32_t written = KwReplaceFileAtomic(request.target, bytes, 0755);
   // An earlier file of the same name keeps its mode across the
-  // replacement; the installer must be runnable whatever it was.
-  if (written != 0 || ::chmod(request.target.c_str(), 0755) != 0) {
+  // replacement; the installer must be runnable whatever it was, within
+  // what the umask allows.
+  if (written != 0 || ::chmod(request.target.c_str(), KwMaskedMode(0755)) != 0) {
     KW_LOG(4, "KwDeployInstaller", "cannot write %s: %d", request.target.c_str(),
            written != 0 ? written : -errno);
     return kKwDeployWriteFailed;
   }
-  CopySettings(request.iniSource, request.target);
+  if (CopySettings(request.iniSource, request.target) != 0 ||
+      (!keyName.empty() && CopyKeyFile(request.iniSource, keyName, request.target) != 0)) {
+    return kKwDeployWriteFailed;
+  }
   if (request.settleMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(request.settleMs));
   }

@@ -52,6 +52,7 @@ enum KwDeployResult : int {
   kKwDeployNothingCarried = -1,  // the program carries no installer
   kKwDeployWriteFailed = -2,     // the installer could not be written
   kKwDeployStartFailed = -3,     // written, but it could not be started
+  kKwDeployKeyMissing = -4,      // the settings name a release key file that is not beside them
 };
 
 struct KwDeployRequest {
@@ -67,7 +68,10 @@ struct KwDeployRequest {
 
 // Writes the carried bytes unchanged to the target (replacing an earlier
 // file atomically, so a failed write leaves no half installer and a running
-// one is not disturbed) with the run bits, copies the settings file beside
-// it, makes the desktop entry "Tarnwick Installer" and starts the
-// installer.  A failed write starts nothing.  Returns a KwDeployResult.
+// one is not disturbed) with the run bits the umask allows, copies the
+// settings file beside it together with the release key file they name
+// relative to themselves ("PUBKEY" of section "SERVER"; settings naming a
+// key file that is not there deploy nothing), makes the desktop entry
+// "Tarnwick Installer" and starts the installer.  A failed write starts
+// nothing.  Returns a KwDeployResult.
 int KwDeployInstaller(const KwDeployRequest& request);

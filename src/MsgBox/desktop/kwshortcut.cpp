@@ -12,6 +12,7 @@
 #include "baseutil/kwfilehelpers.h"
 #include "platform/kwatomicfile.h"
 #include "platform/kwknownfolders.h"
+#include "platform/kwtempfile.h"
 
 namespace {
 
@@ -109,11 +110,12 @@ std::string EntryText(const std::string& name, const char* comment, const std::s
 }
 
 // Writes an entry file: launchers run only entries marked executable, and an
-// earlier entry of the same name may have had another mode.
+// earlier entry of the same name may have had another mode.  The run bits
+// stay within the umask, like those of any file the user's programs make.
 int32_t WriteEntry(const char* path, const std::string& entry) {
   int32_t written = KwReplaceFileAtomic(path, entry, 0755);
   if (written != 0) return -written;
-  if (::chmod(path, 0755) != 0) return errno;
+  if (::chmod(path, KwMaskedMode(0755)) != 0) return errno;
   return 0;
 }
 

@@ -21,6 +21,7 @@
 #include "MsgBox/engine/kwengineresume.h"
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
+#include "tool/http/kwvolumename.h"
 #include "tool/makepackage/kwmanifest.h"
 
 int64_t kwengine::FileLength(const std::string& path) {
@@ -88,12 +89,16 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
   if (checkPath) {
     if (path.empty()) return refuse(kKwStartNoPath, "pleaseinputtopath");
     path = KwTrimFolder(path);
+    // A folder too long for the volume paths would download everything and
+    // then fail; refused before the probe makes any folder.
+    if (path.size() > kKwInstallFolderMax) return refuse(kKwStartPathTooLong, "pathtoolong");
     if (!ProbeFolder(path)) return refuse(kKwStartInvalidPath, "invalidpath2");
     folder = path;
   } else {
     // The local package page leaves its chosen target here; without one the
     // package installs beside the installer.
     folder = g_targetDir[0] != '\0' ? g_targetDir : g_exeDir;
+    if (folder.size() > kKwInstallFolderMax) return refuse(kKwStartPathTooLong, "pathtoolong");
   }
   if (runMode_ == 0) {
     int64_t total = 0;
@@ -230,11 +235,13 @@ void CKWInstallEngine::Impl::RunThread() {
       // The update built the version folder; nothing is left to unpack.
       if (active_) FinishUpdate();
     } else if (active_) {
+      // Made afresh, never through a link planted at the marker's name.
       std::string marker = installPath_ + "/" + kKwUnzipMarker;
-      FILE* f = std::fopen(marker.c_str(), "wb");
-      if (f != nullptr) {
-        std::fputs("1", f);
-        std::fclose(f);
+      ::unlink(marker.c_str());
+      int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        if (::write(fd, "1", 1) != 1) KW_LOG(4, "CKWinstaller::runinstall", "marker not written");
+        ::close(fd);
       }
       g_installStage = 2;
       downloaded = true;
@@ -286,6 +293,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   {
     std::lock_guard<std::mutex> lock(progressMutex_);
     p.doneBytes = doneBytes_ + arriving_;
+    p.settledBytes = doneBytes_;
   }
   p.speed = Paused() ? 0 : speed_.load();
   p.diskTotal = diskTotal_;

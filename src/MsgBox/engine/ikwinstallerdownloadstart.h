@@ -32,6 +32,7 @@ enum KwStartRunResult : int {
   kKwStartInvalidPath = -3,  // "invalidpath2"
   kKwStartNotEnough = -4,    // "notenough"
   kKwStartBusy = -5,         // a run is still active; no message key
+  kKwStartPathTooLong = -6,  // "pathtoolong": the folder is too long for the volume paths
 };
 
 // The designed free-space requirement: 42 GiB.
@@ -44,6 +45,11 @@ struct KwEngineProgress {
   // the bytes of segments still arriving; a failed attempt's bytes are taken
   // back, so it never passes totalBytes and may step back on a retry.
   int64_t doneBytes = 0;
+  // The part of doneBytes that is on disk (a download: segments written,
+  // volumes verified; the install phase: bytes unpacked).  Bytes still
+  // arriving are not in it, so a server that sends and sends without a
+  // segment ever landing does not move it: the measure of a stalled run.
+  int64_t settledBytes = 0;
   int64_t speed = 0;      // download speed in bytes per second; 0 while paused
   int64_t diskTotal = 0;  // drive of the chosen folder, from the last MeasureDisk
   int64_t diskFree = 0;

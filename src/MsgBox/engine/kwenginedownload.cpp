@@ -20,6 +20,7 @@
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwdownloadutil.h"
+#include "tool/http/kwvolumename.h"
 
 using kwengine::FileLength;
 using kwengine::kMinFreeToContinue;
@@ -77,6 +78,12 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   if (!active_) return;
   if (entries.empty()) return Fail("the install server lists no volume", nullptr);
   if (!KwIsSafePathPart(ver)) return Fail(std::string("unusable version name: ") + ver, nullptr);
+  // The volume files are named after the version; one too long for their
+  // names is refused before any volume is fetched.
+  if (std::strlen(ver) > kKwVersionNameMax || entries.size() > 1000) {
+    return Fail(std::string("the install server lists a version that cannot be held: ") + ver,
+                nullptr);
+  }
   version_ = ver;
   if (g_versionText[0] == '\0') KwCopyText(g_versionText, kVersionTextSize, ver);
   destination_ = installPath_ + "/" + version_;
@@ -92,9 +99,9 @@ void CKWInstallEngine::Impl::DownloadPhase() {
       if (!active_) return;
       Nap(1000);
     }
-    if (!KwIsSafePathPart(e.name) || e.length < 0) {
-      return Fail(std::string("unusable volume name: ") + e.name, nullptr);
-    }
+    if (e.length < 0) return Fail(std::string("unusable volume length: ") + e.key, nullptr);
+    // The server's key only asks for the bytes; the file is the installer's.
+    std::snprintf(e.name, sizeof(e.name), "%s", KwLocalVolumeName(version_, i).c_str());
     std::snprintf(e.localPath, sizeof(e.localPath), "%s/%s", installPath_.c_str(), e.name);
     downloaded_.push_back(e.localPath);
     total += e.length;
@@ -128,6 +135,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
   const std::string path = installPath_ + "/" + e.name;
   int64_t doneAtStart = doneBytes_;
   int planFailures = 0;
+  int failedVerifications = 0;
   bool mayResume = true;
   while (active_) {
     holdWorkers_ = true;
@@ -217,6 +225,14 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     KwVolumeJournal::Remove(path);
     if (verified) return true;
     if (!CheckDiskLeft()) return false;
+    // A server that keeps sending other bytes would be asked again for ever.
+    if (++failedVerifications >= kwengine::kVerifyAttempts) {
+      ::unlink(path.c_str());
+      Fail(std::string("volume ") + e.name + " failed its check " +
+               std::to_string(failedVerifications) + " times",
+           "volumebad");
+      return false;
+    }
   }
   return false;
 }

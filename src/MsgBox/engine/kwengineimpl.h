@@ -58,6 +58,10 @@ inline constexpr int32_t kInstallChunk = 3200008;
 inline constexpr int64_t kMinFreeToContinue = 1 << 20;
 // Seconds a volume file may fail to be created before the run gives up.
 inline constexpr int kPlanAttempts = 10;
+// Whole downloads of one volume that may fail verification before the run
+// gives up: one may be a transfer gone wrong, several mean the server sends
+// other bytes than its list promises.
+inline constexpr int kVerifyAttempts = 3;
 
 inline int64_t NowMs() {
   using namespace std::chrono;

@@ -107,7 +107,8 @@ void CKWInstallEngine::Impl::InstallPhase(bool downloaded) {
   in.removeDownloads = downloaded;
   in.installPath = installPath_;
   in.destination = destination_;
-  in.versionText = g_versionText;
+  // The version this run installed, not the one a page showed earlier.
+  in.versionText = version_;
   KwRunFinishingSteps(in);
   if (downloaded) KeepManifest();
   g_installStage = 0;

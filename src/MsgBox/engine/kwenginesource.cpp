@@ -12,6 +12,7 @@
 #include "MsgBox/engine/kwengineresume.h"
 #include "baseutil/ikwlog.h"
 #include "tool/http/kwdownloadutil.h"
+#include "tool/http/kwvolumename.h"
 #include "tool/makepackage/kwpkgformat.h"
 
 bool KwIsSafePathPart(const char* name) {
@@ -216,7 +217,9 @@ class ServerSource : public KwVolumeSource {
         *why = std::string("not a package volume: ") + v.entry.name;
         return -2;
       }
-      v.name = v.entry.name;
+      // Named as the download phase names its files, so the page's resume
+      // table finds the volume whatever key the server gave it.
+      v.name = KwLocalVolumeName(ver, volumes_.size());
       v.length = total;
       ApplyResume(&v);
       volumes_.push_back(v);

@@ -18,6 +18,7 @@
 #include "tool/http/kwcontentrange.h"
 #include "tool/http/kwhttpdatacheck.h"
 #include "tool/http/kwjsonaccess.h"
+#include "tool/http/kwreleasefloor.h"
 #include "tool/http/kwserverconfig.h"
 
 namespace {
@@ -102,14 +103,19 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
   KwJsonText(root, "msg", &text);
   if (!root.isMember("data")) return -2;
   const Json::Value& data = root["data"];
-  KwJsonText(data, "buildtime", &text);
-  // A configured release key admits only the release it signed; checked
-  // before anything of the answer is handed out.
+  std::string buildtime;
+  KwJsonText(data, "buildtime", &buildtime);
+  // A configured release key admits only the release it signed, and none
+  // built before one already accepted; checked before anything of the
+  // answer is handed out.
   std::string releaseKey;
   m_refusal = KwReleaseVerdict::Accepted;
   if (KwConfiguredReleaseKey(&releaseKey)) {
     int64_t now = m_clock ? m_clock() : static_cast<int64_t>(time(nullptr));
     m_refusal = KwCheckReleaseAnswer(data, releaseKey, now);
+    if (m_refusal == KwReleaseVerdict::Accepted && !KwAdmitBuildTime(buildtime)) {
+      m_refusal = KwReleaseVerdict::Older;
+    }
     if (m_refusal != KwReleaseVerdict::Accepted) {
       KW_LOG(4, kFunc, "release refused: %s", KwReleaseVerdictKey(m_refusal));
       return kReleaseRefused;

@@ -5,8 +5,11 @@
 #include <cstdint>
 
 struct PackageEntry {
-  char key[80] = {};         // The server's identifier, sent back for the download URL.
-  char name[80] = {};        // Part of key after its last "/" or "\"; the local file name.
+  char key[80] = {};  // The server's identifier, sent back for the download URL.
+  // The local file name.  GetDownloadUrl sets it to the part of key after its
+  // last "/" or "\"; the download phase replaces that with a name of its own
+  // (kwvolumename.h), so no file is ever named by the server.
+  char name[80] = {};
   int32_t fileServerId = 0;  // The server's storage identifier, sent back with the key.
   int64_t length = 0;        // Volume size in bytes.
   int64_t lastModified = 0;  // As delivered by the server; not used further.

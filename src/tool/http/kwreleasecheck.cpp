@@ -2,6 +2,7 @@
 #include "tool/http/kwreleasecheck.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -58,6 +59,8 @@ const char* KwReleaseVerdictKey(KwReleaseVerdict verdict) {
       return "releasechanged";
     case KwReleaseVerdict::Expired:
       return "releaseexpired";
+    case KwReleaseVerdict::Older:
+      return "releaseolder";
   }
   return "releasechanged";
 }
@@ -91,15 +94,42 @@ KwReleaseVerdict KwCheckReleaseAnswer(const Json::Value& data, const std::string
   return now > expires ? KwReleaseVerdict::Expired : KwReleaseVerdict::Accepted;
 }
 
+bool KwIsInlineReleaseKey(const std::string& value) {
+  std::string keyHex, error;
+  return !value.empty() && KwEd25519PublicKeyHex(value, &keyHex, &error);
+}
+
+std::string KwReleaseKeyFile(const std::string& iniPath, const std::string& value) {
+  if (value.empty() || KwIsInlineReleaseKey(value)) return "";
+  if (value[0] == '/') return value;
+  const size_t slash = iniPath.find_last_of('/');
+  std::string folder = slash == std::string::npos ? "" : iniPath.substr(0, slash + 1);
+  if (folder.empty() || folder[0] != '/') {
+    // An ini named relative to the current folder: the key is beside it
+    // there, which the absolute name says once and for all.
+    char here[4096];
+    if (::getcwd(here, sizeof(here)) == nullptr) return value;
+    folder = std::string(here) + "/" + folder;
+  }
+  return folder + value;
+}
+
 void KwSetReleaseKey(const std::string& value) {
   std::string text = value;
-  struct stat st;
-  if (!value.empty() && stat(value.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    std::ifstream in(value, std::ios::binary);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   std::string keyHex, error;
-  if (!value.empty() && !KwEd25519PublicKeyHex(text, &keyHex, &error)) {
+  if (!value.empty() && !KwIsInlineReleaseKey(value)) {
+    struct stat st;
+    text.clear();
+    if (value[0] != '/') {
+      error = "a key file must be named by its full path";
+    } else if (stat(value.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      error = "no key file " + value;
+    } else {
+      std::ifstream in(value, std::ios::binary);
+      text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+  }
+  if (!value.empty() && (!error.empty() || !KwEd25519PublicKeyHex(text, &keyHex, &error))) {
     KW_LOG(1, "KwSetReleaseKey", "PUBKEY is unusable (%s): every release is refused",
            error.c_str());
     keyHex.clear();

@@ -1,9 +1,6 @@
 // Loading the install server location from the ini file; see kwserverconfig.h.
 // Kept apart from the setters so code that never reads the ini does not pull
 // the ini reader in.
-#include <sys/stat.h>
-
-#include <cstring>
 #include <string>
 
 #include "network/http/ikwhttpclient.h"
@@ -19,13 +16,11 @@ void KwLoadServerConfig(const char* iniPath) {
   KwGetPrivateProfileString("SERVER", "CAFILE", "", value, sizeof(value), iniPath);
   KwHttpSetExtraCaFile(value);
   KwGetPrivateProfileString("SERVER", "PUBKEY", "", value, sizeof(value), iniPath);
-  // A key file named without a folder lies beside the ini file.
+  // A key file named without a folder lies beside the ini file, and only
+  // there: a key lying in whatever folder the installer was started from is
+  // nobody's word for a release.
   std::string key = value;
-  const char* slash = std::strrchr(iniPath, '/');
-  struct stat st;
-  if (!key.empty() && key[0] != '/' && slash != nullptr) {
-    std::string beside = std::string(iniPath, static_cast<size_t>(slash - iniPath)) + "/" + key;
-    if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode)) key = beside;
-  }
+  const std::string file = KwReleaseKeyFile(iniPath, key);
+  if (!file.empty()) key = file;
   KwSetReleaseKey(key);
 }

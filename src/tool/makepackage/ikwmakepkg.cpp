@@ -100,6 +100,21 @@ bool IKWMakePkg::ShouldGo() const {
   return m_running.load() != 0 && g_makeStopFlag.load() == 0 && !m_writeFailed;
 }
 
+namespace {
+// The first few names for a one-line summary; the full list stays available
+// to the caller.
+std::string NameList(const std::vector<std::string>& names) {
+  constexpr size_t kShown = 5;
+  std::string text;
+  for (size_t i = 0; i < names.size() && i < kShown; ++i) {
+    if (i > 0) text += ", ";
+    text += names[i];
+  }
+  if (names.size() > kShown) text += " and " + std::to_string(names.size() - kShown) + " more";
+  return text;
+}
+}  // namespace
+
 void IKWMakePkg::NoteError(const std::string& why) {
   if (m_errorText.empty()) m_errorText = why;
 }
@@ -113,6 +128,8 @@ void IKWMakePkg::Run() {
   m_total = 0;
   m_bytesRead = 0;
   m_filesPacked = m_filesFailed = 0;
+  m_failedFiles.clear();
+  m_skippedEntries.clear();
   m_writeFailed = m_listWritten = m_manifestWritten = false;
   m_manifest = KwManifestBuilder();
   m_errorText.clear();
@@ -134,7 +151,13 @@ void IKWMakePkg::Run() {
   m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
   if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
   if (walk != 0) NoteError("cancelled");
-  if (m_filesFailed > 0) NoteError(std::to_string(m_filesFailed) + " file(s) failed");
+  if (m_filesFailed > 0) {
+    NoteError(std::to_string(m_filesFailed) + " file(s) failed: " + NameList(m_failedFiles));
+  }
+  if (!m_skippedEntries.empty() && !m_skipUnpackable) {
+    NoteError(std::to_string(m_skippedEntries.size()) +
+              " link(s) or special file(s) not packed: " + NameList(m_skippedEntries));
+  }
   if (m_listWritten) WriteReleaseFiles();
   m_result = m_errorText.empty() ? 0 : -1;
   m_done = 1;
@@ -192,6 +215,7 @@ int32_t IKWMakePkg::startcopyfrom(const std::string& source, const std::string& 
       } else if (S_ISDIR(st.st_mode)) {
         // Following it could walk forever or pack a tree outside the source.
         KW_PKG_LOG(kWalk, "skip link to folder:%s", path.c_str());
+        m_skippedEntries.push_back(stored + ": link to a folder");
         continue;
       }
     }
@@ -207,6 +231,7 @@ int32_t IKWMakePkg::startcopyfrom(const std::string& source, const std::string& 
       // Pipes, sockets and devices have no content to pack; reading a pipe
       // could block the run for ever.
       KW_PKG_LOG(kWalk, "skip special file:%s", path.c_str());
+      m_skippedEntries.push_back(stored + ": special file");
       continue;
     }
     if (!broken && IsProducedVolume(st.st_dev, st.st_ino)) {
@@ -218,6 +243,7 @@ int32_t IKWMakePkg::startcopyfrom(const std::string& source, const std::string& 
     Report(kCodeFileDone, stored.c_str());
     if (rc != 0) {
       ++m_filesFailed;
+      m_failedFiles.push_back(stored + (broken ? ": link to a missing file" : ": cannot be read"));
       KW_PKG_LOG(kWalk, "%s error:%d", name.c_str(), rc);
     } else {
       ++m_filesPacked;

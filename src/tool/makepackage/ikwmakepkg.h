@@ -71,6 +71,11 @@ class IKWMakePkg {
   }
   void SetCompletion(IKWMakeCompletion* owner) { m_owner = owner; }
   void SetPieceMode(KwPieceMode mode) { m_pieceMode = mode; }
+  // Packages hold no links and no special files.  By default a link to a
+  // folder or a pipe, socket or device in the tree fails the run (after the
+  // walk, so every such entry is named); with skipping asked for they are
+  // left out and only reported.
+  void SetSkipUnpackable(bool skip) { m_skipUnpackable = skip; }
 
   // Resets the per-run state, sets running and clears done together, clears
   // g_makeStopFlag (a stop request belongs to the run it was made for, so it
@@ -113,6 +118,10 @@ class IKWMakePkg {
   int64_t BytesRead() const { return m_bytesRead.load(); }
   int32_t FilesPacked() const { return m_filesPacked; }
   int32_t FilesFailed() const { return m_filesFailed; }
+  // Every file that could not be packed, as "stored name: reason", in walk
+  // order; and every link to a folder or special file left out, the same way.
+  const std::vector<std::string>& FailedFiles() const { return m_failedFiles; }
+  const std::vector<std::string>& SkippedEntries() const { return m_skippedEntries; }
   // 0 when every file was packed and everything was written; -1 when the run
   // was cancelled, a file failed, or writing a volume or the list failed.
   // ErrorText() holds the first reason.
@@ -177,6 +186,9 @@ class IKWMakePkg {
   std::unique_ptr<uint8_t[]> m_stage;  // content mode: bytes read, not yet cut
   int32_t m_filesPacked = 0;
   int32_t m_filesFailed = 0;
+  bool m_skipUnpackable = false;
+  std::vector<std::string> m_failedFiles;
+  std::vector<std::string> m_skippedEntries;
   int32_t m_result = 0;
   std::string m_errorText;
   std::vector<std::pair<uint64_t, uint64_t>> m_producedVolumes;  // (device, inode).

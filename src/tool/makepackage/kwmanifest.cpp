@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "baseutil/kwsha256.h"
+#include "platform/kwatomicfile.h"
 #include "tool/makepackage/kwpkgformat.h"
 
 using namespace kwmanifest;
@@ -406,20 +407,6 @@ int KwLoadManifestFile(const std::string& path, KwManifest* out, std::string* by
 }
 
 int KwWriteFileAtomically(const std::string& path, const std::string& bytes) {
-  const std::string tmp = path + ".part";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) return -1;
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) break;
-    done += static_cast<size_t>(w);
-  }
-  const bool ok = ::close(fd) == 0 && done == bytes.size();
-  if (!ok || ::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return -1;
-  }
-  return 0;
+  // A fresh name, never through a link, renamed over `path` when complete.
+  return KwReplaceFileAtomic(path, bytes, 0644) == 0 ? 0 : -1;
 }

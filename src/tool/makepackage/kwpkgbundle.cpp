@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/kwtempfile.h"
 #include "tool/makepackage/kwpkgformat.h"
 
 namespace {
@@ -150,9 +151,16 @@ int32_t KwBundlePackage(const char* installerPath, const char* volumePath, const
     return Refuse(why, kKwBundleCannotCreate,
                   std::string(outputPath) + " is one of the input files");
   }
-  const std::string part = std::string(outputPath) + ".part";
-  FILE* output = std::fopen(part.c_str(), "wb");
+  // A fresh name, made exclusively: a fixed one could be a planted link
+  // that turns the bundle into a write of someone else's file.
+  std::string part;
+  const int partFd = KwCreateTempBeside(outputPath, &part);
+  FILE* output = partFd >= 0 ? ::fdopen(partFd, "wb") : nullptr;
   if (output == nullptr) {
+    if (partFd >= 0) {
+      ::close(partFd);
+      ::unlink(part.c_str());
+    }
     closeInputs();
     return Refuse(why, kKwBundleCannotCreate, std::string("cannot create ") + outputPath);
   }
@@ -172,9 +180,7 @@ int32_t KwBundlePackage(const char* installerPath, const char* volumePath, const
   if (std::fclose(output) != 0) ok = false;
   // The result is a program: it gets the run bits whatever the installer
   // file had, within what the umask allows.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ok = ok && ::chmod(part.c_str(), (installerMode | 0755) & ~mask) == 0;
+  ok = ok && ::chmod(part.c_str(), KwMaskedMode(installerMode | 0755)) == 0;
   if (!ok || std::rename(part.c_str(), outputPath) != 0) {
     ::unlink(part.c_str());
     return Refuse(why, kKwBundleWriteFailed, std::string("cannot write ") + outputPath);

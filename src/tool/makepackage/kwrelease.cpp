@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "baseutil/kwsha256.h"
+#include "platform/kwatomicfile.h"
 #include "tool/makepackage/kwmanifest.h"
 
 namespace {
@@ -55,17 +56,10 @@ int64_t ToInt64(const Json::Value& v) {
   return v.isIntegral() ? v.asInt64() : 0;
 }
 
+// A fresh temporary name, flushed and renamed over the file (kwatomicfile.h):
+// never a fixed name a link could have been planted at.
 int32_t WriteAtomically(const std::string& path, const std::string& text) {
-  const std::string tmp = path + ".part";
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (f == nullptr) return -1;
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    return -1;
-  }
-  return 0;
+  return KwReplaceFileAtomic(path, text, 0644) == 0 ? 0 : -1;
 }
 
 }  // namespace

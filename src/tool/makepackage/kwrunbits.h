@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/kwtempfile.h"
+
 // Bytes of a file's beginning that decide its mode.
 constexpr size_t kRunBitsHeadSize = 4;
 
@@ -28,6 +30,3 @@ class KwRunBits {
   uint8_t m_head[kRunBitsHeadSize] = {};
   size_t m_length = 0;
 };
-
-// The process's file-creation mask, read without changing it.
-mode_t KwCurrentUmask();

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "MsgBox/kwmaininstalldlg.h"
-#include "kwpageclick.h"
+#include "pages/kwpageclick.h"
 #include "kwtest/qtapp.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"

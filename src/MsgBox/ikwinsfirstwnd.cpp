@@ -10,6 +10,7 @@
 #include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
+#include "baseutil/kwfilehelpers.h"
 #include "baseview/ikwbasedlg.h"
 #include "baseview/kwcommand.h"
 #include "baseview/kwdlgwait.h"
@@ -101,6 +102,10 @@ void CIKWInsFirstWnd::CreateAllLineFromData() {
   NewLabel(line.get(), kKwFirstPathLabel);
   CKWBaseViewObject* path = line->NewCell(kKwFirstPath, kKwCellEdit);
   path->fontSize = 12;
+  // A sensible place to start from: the user's home, which the user can
+  // write to; the installer goes into a folder of its own inside it.
+  char home[kExePathSize];
+  if (KwGetKnownFolder(KwKnownFolder::Home, home, sizeof home) == 0) path->text = home;
   NewButton(line.get(), kKwFirstBrowse, true);
   NewButton(line.get(), kKwFirstCancel, false);
   NewButton(line.get(), kKwFirstInstall, true);
@@ -178,6 +183,11 @@ void CIKWInsFirstWnd::Browse() {
 
 int CIKWInsFirstWnd::Install() {
   const std::string location = KwResolveDeployLocation(Location());
+  // A location that does not exist yet is made, as the other installers
+  // make theirs; a refused one ("Program Files") is never created.
+  if (!location.empty() && location.find("Program Files") == std::string::npos) {
+    CreateFoldersForPath((location + "/probe").c_str());
+  }
   if (const char* refusal = KwCheckDeployLocation(location)) {
     KwPagePrompt(this, refusal);
     return 1;
@@ -193,6 +203,9 @@ int CIKWInsFirstWnd::Install() {
   context.request.iniSource = std::string(g_exeDir) + "/" + kKwDeployIni;
   context.request.bytes = KwCarriedInstaller(&context.request.size);
   context.request.settleMs = hooks.settleMs;
+  // The deployed installer starts in the language chosen here.
+  context.request.codePage =
+      IKWLang::Instance()->CodePage() != 0 ? kKwCodePageChinese : kKwCodePageDefault;
   context.request.start = hooks.start;
 
   CKwDlgWait wait(this);

@@ -1,8 +1,11 @@
 #include "MsgBox/ikwinstaller.h"
 
+#include <sys/stat.h>
+
 #include <QPainter>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -77,7 +80,11 @@ CKWinstaller::CKWinstaller(CIKWBaseDlg* owner)
   SetBackground(true, kPageBackground);
   // A pause left over from an earlier page would start this run held.
   g_pauseState = 0;
-  if (g_onlinePage != nullptr) engine_->SetResumeTable(g_onlinePage->ResumeTable());
+  if (g_onlinePage != nullptr) {
+    engine_->SetResumeTable(g_onlinePage->ResumeTable());
+    // The disk line speaks of this release once the server has listed it.
+    engine_->SetReleaseBytes(g_onlinePage->ReleaseBytes());
+  }
   const std::vector<uint8_t>& records = LogoRecords();
   logos_ = std::make_unique<CIKWLogoDataMake>(records.data(), records.size(), kLogoCount);
   logos_->Start();
@@ -93,6 +100,45 @@ void CKWinstaller::SetPackageSource(const char* source) {
   engine_->SetPackageSource(source != nullptr ? source : "");
   serverSource_ = source == nullptr || *source == '\0';
   if (!serverSource_) engine_->ProbeUpdate(nullptr);
+  // A volume on disk is the release this page installs.
+  if (source != nullptr && source[0] != '\0' && std::strcmp(source, "^") != 0) {
+    struct stat st;
+    if (::stat(source, &st) == 0 && S_ISREG(st.st_mode)) engine_->SetReleaseBytes(st.st_size);
+    RequestRepaint();
+  }
+}
+
+bool CKWinstaller::Finished() const {
+  return engine_->RunFinished() && engine_->LastResult() == 0;
+}
+
+std::string CKWinstaller::StatusText() const {
+  const KwEngineProgress p = engine_->Progress();
+  if (p.runActive && !p.runFinished && p.retryAttempt > 0) {
+    return KwFormatText(Text("connectionlost"), std::to_string(p.retryAttempt));
+  }
+  if (Finished()) {
+    char version[kVersionTextSize];
+    KwCopyText(version, sizeof version, g_versionText);
+    return KwFormatText(Text("installdone"), version, std::string(g_installPath));
+  }
+  return p.statusLine;
+}
+
+std::string CKWinstaller::ProgressText() const {
+  const KwEngineProgress p = engine_->Progress();
+  if (!p.runActive) return std::string();
+  KwProgressTexts texts{Text("Preparing"), Text("ondownload"), Text("oninstalling"),
+                        Text("alreadydonwloaded"), Text("paused")};
+  KwProgressCounters counters;
+  counters.installStage = g_installStage.load();
+  counters.totalBytes = p.totalBytes;
+  counters.doneBytes = p.doneBytes;
+  counters.diskFree = p.diskFree;
+  counters.diskTotal = p.diskTotal;
+  counters.paused = g_pauseState.load() == 2 && counters.installStage == 1;
+  counters.finished = Finished();
+  return KwProgressLine(texts, counters);
 }
 
 void CKWinstaller::CreateAllLineFromData() {
@@ -173,11 +219,29 @@ void CKWinstaller::CreateAllLineFromData() {
 }
 
 void CKWinstaller::MeasureDisk() {
+  measuredFolder_ = chosenFolder_;
   engine_->MeasureDisk(chosenFolder_.c_str());
   // What pressing start would download into this folder, shown before it
   // is pressed: an installed version with a kept manifest is updated.
   if (g_runMode == 0 && serverSource_ && !engine_->RunActive())
     engine_->ProbeUpdate(chosenFolder_.c_str());
+}
+
+void CKWinstaller::FollowTypedFolder() {
+  std::string typed;
+  {
+    KwViewLockGuard lock(LineListMutex());
+    if (!lock.owns()) return;
+    CKWBaseViewObject* edit = FindCell(kKwInstPath);
+    if (edit == nullptr || !edit->visible) return;
+    IKwCellEditor* editor = edit->Editor();
+    typed = editor != nullptr ? editor->Text() : edit->text;
+  }
+  if (typed.empty() || typed == measuredFolder_) return;
+  // A folder that does not exist yet is measured on its nearest parent.
+  measuredFolder_ = typed;
+  if (engine_->MeasureDisk(typed.c_str())) RequestRepaint();
+  if (g_runMode == 0 && serverSource_ && !engine_->RunActive()) engine_->ProbeUpdate(typed.c_str());
 }
 
 void CKWinstaller::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
@@ -203,6 +267,7 @@ void CKWinstaller::DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, in
   state.installStage = g_installStage.load();
   state.pauseState = g_pauseState.load();
   state.runActive = p.runActive;
+  state.finished = Finished();
   const KwInstallPageControls c = KwRefreshInstallPage(state);
 
   for (int id : {kKwInstFolderLabel, kKwInstPath, kKwInstBrowse, kKwInstDiskLine}) {
@@ -217,14 +282,16 @@ void CKWinstaller::DrawLineBack(QPainter* dc, CKWOneLineForm* line, int left, in
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstFolderLabel)) cell->text = Text("selectpath");
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstBrowse)) cell->text = Text("openf");
   if (CKWBaseViewObject* cell = line->GetCell(kKwInstDiskLine)) {
-    if (KwDiskSpaceLow(p.diskFree)) {
-      char buffer[512];
-      std::snprintf(buffer, sizeof buffer, "%s %s", Text("needdiskspace"),
-                    Text("noenoughdiskspace"));
-      cell->text = buffer;
+    // The line belongs to the folder row; without one (the installer with
+    // its own package) it would speak of a folder the page does not show.
+    cell->visible = c.folderRowVisible && line->GetCell(kKwInstFolderLabel) != nullptr;
+    const int64_t needed = engine_->RequiredSpace();
+    const std::string need = KwFormatText(Text("needdiskspace2"), KwSizeText(needed));
+    if (KwDiskSpaceLow(p.diskFree, needed)) {
+      cell->text = need + " " + Text("noenoughdiskspace");
       cell->textColor = kRed;
     } else {
-      cell->text = Text("needdiskspace");
+      cell->text = need;
       cell->textColor = kWhite;
     }
   }
@@ -264,9 +331,10 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
                                  int height) {
   const KwEngineProgress p = engine_->Progress();
   const int width = right - left;
-  if (!p.statusLine.empty()) {
-    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, p.statusLine.c_str(),
-                   16, 0);
+  const std::string status = StatusText();
+  if (!status.empty()) {
+    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height),
+                   p.retryAttempt > 0 && !Finished() ? kWhite : kSilver, status.c_str(), 16, 0);
   }
 
   if (CKWBaseViewObject* area = line->GetCell(kKwInstLogo)) {
@@ -294,23 +362,17 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
     }
   }
   const std::string sizeLine = KwUpdateSizeLine(Text("updatesize"), estimate, &KwSizeText);
-  if (!sizeLine.empty() && p.statusLine.empty()) {
+  if (!sizeLine.empty() && status.empty()) {
     KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, sizeLine.c_str(), 16,
                    0);
   }
 
   if (!p.runActive) return;
   const int32_t stage = g_installStage.load();
-  KwProgressTexts texts{Text("Preparing"), Text("ondownload"), Text("oninstalling"),
-                        Text("alreadydonwloaded")};
-  KwProgressCounters counters;
-  counters.installStage = stage;
-  counters.totalBytes = p.totalBytes;
-  counters.doneBytes = p.doneBytes;
-  counters.diskFree = p.diskFree;
-  counters.diskTotal = p.diskTotal;
-  const std::string progress = KwProgressLine(texts, counters);
-  KwDrawTextLine(dc, KwProgressTextRect(left, width), kBlue, progress.c_str(), 14, 2);
+  const std::string progress = ProgressText();
+  if (!progress.empty()) {
+    KwDrawTextLine(dc, KwProgressTextRect(left, width), kBlue, progress.c_str(), 14, 2);
+  }
 
   if (stage == 1) {
     const int64_t speed = g_pauseState.load() == 2 ? 0 : p.speed;
@@ -330,6 +392,7 @@ void CKWinstaller::KwOnRefreshTimer() {
   const bool estimateChanged = estimateState != shownEstimate_;
   shownEstimate_ = estimateState;
   if (engine_->RunActive() || pictureDue || estimateChanged) RequestRepaint();
+  FollowTypedFolder();
 }
 
 int CKWinstaller::StartRun() {
@@ -347,6 +410,7 @@ int CKWinstaller::StartRun() {
   const int result = engine_->StartRun(agreed, path.c_str(), &key);
   if (result == kKwStartOk) {
     chosenFolder_ = path;
+    measuredFolder_ = path;
   } else if (key != nullptr) {
     KwPagePrompt(this, key);
   }
@@ -368,6 +432,7 @@ void CKWinstaller::Browse() {
   if (chosen.empty()) return;
   chosenFolder_ = chosen;
   KwSetEditCellText(this, kKwInstPath, chosen);
+  measuredFolder_ = chosen;
   MeasureDisk();
   OnCommand(kKwCmdRefreshRows);
 }
@@ -389,16 +454,33 @@ void CKWinstaller::OnCommandId(int command) {
     case kKwInstBrowse:
       Browse();
       break;
+    case kKwInstAgreeText: {
+      // The words of the agreement tick its box, as a label does.
+      bool shown = false;
+      {
+        KwViewLockGuard lock(LineListMutex());
+        if (lock.owns()) {
+          CKWBaseViewObject* box = FindCell(kKwInstAgree);
+          if (box != nullptr && box->visible && box->enabled) {
+            box->checked = !box->checked;
+            shown = true;
+          }
+        }
+      }
+      if (shown) RequestRepaint();
+      break;
+    }
     case kKwInstPrivacy: {
+      // The link reads "USER LICENSE AGREEMENT": it opens the licence.
       KwInstallPageHooks hooks;
       {
         std::lock_guard<std::mutex> lock(g_hooksMutex);
         hooks = g_hooks;
       }
       if (hooks.openUrl) {
-        hooks.openUrl(kKwPrivacyUrl);
+        hooks.openUrl(kKwLicenceUrl);
       } else {
-        KwOpenUrl(kKwPrivacyUrl);
+        KwOpenUrl(kKwLicenceUrl);
       }
       break;
     }

@@ -42,8 +42,10 @@ enum KwInstallPageId : int {
   kKwInstSpare2 = 115,
 };
 
-// The maker's privacy-policy page that the licence link opens.
+// The maker's privacy-policy page, and the licence agreement that the
+// licence link ("USER LICENSE AGREEMENT") opens.
 inline constexpr const char* kKwPrivacyUrl = "https://www.kws-tarnwick.com/portal/privacy.html";
+inline constexpr const char* kKwLicenceUrl = "https://www.kws-tarnwick.com/portal/license.html";
 
 // Outside effects of the page that tests replace: the folder chooser and the
 // browser.  Empty functions mean the real ones.
@@ -78,6 +80,11 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   const std::string& ChosenFolder() const { return chosenFolder_; }
   // Index of the picture on show (0..2).
   int LogoIndex() const { return logoIndex_; }
+  // The line painted under the picture: the file being unpacked, the lost
+  // connection and its retry, or what was installed where.
+  std::string StatusText() const;
+  // The progress text right of the bar (empty when none is painted).
+  std::string ProgressText() const;
 
   // Page hooks.
   void CreateAllLineFromData() override;
@@ -97,6 +104,9 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
  private:
   void Browse();
   void MeasureDisk();
+  // Measures again when the path box holds a folder not measured yet.
+  void FollowTypedFolder();
+  bool Finished() const;
 
   std::unique_ptr<CKWInstallEngine> engine_;
   std::unique_ptr<CIKWLogoDataMake> logos_;
@@ -104,7 +114,8 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   int logoIndex_ = 0;
   int logoDrawn_ = -1;  // index of the picture last painted
   bool folderRowShown_ = true;
-  bool serverSource_ = true;  // volumes come from the install server
-  int shownEstimate_ = 0;     // the update estimate's state last painted
+  bool serverSource_ = true;    // volumes come from the install server
+  int shownEstimate_ = 0;       // the update estimate's state last painted
+  std::string measuredFolder_;  // the folder the disk line speaks of
   QElapsedTimer logoClock_;
 };

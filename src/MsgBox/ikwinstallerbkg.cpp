@@ -11,6 +11,7 @@
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagequery.h"
 #include "MsgBox/kwpagerules.h"
+#include "MsgBox/kwpagetext.h"
 #include "MsgBox/kwpageversions.h"
 #include "baseutil/ikwlog.h"
 #include "baseview/kwcommand.h"
@@ -26,6 +27,7 @@ namespace {
 
 constexpr KwColor kBlue = 0xF66D59;
 constexpr KwColor kWhite = 0xFFFFFF;
+constexpr KwColor kSilver = 0xC0C0C0;
 constexpr KwColor kPageBackground = 0x121212;
 
 const char* Text(const char* key) {
@@ -115,6 +117,12 @@ void CIKWInstallerBkg::CreateAllLineFromData() {
   language->fontSize = 14;
   languageList_.Attach(this, language);
 
+  CKWBaseViewObject* notice = line->NewCell(kKwOnlineNotice, kKwCellText);
+  notice->fontSize = 14;
+  notice->textColor = kSilver;
+  notice->drawBackground = false;
+  notice->visible = false;
+
   FillVersionList(line.get());
   AppendLine(std::move(line));
 }
@@ -127,6 +135,10 @@ void CIKWInstallerBkg::LayoutLine(CKWOneLineForm* line, int left, int top, int w
   KwPlaceCell(line, kKwOnlineVersionList, l.versionList);
   KwPlaceCell(line, kKwOnlineOpen, l.openButton);
   KwPlaceCell(line, kKwOnlineInstallLink, l.installLink);
+  // The notice takes the width of the version row under the install link.
+  KwPlaceCell(line, kKwOnlineNotice,
+              KwRect{l.versionLabel.left, l.installLink.top + 40, l.openButton.right,
+                     l.installLink.top + 64});
 }
 
 void CIKWInstallerBkg::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, int, int) {
@@ -141,7 +153,25 @@ void CIKWInstallerBkg::DrawLineBack(QPainter*, CKWOneLineForm* line, int, int, i
     c->text = Text("IKW_ID6");
     c->visible = !versions_.empty();
   }
+  // What was just installed, or that the server is out of reach; the
+  // install link hides while it would only offer the installed version
+  // again, or nothing at all.
+  const bool justInstalled = !installedFolder_.empty() && g_installStage.load() == 0;
+  bool linkShown = true;
+  if (CKWBaseViewObject* c = line->GetCell(kKwOnlineNotice)) {
+    c->visible = justInstalled || unreachable_;
+    if (justInstalled) {
+      c->text = KwFormatText(Text("installdone"), installedVersion_, installedFolder_);
+      c->textColor = kWhite;
+      linkShown = installedVersion_ != g_versionText;
+    } else if (unreachable_) {
+      c->text = Text("serverunreachable");
+      c->textColor = kSilver;
+      linkShown = g_versionText[0] != '\0' || g_installStage.load() == 1;
+    }
+  }
   if (CKWBaseViewObject* c = line->GetCell(kKwOnlineInstallLink)) {
+    c->visible = linkShown;
     if (g_installStage.load() == 1) {
       c->text = Text("CONTINUEINSTALL");
     } else {
@@ -167,7 +197,8 @@ void CIKWInstallerBkg::OnCommandId(int command) {
       PostToOwner(kCmdStartLocal);
       break;
     case kCmdServerUnreachable:
-      KwPageMessage(this, "Can not connect server !", "error");
+      // The designed English texts, and their Chinese for the Chinese user.
+      KwPageMessage(this, Text("cannotconnect"), Text("error"));
       PostToOwner(kCmdQuit);
       break;
     case kCmdReleaseRefused:
@@ -225,6 +256,19 @@ void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
   const bool installing = dialog != nullptr && dialog->InstallPageShown();
   if (!installing) KwCopyText(g_installPath, kFolderSize, folder.c_str());
   const bool first = queriesDone_++ == 0;
+  // The folder may have been settled just now: look for versions there.
+  if (result.status < 0 && first) ScanVersions();
+  if (result.status < 0 && first && !versions_.empty()) {
+    // A user with the product installed may only want to open it: the page
+    // stays with its versions and says that the server cannot be reached.
+    // A later question (command 9104) may try again.
+    KW_LOG(4, "CIKWInstallerBkg::togetver", "server unreachable; %d versions installed",
+           static_cast<int>(versions_.size()));
+    unreachable_ = true;
+    busy_ = false;
+    ReFlushVersion();
+    return;
+  }
   if (result.status < 0 && first) {
     // Without the first answer there is nothing to offer: the page closes
     // the installer.  The query stays marked busy so nothing asks again
@@ -243,6 +287,8 @@ void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
     return;
   }
   KwCopyText(g_versionText, kVersionTextSize, result.version.c_str());
+  unreachable_ = false;
+  releaseBytes_ = result.volumeBytes;
   if (!installing) {
     fresh_ = result.fresh;
     g_installStage = result.fresh ? 0 : 1;
@@ -255,6 +301,12 @@ void CIKWInstallerBkg::ApplyServerQuery(const std::string& folder,
   // The folder may differ from the one scanned at construction (no stored
   // install path then); list what lies in the folder now in use.
   ReFlushVersion();
+}
+
+void CIKWInstallerBkg::NoteInstalled(const std::string& folder, const std::string& version) {
+  installedFolder_ = folder;
+  installedVersion_ = version;
+  RequestRepaint();
 }
 
 void CIKWInstallerBkg::StartSelectedVersion() {

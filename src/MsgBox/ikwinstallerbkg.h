@@ -34,6 +34,7 @@ enum KwOnlinePageId : int {
   kKwOnlineVersionList = 5,
   kKwOnlineOpen = 6,
   kKwOnlineInstallLink = 7,
+  kKwOnlineNotice = 8,  // the server cannot be reached; what was just installed
   kKwOnlineLanguage = 912,
   kKwOnlineLocalInstall = 914,
   kKwOnlineInstallRequest = 9009,
@@ -58,6 +59,14 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
   bool Fresh() const { return fresh_.load(); }
   // Number of server queries that have finished (answered or failed).
   int QueriesDone() const { return queriesDone_.load(); }
+  // The summed length of the volumes the server listed (0 until it answered).
+  int64_t ReleaseBytes() const { return releaseBytes_.load(); }
+  // The first question went unanswered but versions are installed: the
+  // page stays, says so and keeps Open working.
+  bool ServerUnreachable() const { return unreachable_; }
+  // An installation of `version` into `folder` has just finished: the page
+  // says so and offers Open rather than the same version again.
+  void NoteInstalled(const std::string& folder, const std::string& version);
 
   // Page hooks.
   void CreateAllLineFromData() override;
@@ -82,6 +91,10 @@ class CIKWInstallerBkg : public CIKWBaseWnd {
   std::atomic<bool> fresh_{false};
   std::atomic<bool> stopping_{false};
   std::atomic<int> queriesDone_{0};
+  std::atomic<int64_t> releaseBytes_{0};
+  bool unreachable_ = false;     // window thread
+  std::string installedFolder_;  // window thread: set by NoteInstalled
+  std::string installedVersion_;
   std::string refusalKey_;  // window thread: why the server's release was refused
   std::thread query_;
   KwPageLanguageList languageList_;

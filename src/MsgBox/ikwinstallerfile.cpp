@@ -1,11 +1,13 @@
 #include "MsgBox/ikwinstallerfile.h"
 
+#include <QTimer>
 #include <cstdio>
 
-#include "MsgBox/ikwinstaller.h"
-#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/desktop/kwfolderprobe.h"
+#include "MsgBox/engine/kwenginesource.h"
+#include "MsgBox/ikwinstaller.h"
 #include "MsgBox/kwpageform.h"
+#include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagequery.h"
@@ -54,7 +56,8 @@ std::string KwLocalHeadline(int32_t installStage, const std::string& continueTex
                             const std::string& newVersionText, const std::string& version) {
   if (installStage != 0) return continueText;
   std::string out = KwFillOnce(newVersionText, version);
-  // Without a carried version "New version %s" would end in a blank.
+  // Without a carried version the place leaves a double or a trailing blank.
+  for (size_t at; (at = out.find("  ")) != std::string::npos;) out.erase(at, 1);
   while (!out.empty() && out.back() == ' ') out.pop_back();
   return out;
 }
@@ -123,18 +126,31 @@ void CIKWInstallerFile::LayoutLine(CKWOneLineForm* line, int left, int top, int 
 void CIKWInstallerFile::DrawLineBack(QPainter*, CKWOneLineForm* line, int left, int top, int right,
                                      int height) {
   languageList_.Refresh(line, kKwLocalLanguage);
+  // Once installed the page reports where, and its main button starts the
+  // product instead of offering the same installation again.
+  const bool installed = g_installStage.load() == 0 && !installedTo_.empty();
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalHeadline)) {
     const int32_t stage = g_installStage.load();
-    c->text =
-        stage == 0 && !installedTo_.empty()
-            ? KwFillOnce(Text("installedto"), installedTo_)
-            : KwLocalHeadline(stage, Text("CONTINUEINSTALL"), Text("IKW_ID7"), carriedVersion_);
+    // This installer installs from the package it carries; nothing is
+    // downloaded, so the online installer's "download and install" would
+    // promise the wrong thing.
+    c->text = installed ? KwFillOnce(Text("installedto"), installedTo_)
+                        : KwLocalHeadline(stage, Text("CONTINUEINSTALL"), Text("IKW_LOCAL_ID7"),
+                                          carriedVersion_);
   }
+  bool rowChanged = false;
+  for (int id : {kKwLocalFolderLabel, kKwLocalPath, kKwLocalBrowse}) {
+    if (CKWBaseViewObject* c = line->GetCell(id)) {
+      rowChanged = rowChanged || c->visible == installed;
+      c->visible = !installed;
+    }
+  }
+  if (rowChanged) QTimer::singleShot(0, this, [this] { PlaceEditControls(); });
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalFolderLabel)) c->text = Text("selectpath");
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalBrowse)) c->text = Text("openf");
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalCancel)) c->text = Text("cancel");
   if (CKWBaseViewObject* c = line->GetCell(kKwLocalInstall)) {
-    c->text = Text("IKW_LOCAL_INSTALL");
+    c->text = Text(installed ? "IKW_ID6" : "IKW_LOCAL_INSTALL");
     // The text differs in width between the languages.
     const KwLocalLayout l = KwLayoutLocalPage(left, top, right - left, height,
                                               KwMeasureText(kTextSize, c->text.c_str()));
@@ -156,11 +172,22 @@ void CIKWInstallerFile::OnCommandId(int command) {
       PostToOwner(kCmdExitRequest);
       break;
     case kKwLocalInstall:
-      AcceptFolder();
+      if (g_installStage.load() == 0 && !installedTo_.empty()) {
+        StartInstalled();
+      } else {
+        AcceptFolder();
+      }
       break;
     default:
       break;
   }
+}
+
+void CIKWInstallerFile::StartInstalled() {
+  const size_t cut = installedTo_.find_last_of('/');
+  if (cut == std::string::npos) return;
+  KwStartInstalledVersion(installedTo_.substr(0, cut), installedTo_.substr(cut + 1),
+                          IKWLang::Instance()->CodePage() != 0);
 }
 
 void CIKWInstallerFile::Browse() {

@@ -49,6 +49,7 @@ class CIKWInstallerFile : public CIKWBaseWnd {
   // After a successful run the headline says where the product went, so
   // the page that comes back is not mistaken for one still to be used.
   void NoteInstalled(const std::string& folder);
+  const std::string& InstalledTo() const { return installedTo_; }
 
   // Page hooks.
   void CreateAllLineFromData() override;
@@ -58,6 +59,8 @@ class CIKWInstallerFile : public CIKWBaseWnd {
   void OnCommandId(int command) override;
 
  private:
+  // Starts the product just installed (the main button once installed).
+  void StartInstalled();
   void Browse();
 
   std::unique_ptr<CKwImageUtil> emblem_;

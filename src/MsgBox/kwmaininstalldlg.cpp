@@ -6,14 +6,16 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 #include <string>
 
+#include "MsgBox/desktop/kwinstancelock.h"
+#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/ikwinstallerfile.h"
-#include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/kwpagelaunch.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
@@ -138,6 +140,19 @@ void CKWMainInstallDlg::IKW_OnInitDialog() {
   }
   ReloadTitle();
   setWindowTitle(QString::fromUtf8(m_title));
+  // A second installer started for the same folder asks this one to come
+  // to the front.
+  if (KwProcessInstanceLock() != nullptr) {
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this] {
+      KwInstanceLock* lock = KwProcessInstanceLock();
+      if (lock == nullptr || !lock->TakeRaiseRequest()) return;
+      showNormal();
+      raise();
+      activateWindow();
+    });
+    watch->start(300);
+  }
   if (firstPage_ != nullptr) {
     CreatePage(firstPage_, this, PageRect(), kKwModePageId);
     firstPage_->show();
@@ -195,6 +210,7 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
   state.runMode = g_runMode;
   state.installStage = g_installStage.load();
   state.hasTargetDir = g_targetDir[0] != '\0';
+  if (command == kCmdInstallDone) NoteInstallDone();
   switch (KwRouteMainCommand(command, state)) {
     case KwMainAction::Close:
       CloseDialog();
@@ -240,6 +256,16 @@ void CKWMainInstallDlg::IKW_OnCommand(int command) {
     case KwMainAction::Ignore:
       break;
   }
+}
+
+void CKWMainInstallDlg::NoteInstallDone() {
+  char version[kVersionTextSize];
+  KwCopyText(version, sizeof version, g_versionText);
+  const std::string folder = std::string(g_installPath) + "/" + version;
+  // The product started later from its desktop or menu entry reads these,
+  // so they are written now, not only when Open starts it.
+  KwWriteProductSettings(folder, IKWLang::Instance()->CodePage() != 0);
+  if (onlinePage_ != nullptr) onlinePage_->NoteInstalled(g_installPath, version);
 }
 
 void CKWMainInstallDlg::ShowInstallPage(const char* source) {

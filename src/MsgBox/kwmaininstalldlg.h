@@ -60,6 +60,8 @@ class CKWMainInstallDlg : public CIKWBaseDlg {
   void IKW_OnCommand(int command) override;
 
  private:
+  // An installation ended complete: the product's settings and the pages.
+  void NoteInstallDone();
   void ShowInstallPage(const char* source);
   void AskExit();
   void CloseDialog();

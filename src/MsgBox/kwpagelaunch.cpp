@@ -10,18 +10,22 @@ std::string KwProductIniPath(const std::string& versionFolder) {
   return versionFolder + "/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini";
 }
 
-int KwStartInstalledVersion(const std::string& installPath, const std::string& version,
-                            bool chinese) {
-  const std::string folder = installPath + "/" + version;
+int KwWriteProductSettings(const std::string& folder, bool chinese) {
   const std::string ini = KwProductIniPath(folder);
   const std::string driver = folder + "/ikwdriver/ikwactionapp.exe";
-  int result = 0;
   if (KwWritePrivateProfileString("LANGUAGE", "CODEPAGE", chinese ? "936" : "0", ini.c_str()) ==
           0 ||
       KwWritePrivateProfileString("ACTIONDRIVER", "EXE", driver.c_str(), ini.c_str()) == 0) {
     KW_LOG(4, "CIKWInstallerBkg::StartVersion", "cannot write %s", ini.c_str());
-    result = -1;
+    return -1;
   }
+  return 0;
+}
+
+int KwStartInstalledVersion(const std::string& installPath, const std::string& version,
+                            bool chinese) {
+  const std::string folder = installPath + "/" + version;
+  const int result = KwWriteProductSettings(folder, chinese);
   const int started = KwStartProductProgram(folder + "/Windows/Tarnwick.exe");
   return started != 0 ? started : result;
 }

@@ -6,6 +6,14 @@
 // The product's own settings file inside a version folder.
 std::string KwProductIniPath(const std::string& versionFolder);
 
+// Writes the product's settings into the version folder `versionFolder`:
+// section "LANGUAGE" key "CODEPAGE" (936 for Chinese, else 0) and section
+// "ACTIONDRIVER" key "EXE" (the folder's "ikwdriver/ikwactionapp.exe").
+// Done when an installation ends, so the product started from its desktop
+// or menu entry speaks the installer's language, and again by Open.  0, or
+// -1 when the file could not be written.
+int KwWriteProductSettings(const std::string& versionFolder, bool chinese);
+
 // Starts the product's program `program` detached in its own folder,
 // giving it the run right first (see below).  0, or the start's negative
 // error.

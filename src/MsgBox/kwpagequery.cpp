@@ -40,6 +40,10 @@ void KwRunServerQuery(CKWDownloadUtilFor* util, const std::string& installPath,
   out->status = 0;
   out->version = version;
   out->volumeNames.clear();
+  out->volumeBytes = 0;
+  for (const PackageEntry& entry : entries) {
+    if (entry.length > 0) out->volumeBytes += entry.length;
+  }
   // The engine names the volume files itself, after the version and their
   // place in the list; the server's keys play no part.
   for (size_t i = 0; i < entries.size(); ++i) {

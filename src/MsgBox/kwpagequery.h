@@ -24,6 +24,7 @@ struct KwServerQueryResult {
   std::string version;                   // the server's current version
   std::vector<std::string> volumeNames;  // volume names in list order
   bool fresh = false;                    // no volume of an earlier download lies in the folder
+  int64_t volumeBytes = 0;               // the listed volumes' summed length
   std::string refusalKey;                // language key when the release was refused
 };
 

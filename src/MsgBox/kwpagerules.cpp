@@ -14,8 +14,8 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
   if (downloading) {
     c.startKey = waiting || s.pauseState == 2 ? "continuedownload" : "pause";
   } else {
-    // The installer with its own package has nothing to download.
-    c.startKey = s.runMode == 4 ? "install" : "download";
+    // The installers with their package at hand have nothing to download.
+    c.startKey = s.runMode == 4 || s.runMode == 5 ? "install" : "download";
   }
   c.cancelVisible = !installing;
   c.agreementVisible = idle && !s.runActive;
@@ -23,6 +23,14 @@ KwInstallPageControls KwRefreshInstallPage(const KwInstallPageState& s) {
   c.progressBarVisible = s.runActive && s.installStage > 0;
   c.speedVisible = s.runActive && downloading;
   c.speedReadsZero = c.speedVisible && s.pauseState == 2;
+  if (s.finished) {
+    // Nothing is left to choose or start: the page says where the product is.
+    c.folderRowVisible = false;
+    c.startVisible = false;
+    c.cancelVisible = false;
+    c.agreementVisible = false;
+    c.speedVisible = false;
+  }
   return c;
 }
 

@@ -12,6 +12,7 @@ struct KwInstallPageState {
   int32_t installStage = 0;  // 0 idle, 1 downloading, 2 installing
   int32_t pauseState = 0;    // 0 running, 2 paused
   bool runActive = false;
+  bool finished = false;  // the run installed everything; the page only reports
 };
 
 struct KwInstallPageControls {

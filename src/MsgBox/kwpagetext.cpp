@@ -30,6 +30,32 @@ std::string KwSpeedText(const std::string& label, int64_t bytesPerSecond) {
   return label + ": " + KwSizeText(bytesPerSecond) + "/S";
 }
 
+std::string KwFormatText(const std::string& pattern, std::initializer_list<std::string> values) {
+  std::string out;
+  auto next = values.begin();
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      const char c = pattern[i + 1];
+      if (c == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+      if (c == 's' || c == 'd') {
+        if (next != values.end()) out += *next++;
+        ++i;
+        continue;
+      }
+    }
+    out += pattern[i];
+  }
+  return out;
+}
+
+bool KwDiskSpaceLow(int64_t freeBytes, int64_t neededBytes) {
+  return freeBytes < neededBytes;
+}
+
 bool KwDiskSpaceLow(int64_t freeBytes) {
   return static_cast<double>(freeBytes) / static_cast<double>(kGiB) < 40.0;
 }
@@ -41,11 +67,14 @@ double KwDoneFraction(int64_t doneBytes, int64_t totalBytes) {
 }
 
 std::string KwProgressLine(const KwProgressTexts& texts, const KwProgressCounters& c) {
+  if (c.finished) return std::string();
   if (c.totalBytes <= 0) return texts.preparing;
   char buffer[512];
   const double percent = KwDoneFraction(c.doneBytes, c.totalBytes) * 100.0;
   if (c.installStage == 1 || c.installStage == 2) {
-    const std::string& label = c.installStage == 1 ? texts.downloading : texts.installing;
+    const std::string& label = c.installStage == 2 ? texts.installing
+                               : c.paused          ? texts.paused
+                                                   : texts.downloading;
     std::snprintf(buffer, sizeof buffer, "%s %.2f %%", label.c_str(), percent);
     return buffer;
   }

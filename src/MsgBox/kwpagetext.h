@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 // 1023 -> "1023 B", 1024 -> "1.00 KB", 1048576 -> "1.00 MB", 2^30 -> "1.00 GB".
@@ -17,12 +18,26 @@ std::string KwSpeedText(const std::string& label, int64_t bytesPerSecond);
 inline constexpr int64_t kKwDiskWarningBytes = int64_t{40} << 30;
 bool KwDiskSpaceLow(int64_t freeBytes);
 
+// Fills the "%s" and "%d" places of a language text with `values` in order
+// (a "%%" stays one "%").  Unlike printf it cannot be led astray by a
+// language file's text: places without a value stay empty, extra values
+// are dropped.
+std::string KwFormatText(const std::string& pattern, std::initializer_list<std::string> values);
+template <typename... T>
+std::string KwFormatText(const std::string& pattern, const T&... values) {
+  return KwFormatText(pattern, {std::string(values)...});
+}
+
+// Whether a folder with `freeBytes` free holds what the release needs.
+bool KwDiskSpaceLow(int64_t freeBytes, int64_t neededBytes);
+
 // The language texts the progress line is made of.
 struct KwProgressTexts {
   std::string preparing;      // "Preparing"
   std::string downloading;    // "ondownload"
   std::string installing;     // "oninstalling"
   std::string alreadyLoaded;  // "alreadydonwloaded"
+  std::string paused;         // "paused"
 };
 
 // The counters the progress line reads.
@@ -32,6 +47,8 @@ struct KwProgressCounters {
   int64_t doneBytes = 0;
   int64_t diskFree = 0;
   int64_t diskTotal = 0;
+  bool paused = false;    // the download is held: its line says so
+  bool finished = false;  // the run has installed everything: no line
 };
 
 // "Preparing ..." until the total is known; "<downloading> 12.50 %" while

@@ -22,6 +22,8 @@ class CkwpanelApp {
   int ExitInstance();
 
  private:
+  // Run mode 6: asks, removes and reports, or removes unattended.
+  void RunUninstaller();
   int argc_;
   char** argv_;
   int exitStatus_ = 0;

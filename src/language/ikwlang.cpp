@@ -10,6 +10,7 @@
 #include "baseutil/ikwlog.h"
 #include "language/kwlangbuiltin.h"
 #include "language/kwlangextra.h"
+#include "language/kwlangnotice.h"
 #include "main/kwglobals.h"
 
 namespace {
@@ -141,16 +142,18 @@ void IKWLang::StartupLoadBuiltIn() {
   // The built-in Chinese texts are already UTF-8, so no conversion is needed.
   for (const KwLangRow& row : kKwLangChinese) lang->SetText(kKwCodePageChinese, row.key, row.text);
   // The extra keys only fill gaps, so a language file's own text wins.
-  auto fill = [lang](int32_t codePage, const KwLangRow* rows) {
+  auto fill = [lang](int32_t codePage, const KwLangRow* rows, int32_t count) {
     const IKWLangForCountry* table = lang->Table(codePage);
-    for (int32_t i = 0; i < kKwLangExtraRows; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
       if (table == nullptr || table->texts.count(rows[i].key) == 0) {
         lang->SetText(codePage, rows[i].key, rows[i].text);
       }
     }
   };
-  fill(kKwCodePageDefault, kKwLangExtraEnglish);
-  fill(kKwCodePageChinese, kKwLangExtraChinese);
+  fill(kKwCodePageDefault, kKwLangExtraEnglish, kKwLangExtraRows);
+  fill(kKwCodePageChinese, kKwLangExtraChinese, kKwLangExtraRows);
+  fill(kKwCodePageDefault, kKwLangNoticeEnglish, kKwLangNoticeRows);
+  fill(kKwCodePageChinese, kKwLangNoticeChinese, kKwLangNoticeRows);
 }
 
 int32_t Utf8ToAnsi(const char* src, char* dst, int32_t dstSize) {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "MsgBox/desktop/kwdeploy.h"
-#include "pages/kwpagefixture.h"
 #include "kwtest/tempdir.h"
+#include "pages/kwpagefixture.h"
 
 namespace fs = std::filesystem;
 using kwtest::ReadFile;
@@ -23,8 +23,10 @@ class Deploy : public ::testing::Test {
   void SetUp() override { home_ = std::make_unique<kwpagetest::ScopedHome>(dir_ / "home"); }
 
   // A deployment of `bytes` into `location` that records the starts.
-  int Run(const std::string& location, const std::string& bytes, const std::string& ini = "") {
+  int Run(const std::string& location, const std::string& bytes, const std::string& ini = "",
+          int codePage = -1) {
     KwDeployRequest r;
+    r.codePage = codePage;
     r.target = KwDeployTargetPath(location);
     r.iniSource = ini;
     r.bytes = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -129,6 +131,17 @@ TEST_F(Deploy, WritesRunnableInstallerSettingsAndEntryThenStartsIt) {
   }
   EXPECT_EQ(entries, 1);
   EXPECT_TRUE(fs::exists(location + "/tarnwick_install/itarnwick.ini"));
+
+  // The language chosen on the first page goes into the copied settings,
+  // whose other keys stay.
+  ASSERT_EQ(Run(location, "third", dir_ / "app/itarnwick.ini", 0), kKwDeployOk);
+  const std::string settings = ReadFile(location + "/tarnwick_install/itarnwick.ini");
+  EXPECT_NE(settings.find("URL=http://127.0.0.1:1/"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("[LANGUAGE]"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("CODEPAGE=0"), std::string::npos) << settings;
+  ASSERT_EQ(Run(location, "fourth", dir_ / "app/itarnwick.ini", 936), kKwDeployOk);
+  EXPECT_NE(ReadFile(location + "/tarnwick_install/itarnwick.ini").find("CODEPAGE=936"),
+            std::string::npos);
 }
 
 TEST_F(Deploy, FailuresStartNothingOrSayTheStartFailed) {

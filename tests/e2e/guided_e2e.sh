@@ -42,7 +42,8 @@ expect_refusal() {
 # so the second installer is seen at work.
 kw_serve_product "$kwpack" "$kwserve" "$uninstaller" 2 262144
 
-mkdir -p "$work/app" "$work/Program Files" "$work/loc"
+mkdir -p "$work/app" "$work/Program Files"
+echo "a file, not a folder" > "$work/afile"
 cp "$guided" "$work/app/tarnwick-guided"
 printf '[SERVER]\nURL=%s\n[INSTALL]\nREQUIREDSPACE=1048576\n' "$KW_SERVER_URL" > "$work/app/itarnwick.ini"
 kw_e2e_user_on_display
@@ -66,14 +67,17 @@ xdotool mousemove --window "$popup" 40 18 click 1
 sleep 0.6
 kw_shot "$shots/guided-page-en.png"
 
+# The box suggests the home folder; emptied, it is refused.
+type_location ""
 expect_refusal guided-refused-empty
 type_location "$work/Program Files"
 expect_refusal guided-refused-programfiles
-type_location "$work/missing"
+type_location "$work/afile/inside"
 expect_refusal guided-refused-unwritable
 [ -e "$work/Program Files/tarnwick_install" ] && fail "a refused location was written to"
 
-type_location "$work/loc"
+# A location that does not exist yet is made, as the other installers do.
+type_location "$work/new/loc"
 read -r x y < <(first_install)
 xdotool mousemove --window "$KW_WID" $((KW_PAGE_X + x)) $((KW_PAGE_Y + y)) click 1
 sleep 0.5
@@ -81,10 +85,13 @@ import -window root "$shots/guided-wait.png"
 kw_wait_for 30 kw_process_gone "$app_pid" || fail "the guided window did not close"
 app_pid=""
 
-exe="$work/loc/tarnwick_install/twinstaller.exe"
+exe="$work/new/loc/tarnwick_install/twinstaller.exe"
 cmp -s "$installer" "$exe" || fail "twinstaller.exe differs from tarnwick-installer"
 [ -x "$exe" ] || fail "twinstaller.exe is not runnable"
-cmp -s "$work/app/itarnwick.ini" "$work/loc/tarnwick_install/itarnwick.ini" || fail "settings not copied"
+settings="$work/new/loc/tarnwick_install/itarnwick.ini"
+grep -qx "URL=$KW_SERVER_URL" "$settings" || fail "settings not copied"
+# English was chosen on the page: the installer it deployed starts in it.
+grep -qx "CODEPAGE=0" "$settings" || fail "the chosen language is not in the settings"
 entry="$HOME/Desktop/Tarnwick Installer.desktop"
 [ -f "$entry" ] || fail "no desktop entry"
 grep -qx "Exec=$exe" "$entry" || fail "desktop entry points elsewhere: $(grep Exec= "$entry")"
@@ -107,4 +114,4 @@ kw_expect_installed "$work/product" "$root"
 read -r x y < <(kw_close_button); kw_click_window "$x" "$y"
 kw_wait_for 10 kw_process_gone "$second_pid" || fail "the second installer did not close"
 second_pid=""
-echo "guided e2e: deployed into $work/loc and installed into $root; screenshots in $shots"
+echo "guided e2e: deployed into $work/new/loc and installed into $root; screenshots in $shots"

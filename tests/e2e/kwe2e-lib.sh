@@ -155,6 +155,20 @@ kw_click_prompt_ok() {
   sleep 0.4
 }
 
+# kw_click_prompt_ok_shot FILE: as kw_click_prompt_ok, with a picture of the
+# box in FILE first.
+kw_click_prompt_ok_shot() {
+  local w
+  for w in $(xdotool search --onlyvisible --classname '(tarnwick|twinstaller)' 2>/dev/null); do
+    if xdotool getwindowgeometry "$w" 2>/dev/null | grep -q 'Geometry: 560x320'; then
+      import -window "$w" "$1" 2>/dev/null || true
+      kw_click_prompt_ok
+      return
+    fi
+  done
+  return 1
+}
+
 # True while a volume is being downloaded into the install folder.
 kw_has_partial_volume() { compgen -G "$1/*.tmp" >/dev/null; }
 

@@ -53,6 +53,6 @@ grep -q "Tarnwick started" "$root/V2.0.0/Windows/started.log" || fail "the produ
 stored=$(sed -n 's/^"UninstallString"="\(.*\)"$/\1/p' "$KW_REGISTRY_DIR/system.reg" |
   sed -e 's/\\"/"/g' -e 's/\\\\/\\/g')
 [ "$stored" = "$root/uninstall.exe" ] || fail "uninstall entry names '$stored'"
-"$stored" > "$work/uninstall.log" 2>&1 || { cat "$work/uninstall.log" >&2; fail "the uninstaller failed"; }
+"$stored" --unattended > "$work/uninstall.log" 2>&1 || { cat "$work/uninstall.log" >&2; fail "the uninstaller failed"; }
 kw_expect_removed "$root"
 echo "kwinstall e2e: installed, started and removed again"

@@ -77,6 +77,6 @@ app_pid=""
 # The uninstaller removes what the installation made.
 # Programs get their run bits from their content, the uninstaller too.
 [ -x "$target/uninstall.exe" ] || fail "the installed uninstaller is not runnable"
-"$target/uninstall.exe" || fail "the uninstaller failed"
+"$target/uninstall.exe" --unattended || fail "the uninstaller failed"
 kw_expect_removed "$target"
 echo "e2e: bundled, installed into $target and removed; screenshots in $shots"

@@ -243,12 +243,12 @@ TEST(Manifest, MakerManifestMatchesTheVolumesAndReleaseNamesIt) {
     std::filesystem::rename(kwpkg::VolumePath(out, "P", k), kwpkg::VolumePath(out, "P", k, "tmp"));
   const std::string made = kwtest::ReadFile(out + "/manifest.kwm");
   std::filesystem::remove(out + "/manifest.kwm");
-  ASSERT_GT(KwMakeTmpListJson(out, "P"), 0);
+  ASSERT_GT(KwMakeVolumeListJson(out, "P"), 0);
   EXPECT_TRUE(kwtest::ReadFile(out + "/manifest.kwm") == made);
   std::string v = kwtest::ReadFile(kwpkg::VolumePath(out, "P", 0, "tmp"));
   v.resize(v.size() - 3);
   kwtest::WriteFile(kwpkg::VolumePath(out, "P", 0, "tmp"), v);
-  ASSERT_GT(KwMakeTmpListJson(out, "P"), 0);
+  ASSERT_GT(KwMakeVolumeListJson(out, "P"), 0);
   EXPECT_FALSE(std::filesystem::exists(out + "/manifest.kwm"));
   KwRelease release;
   std::string why;

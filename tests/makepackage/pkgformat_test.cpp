@@ -1,6 +1,9 @@
 // The byte-level contract shared with the installer and the server: the
 // volume checksum, list.json, descriptors, times and the stored-name rule.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <string>
 #include <vector>
@@ -9,6 +12,8 @@
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkglist.h"
 #include "tool/makepackage/kwrelease.h"
+
+namespace fs = std::filesystem;
 
 using namespace kwpkg;
 
@@ -72,21 +77,32 @@ TEST(PkgList, ExactBytes) {
             "\"checksum\":\"00FF000000000001\" }]\r\n");
 }
 
-TEST(PkgList, TmpVolumesStopAtFirstMissingOrEmpty) {
+TEST(PkgList, VolumesStopAtFirstMissingOrEmptyAndNoneWritesNothing) {
   kwtest::TempDir dir;
   kwtest::WriteFile(dir / "P_000.tmp", "abc");
   kwtest::WriteFile(dir / "P_001.tmp", "abcdefghi");
   kwtest::WriteFile(dir / "P_002.tmp", "");
   kwtest::WriteFile(dir / "P_003.tmp", "zzz");
-  EXPECT_EQ(KwMakeTmpListJson(dir.path(), "P"), 2);
+  EXPECT_EQ(KwMakeVolumeListJson(dir.path(), "P"), 2);
   EXPECT_EQ(kwtest::ReadFile(dir / "list.json"),
             "[\r\n{ \"name\":\"P_000.tmp\", \"length\":\"3\", "
             "\"checksum\":\"6162630000000000\" },\r\n"
             "{ \"name\":\"P_001.tmp\", \"length\":\"9\", "
             "\"checksum\":\"CA62636465666768\" }]\r\n");
-  EXPECT_EQ(KwMakeTmpListJson(dir.path(), "Q"), 0);
-  EXPECT_EQ(kwtest::ReadFile(dir / "list.json"), "[\r\n]\r\n");
-  EXPECT_EQ(KwMakeTmpListJson(dir / "nowhere", "P"), -1);
+  const std::string listed = kwtest::ReadFile(dir / "list.json");
+  // No volume of Q: the list of P stays as it was.
+  EXPECT_EQ(KwMakeVolumeListJson(dir.path(), "Q"), 0);
+  EXPECT_EQ(kwtest::ReadFile(dir / "list.json"), listed);
+  // The maker's own volumes come first; ".tmp" ones only stand in for them.
+  kwtest::WriteFile(dir / "P_000.kwk", "kwk");
+  EXPECT_EQ(KwMakeVolumeListJson(dir.path(), "P"), 1);
+  EXPECT_NE(kwtest::ReadFile(dir / "list.json").find("P_000.kwk"), std::string::npos);
+  kwtest::WriteFile(dir / "nowhere/P_000.kwk", "kwk");
+  fs::permissions(dir / "nowhere", fs::perms::owner_read | fs::perms::owner_exec);
+  if (::geteuid() != 0) {
+    EXPECT_EQ(KwMakeVolumeListJson(dir / "nowhere", "P"), -1);
+  }
+  fs::permissions(dir / "nowhere", fs::perms::owner_all);
 }
 
 // release.json rides beside an unchanged list.json with each volume's
@@ -96,7 +112,7 @@ TEST(PkgRelease, DigestsBesideTheListAndRoundTrip) {
   kwtest::TempDir dir;
   kwtest::WriteFile(dir / "P_000.tmp", "abc");
   kwtest::WriteFile(dir / "P_001.tmp", "");
-  ASSERT_EQ(KwMakeTmpListJson(dir.path(), "P"), 1);
+  ASSERT_EQ(KwMakeVolumeListJson(dir.path(), "P"), 1);
   KwRelease release;
   std::string error;
   ASSERT_EQ(KwLoadRelease(dir.path(), &release, &error), 0) << error;

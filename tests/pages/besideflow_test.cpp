@@ -29,6 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 using kwtest::ClickCell;
+using kwtest::ReadCell;
 using kwtest::WaitFor;
 
 ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
@@ -77,6 +78,16 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
     // warning of missing space (this machine's disk has room).
   }
   EXPECT_GT(page->Engine().Progress().diskTotal, 0);
+  // Nothing is downloaded here: the button installs.
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        page->repaint();
+        return ReadCell(page, kKwInstStart).text == "Install";
+      },
+      3000))
+      << ReadCell(page, kKwInstStart).text;
+  // The disk line speaks of what this volume needs.
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text.rfind("Required disk space: ", 0), 0u);
 
   // The finished run offers to start the product: answer it from a timer,
   // since the question runs its own event loop.
@@ -85,11 +96,32 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
     dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-install-page-en.png"));
   }
   std::string offer;
+  std::string status;
+  std::string progress;
+  bool startShown = true;
+  bool folderShown = true;
+  bool agreementShown = true;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr) return;
     offer = box->text().toStdString();
+    // Behind the question the page only reports: no folder row, agreement
+    // or start button, no stray file name and no disk summary.
+    page->repaint();
+    status = page->StatusText();
+    progress = page->ProgressText();
+    startShown = ReadCell(page, kKwInstStart).visible;
+    folderShown = ReadCell(page, kKwInstPath).visible;
+    agreementShown = ReadCell(page, kKwInstAgree).visible;
+    if (const char* shots = getenv("KW_PAGE_SHOTS")) {
+      dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-finished-en.png"));
+      box->grab().save(QString::fromStdString(std::string(shots) + "/beside-torundir-en.png"));
+      IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+      page->repaint();
+      dlg.grab().save(QString::fromStdString(std::string(shots) + "/beside-finished-zh.png"));
+      IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+    }
     box->button(QMessageBox::Ok)->click();
   });
   answer.start(100);
@@ -99,7 +131,12 @@ TEST_F(BesideFlow, InstallsTheVolumeBesideAndStartsTheProduct) {
       << "stage " << g_installStage.load() << ", run active " << page->Engine().RunActive()
       << ", result " << page->Engine().LastResult() << ", " << page->Engine().Progress().failure;
   EXPECT_TRUE(prompts_.empty()) << prompts_.front();
-  EXPECT_EQ(offer, "torundir");  // no built-in text: the key itself shows
+  EXPECT_EQ(offer, "Tarnwick is installed. Do you want to start it now ?");
+  EXPECT_EQ(status, "Tarnwick V2.0.0 is installed in " + (dir_ / "app") + ".");
+  EXPECT_EQ(progress, "");
+  EXPECT_FALSE(startShown);
+  EXPECT_FALSE(folderShown);
+  EXPECT_FALSE(agreementShown);
   EXPECT_TRUE(fs::exists(dir_ / "app/V2.0.0/README.txt"));
   EXPECT_TRUE(WaitFor([&] { return fs::exists(dir_ / "app/V2.0.0/Windows/started.log"); }, 5000));
 }

@@ -2,6 +2,7 @@
 // deploys the carried second installer behind the wait dialog, starts it
 // and closes; the language list and cancel behave as on the other pages.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QLineEdit>
@@ -14,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/desktop/kwdeploy.h"
+#include "MsgBox/ikwinsfirstwnd.h"
 #include "MsgBox/kwfirstpagelayout.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpageprompt.h"
@@ -160,16 +161,18 @@ TEST_F(FirstPage, RefusesEachBadLocationWithItsMessage) {
   EXPECT_EQ(first->PageImage()->Width(), 115);
   EXPECT_EQ(first->PageImage()->Height(), 67);
 
+  // The box suggests the home folder, which the user can write to.
+  EXPECT_EQ(first->Location(), dir_ / "home");
+  // A folder cannot be made inside a file, whoever runs the test.
+  kwtest::WriteFile(dir_ / "afile", "x");
   const std::pair<std::string, const char*> refused[] = {
       {"", "pleaseinputtopath"},
       {dir_ / "Program Files", "invalidpath"},
-      {dir_ / "missing", "invalidpath2"},
+      {dir_ / "afile/inside", "invalidpath2"},
   };
   for (const auto& [location, key] : refused) {
     prompts_.clear();
-    if (!location.empty()) {
-      ASSERT_TRUE(TypeLocation(page, location));
-    }
+    ASSERT_TRUE(TypeLocation(page, location));
     ASSERT_TRUE(ClickCell(page, kKwFirstInstall));
     ASSERT_EQ(prompts_.size(), 1u) << location;
     EXPECT_EQ(prompts_[0], Prompt(key)) << location;
@@ -178,9 +181,9 @@ TEST_F(FirstPage, RefusesEachBadLocationWithItsMessage) {
   EXPECT_TRUE(Started().empty());
   EXPECT_TRUE(dlg.isVisible());
 
-  // The same folder in lower case passes and is deployed into; the started
-  // installer ends this program.
-  fs::create_directories(dir_ / "program files");
+  // The same folder in lower case passes and is deployed into, made first
+  // when it does not exist yet, as the other installers make theirs; the
+  // started installer ends this program.
   prompts_.clear();
   ASSERT_TRUE(TypeLocation(page, dir_ / "program files"));
   ASSERT_TRUE(ClickCell(page, kKwFirstInstall));
@@ -280,8 +283,17 @@ TEST_F(FirstPage, LanguageListChangesEveryTextAndStaysInForce) {
   SaveShot(&dlg, "firstpage-en");
 
   // Messages shown afterwards speak the chosen language.
+  ASSERT_TRUE(TypeLocation(page, ""));
   ASSERT_TRUE(ClickCell(page, kKwFirstInstall));
   EXPECT_EQ(prompts_, std::vector<std::string>{"prompt: Please input install tagert path !"});
+
+  // The installer it deploys starts in the chosen language: the choice is
+  // in the settings beside it.
+  ASSERT_TRUE(TypeLocation(page, dir_ / "english"));
+  ASSERT_TRUE(ClickCell(page, kKwFirstInstall));
+  const std::string ini = kwtest::ReadFile(dir_ / "english/tarnwick_install/itarnwick.ini");
+  EXPECT_NE(ini.find("CODEPAGE=0"), std::string::npos) << ini;
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
 }
 
 TEST_F(FirstPage, CancelAsksBeforeClosing) {

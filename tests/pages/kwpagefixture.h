@@ -86,15 +86,18 @@ inline bool MakePackage(const std::string& source, const std::string& out,
 // The reference install server on 127.0.0.1 in a thread of this process.
 class Server {
  public:
-  explicit Server(const std::string& root, int64_t rateLimit = 0) {
+  // `port` 0 picks a free one; a server started again for the same root
+  // takes the port of the one it replaces.
+  explicit Server(const std::string& root, int64_t rateLimit = 0, int port = 0) {
     KwServeOptions options;
     options.root = root;
-    options.port = 0;
+    options.port = port;
     options.rateLimit = rateLimit;
     std::string error;
     if (!KwLoadServedPackage(root, "", &package_, &error)) return;
     app_ = std::make_unique<KwServeApp>(options, package_);
-    if (app_->Bind() < 0) {
+    port_ = app_->Bind();
+    if (port_ < 0) {
       app_.reset();
       return;
     }
@@ -106,8 +109,10 @@ class Server {
   }
   bool ok() const { return app_ != nullptr; }
   std::string url() const { return app_ ? app_->url() : std::string(); }
+  int port() const { return port_; }
 
  private:
+  int port_ = -1;
   KwServedPackage package_;
   std::unique_ptr<KwServeApp> app_;
   std::thread thread_;

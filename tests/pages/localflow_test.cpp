@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "MsgBox/desktop/kwshortcut.h"
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerfile.h"
 #include "MsgBox/kwmaininstalldlg.h"
 #include "MsgBox/kwpagelayout.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
-#include "MsgBox/desktop/kwshortcut.h"
 #include "baseview/kwcommand.h"
 #include "kwpageapp.h"
 #include "kwpageclick.h"
@@ -106,7 +106,7 @@ TEST_F(LocalFlow, FolderIsCheckedBeforeTheInstallPageShows) {
   Open(&dlg);
   CIKWInstallerFile* page = dlg.LocalPage();
   EXPECT_EQ(page->CarriedVersion(), "V2.0.0");
-  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "New version V2.0.0");
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "Install V2.0.0 from this package");
   // The default install folder is offered.
   EXPECT_EQ(ReadCell(page, kKwLocalPath).text, dir_.path() + "/tarnwickinst");
 
@@ -147,7 +147,17 @@ TEST_F(LocalFlow, InstallsTheCarriedPackageAndTheLocalPageComesBack) {
   CKWMainInstallDlg dlg;
   Open(&dlg);
   CIKWInstallerFile* page = dlg.LocalPage();
+  page->repaint();
+  // It installs what it carries; it downloads nothing.
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text.find("ownload"), std::string::npos);
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text.rfind("Install ", 0), 0u)
+      << ReadCell(page, kKwLocalHeadline).text;
   SaveShot(&dlg, "local-page-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text.find("下载"), std::string::npos);
+  SaveShot(&dlg, "local-page-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   const std::string target = dir_ / "Programs/Tarnwick";
   TypeFolder(page, target);
   ASSERT_TRUE(ClickCell(page, kKwLocalInstall));
@@ -156,6 +166,8 @@ TEST_F(LocalFlow, InstallsTheCarriedPackageAndTheLocalPageComesBack) {
   // Nothing to download: the button says install (its text is set on paint).
   EXPECT_TRUE(WaitFor([&] { return ReadCell(install, kKwInstStart).text == "Install"; }, 3000))
       << ReadCell(install, kKwInstStart).text;
+  // The page has no folder row, so no disk line speaks for one.
+  EXPECT_FALSE(ReadCell(install, kKwInstDiskLine).visible);
   SaveShot(&dlg, "local-install-page-en");
   ASSERT_TRUE(ClickCell(install, kKwInstAgree));
   ASSERT_TRUE(ClickCell(install, kKwInstStart));
@@ -183,7 +195,20 @@ TEST_F(LocalFlow, InstallsTheCarriedPackageAndTheLocalPageComesBack) {
       },
       2000))
       << ReadCell(page, kKwLocalHeadline).text;
+  // The main button starts the product now, rather than installing again;
+  // the folder row has done its work.
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwLocalInstall).text, "Open");
+  EXPECT_FALSE(ReadCell(page, kKwLocalPath).visible);
   SaveShot(&dlg, "local-page-after-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwLocalInstall).text, "打开");
+  SaveShot(&dlg, "local-page-after-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  ASSERT_TRUE(ClickCell(page, kKwLocalInstall));
+  EXPECT_TRUE(WaitFor([&] { return fs::exists(target + "/V2.0.0/Windows/started.log"); }, 5000));
+  EXPECT_EQ(dlg.InstallPage(), nullptr);
 
   // The product, byte for byte, where the user said.
   EXPECT_EQ(kwtest::ReadFile(target + "/V2.0.0/data/sample.bin"),
@@ -218,7 +243,7 @@ TEST_F(LocalFlow, LanguageSwitchRetitlesAndCancelClosesAtOnce) {
   EXPECT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "塔恩维克"; }, 2000));
   EXPECT_TRUE(WaitFor(
       [&] { return ReadCell(page, kKwLocalInstall).text == Text("IKW_LOCAL_INSTALL"); }, 2000));
-  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "最新版本 V2.0.0下载安装");
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "从本安装包安装 V2.0.0");
   SaveShot(&dlg, "local-page-zh");
   ASSERT_TRUE(ChooseFromCombo(page, kKwLocalLanguage, 0));
   EXPECT_TRUE(WaitFor([&] { return std::string(dlg.m_title) == "Tarnwick"; }, 2000));
@@ -239,7 +264,7 @@ TEST_F(LocalFlow, AProgramWithoutAPackageSaysSoAndOffersPackageFiles) {
   Open(&dlg);
   CIKWInstallerFile* page = dlg.LocalPage();
   EXPECT_EQ(page->CarriedVersion(), "");
-  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "New version");
+  EXPECT_EQ(ReadCell(page, kKwLocalHeadline).text, "Install from this package");
   TypeFolder(page, dir_ / "target");
   ASSERT_TRUE(ClickCell(page, kKwLocalInstall));
   ASSERT_TRUE(WaitFor([&] { return asked == 1; }, 2000));

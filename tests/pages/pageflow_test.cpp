@@ -16,6 +16,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "MsgBox/ikwinstaller.h"
 #include "MsgBox/ikwinstallerbkg.h"
 #include "MsgBox/kwmaininstalldlg.h"
+#include "MsgBox/kwpageform.h"
 #include "MsgBox/kwpageprompt.h"
 #include "MsgBox/kwpagerules.h"
 #include "MsgBox/kwpagetext.h"
@@ -196,12 +198,27 @@ TEST_F(PageFlow, VersionPageInstallsFromServerAndReturns) {
   ASSERT_EQ(online->InstalledVersions().size(), 1u);
   EXPECT_EQ(online->InstalledVersions()[0], "V2.0.0");
   EXPECT_TRUE(WaitFor([&] { return ReadCell(online, kKwOnlineOpen).visible; }, 2000));
+  // The page says what was installed where; Open is the way on, not the
+  // same version again.
+  EXPECT_TRUE(WaitFor([&] { return ReadCell(online, kKwOnlineNotice).visible; }, 5000));
+  EXPECT_EQ(ReadCell(online, kKwOnlineNotice).text,
+            "Tarnwick V2.0.0 is installed in " + InstallRoot() + ".");
+  EXPECT_TRUE(WaitFor([&] { return !ReadCell(online, kKwOnlineInstallLink).visible; }, 5000));
   SaveShot(&dlg, "version-page-installed-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  online->repaint();
+  EXPECT_EQ(ReadCell(online, kKwOnlineNotice).text,
+            "塔恩维克 V2.0.0 已安装到 " + InstallRoot() + "。");
+  SaveShot(&dlg, "version-page-installed-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  // The product's settings are written by the installation itself, so a
+  // start from the desktop entry finds them too.
+  const std::string productIni =
+      InstallRoot() + "/V2.0.0/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini";
+  EXPECT_NE(kwtest::ReadFile(productIni).find("ikwdriver/ikwactionapp.exe"), std::string::npos);
 
   // "Open" starts the installed version after writing its settings.
   ASSERT_TRUE(ClickCell(online, kKwOnlineOpen));
-  const std::string productIni =
-      InstallRoot() + "/V2.0.0/Windows/Tarnwick/Plugins/WinUI/Resources/resource/itarnwick.ini";
   EXPECT_NE(kwtest::ReadFile(productIni).find("ikwdriver/ikwactionapp.exe"), std::string::npos);
   EXPECT_TRUE(
       WaitFor([&] { return fs::exists(InstallRoot() + "/V2.0.0/Windows/started.log"); }, 5000));
@@ -287,7 +304,13 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
   EXPECT_TRUE(
       WaitFor([&] { return ReadCell(page, kKwInstStart).text == "Continue Download"; }, 2000));
   page->repaint();
+  EXPECT_EQ(page->ProgressText().rfind("Paused ", 0), 0u) << page->ProgressText();
   SaveShot(&dlg, "install-paused-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  EXPECT_EQ(page->ProgressText().rfind("已暂停 ", 0), 0u) << page->ProgressText();
+  page->repaint();
+  SaveShot(&dlg, "install-paused-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
   // Held for longer than the whole transfer would take: after a moment for
   // bytes already on their way, no byte arrives, the speed reads zero and the
   // page stays in the download.
@@ -315,20 +338,123 @@ TEST_F(PageFlow, PauseHoldsTheTransferAndContinueFinishes) {
 TEST_F(PageFlow, UnreachableServerShowsTheErrorAndCloses) {
   KwSetPromptRecorder({});  // the real skinned box
   KwSetServerBaseUrl("http://127.0.0.1:9");
-  std::string title;
-  QTimer answer;
-  QObject::connect(&answer, &QTimer::timeout, [&] {
-    auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
-    if (box == nullptr || !box->isVisible()) return;
-    title = box->m_title;
-    SaveShot(box, "error-cannot-connect");
-    KwPostCommand(box, 10004);  // its OK button's command
+  // The designed English box, and the same box in Chinese for the Chinese UI.
+  for (int codePage : {kKwCodePageDefault, kKwCodePageChinese}) {
+    IKWLang::Instance()->SetCodePage(codePage);
+    std::string title;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+      auto* box = qobject_cast<CIKWShowDialog*>(QApplication::activeModalWidget());
+      if (box == nullptr || !box->isVisible()) return;
+      title = box->m_title;
+      SaveShot(box, codePage == 0 ? "error-cannot-connect-en" : "error-cannot-connect-zh");
+      KwPostCommand(box, 10004);  // its OK button's command
+    });
+    answer.start(100);
+    CKWMainInstallDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 15000));
+    EXPECT_EQ(title, codePage == 0 ? "error" : "错误");
+  }
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  // The texts themselves.
+  std::vector<std::pair<std::string, std::string>> seen;
+  KwSetPromptRecorder([&](const std::string& text, const std::string& caption) {
+    seen.emplace_back(text, caption);
   });
-  answer.start(100);
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  {
+    CKWMainInstallDlg dlg;
+    dlg.show();
+    ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 15000));
+  }
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].first, "无法连接服务器 !");
+  EXPECT_EQ(seen[0].second, "错误");
+}
+
+// With the product installed, an unreachable server leaves the installer
+// open on the version page: Open works, a line says why nothing is offered.
+TEST_F(PageFlow, UnreachableServerWithAnInstalledVersionStaysOpen) {
+  kwtest::WriteFile(InstallRoot() + "/V2.0.0/Windows/Tarnwick.exe",
+                    "#!/bin/sh\necho started >> \"$(dirname \"$0\")/started.log\"\n");
+  KwSetServerBaseUrl("http://127.0.0.1:9");
   CKWMainInstallDlg dlg;
   dlg.show();
-  ASSERT_TRUE(WaitFor([&] { return !dlg.isVisible(); }, 15000));
-  EXPECT_EQ(title, "error");
+  CIKWInstallerBkg* online = dlg.OnlinePage();
+  ASSERT_TRUE(WaitFor([&] { return online->QueriesDone() > 0; }, 15000));
+  WaitFor([] { return false; }, 300);  // a close would come now
+  EXPECT_TRUE(dlg.isVisible());
+  EXPECT_TRUE(prompts_.empty());
+  EXPECT_TRUE(online->ServerUnreachable());
+  EXPECT_TRUE(WaitFor([&] { return ReadCell(online, kKwOnlineNotice).visible; }, 2000));
+  EXPECT_EQ(ReadCell(online, kKwOnlineNotice).text,
+            "The install server cannot be reached. Installed versions can still be opened.");
+  EXPECT_FALSE(ReadCell(online, kKwOnlineInstallLink).visible);
+  EXPECT_TRUE(ReadCell(online, kKwOnlineOpen).visible);
+  SaveShot(&dlg, "version-page-unreachable-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  online->repaint();
+  EXPECT_EQ(ReadCell(online, kKwOnlineNotice).text, "无法连接安装服务器，已安装的版本仍可打开。");
+  SaveShot(&dlg, "version-page-unreachable-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+  ASSERT_TRUE(ClickCell(online, kKwOnlineOpen));
+  EXPECT_TRUE(
+      WaitFor([&] { return fs::exists(InstallRoot() + "/V2.0.0/Windows/started.log"); }, 5000));
+}
+
+// The server goes away in the middle of a download: the page says so and
+// counts its attempts, keeps what it had, offers Cancel and carries on by
+// itself once the server is back.
+TEST_F(PageFlow, LostConnectionIsSaidKeepsTheProgressAndCarriesOn) {
+  CKWMainInstallDlg dlg;
+  CKWinstaller* page = StartFlowingDownload(&dlg, 6 * 1024 * 1024, 400 * 1024);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().doneBytes > 1024 * 1024; }, 20000));
+  const int port = server_->port();
+  server_.reset();
+  const int64_t before = page->Engine().Progress().doneBytes;
+  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().retryAttempt >= 2; }, 20000));
+  const KwEngineProgress lost = page->Engine().Progress();
+  EXPECT_GE(lost.doneBytes, before);  // nothing taken back
+  EXPECT_TRUE(lost.runActive);
+  EXPECT_EQ(
+      page->StatusText().rfind("Connection to the install server lost. Retrying (attempt ", 0), 0u)
+      << page->StatusText();
+  EXPECT_EQ(page->ProgressText().rfind("Downloading ", 0), 0u) << page->ProgressText();
+  EXPECT_NE(page->ProgressText(), "Downloading 0.00 %");
+  page->repaint();
+  EXPECT_TRUE(ReadCell(page, kKwInstCancel).visible);
+  SaveShot(&dlg, "install-connection-lost-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  EXPECT_EQ(page->StatusText().rfind("与安装服务器的连接已断开", 0), 0u) << page->StatusText();
+  page->repaint();
+  SaveShot(&dlg, "install-connection-lost-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+
+  server_ = std::make_unique<Server>(dir_ / "server", 0, port);
+  ASSERT_TRUE(server_->ok());
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+}
+
+// Download pressed after the server went away: not "Preparing" for ever,
+// but the lost connection, and the run starts when the server is back.
+TEST_F(PageFlow, DownloadWithTheServerGoneWaitsForItAndSaysSo) {
+  Serve(64 * 1024);
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  const int port = server_->port();
+  server_.reset();
+  CKWinstaller* page = StartDownload(&dlg);
+  ASSERT_NE(page, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return page->Engine().Progress().retryAttempt >= 1; }, 20000));
+  EXPECT_EQ(page->StatusText().rfind("Connection to the install server lost.", 0), 0u);
+  server_ = std::make_unique<Server>(dir_ / "server", 0, port);
+  ASSERT_TRUE(server_->ok());
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() == nullptr; }, 60000));
+  EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/README.txt"));
 }
 
 // Only the first question closes the installer when it fails; the refresh
@@ -412,25 +538,38 @@ TEST_F(PageFlow, RefusedStartShowsTheSkinnedPromptInTheCurrentLanguage) {
 
 namespace {
 
-// Reports 40 GiB free, or a hundredth of a GiB less for folders named
-// "small"; remembers the folders it was asked about.
+// Reports 40 GiB free, or a kilobyte for folders named "small"; remembers the
+// folders it was asked about.
 class FakeDisk : public IKWEngineDisk {
  public:
   bool Measure(const char* folder, int64_t* total, int64_t* free) override {
+    std::lock_guard<std::mutex> lock(mutex);
     asked.push_back(folder);
     const int64_t gib = int64_t{1} << 30;
     *total = 100 * gib;
-    *free = std::string(folder).find("small") != std::string::npos
-                ? static_cast<int64_t>(39.99 * static_cast<double>(gib))
-                : 40 * gib;
+    *free = std::string(folder).find("small") != std::string::npos ? 1024 : 40 * gib;
     return true;
   }
+  size_t Count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return asked.size();
+  }
+  std::mutex mutex;
   std::vector<std::string> asked;
 };
 
+// The summed size of the served volumes.
+int64_t ServedBytes(const std::string& folder) {
+  int64_t bytes = 0;
+  for (const auto& e : fs::directory_iterator(folder)) {
+    if (e.path().extension() == ".kwk") bytes += static_cast<int64_t>(e.file_size());
+  }
+  return bytes;
+}
+
 }  // namespace
 
-TEST_F(PageFlow, DiskLineBrowseAndPrivacyLink) {
+TEST_F(PageFlow, DiskLineBrowseTypedFolderLicenceLinkAndAgreementLabel) {
   Serve(16 * 1024);
   FakeDisk disk;
   std::vector<std::string> opened;
@@ -445,26 +584,47 @@ TEST_F(PageFlow, DiskLineBrowseAndPrivacyLink) {
   ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
   CKWinstaller* page = dlg.InstallPage();
   page->repaint();
-  ASSERT_EQ(disk.asked.size(), 1u);
+  ASSERT_EQ(disk.Count(), 1u);
   EXPECT_EQ(disk.asked[0], InstallRoot());
-  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, "Required disk space: 40G");
+  // The release's need: its volumes and the files unpacked from them.
+  const std::string need = "Required disk space: " + KwSizeText(2 * ServedBytes(dir_ / "server"));
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, need);
+  EXPECT_EQ(page->Engine().RequiredSpace(), 2 * ServedBytes(dir_ / "server"));
 
-  // Browsing replaces the folder and measures its disk again: 39.99 GiB warns.
+  // Browsing replaces the folder and measures its disk again: too small.
   ASSERT_TRUE(ClickCell(page, kKwInstBrowse));
   EXPECT_EQ(page->ChosenFolder(), dir_ / "small");
   EXPECT_EQ(ReadCell(page, kKwInstPath).text, dir_ / "small");
-  ASSERT_EQ(disk.asked.size(), 2u);
+  ASSERT_EQ(disk.Count(), 2u);
   page->repaint();
-  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, "Required disk space: 40G Not enough disk space");
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, need + " Not enough disk space");
   {
     KwViewLockGuard lock(page->LineListMutex());
     EXPECT_EQ(page->FindCell(kKwInstDiskLine)->textColor, 0x0000FFu);
   }
   SaveShot(&dlg, "install-page-low-disk-en");
 
+  // A folder typed on a large disk is measured too: the warning goes.
+  KwSetEditCellText(page, kKwInstPath, dir_ / "large");
+  ASSERT_TRUE(WaitFor([&] { return disk.Count() >= 3u; }, 5000));
+  EXPECT_EQ(disk.asked.back(), dir_ / "large");
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text, need);
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->repaint();
+  EXPECT_EQ(ReadCell(page, kKwInstDiskLine).text.rfind("所需磁盘空间：", 0), 0u);
+  SaveShot(&dlg, "install-page-disk-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
+
+  // The licence link opens the licence; the agreement's words tick its box.
   ASSERT_TRUE(ClickCell(page, kKwInstPrivacy));
   ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0], kKwPrivacyUrl);
+  EXPECT_EQ(opened[0], kKwLicenceUrl);
+  EXPECT_FALSE(ReadCell(page, kKwInstAgree).checked);
+  ASSERT_TRUE(ClickCell(page, kKwInstAgreeText));
+  EXPECT_TRUE(ReadCell(page, kKwInstAgree).checked);
+  ASSERT_TRUE(ClickCell(page, kKwInstAgreeText));
+  EXPECT_FALSE(ReadCell(page, kKwInstAgree).checked);
   KwSetInstallPageHooks({});
 }
 
@@ -510,7 +670,8 @@ class DialDisk : public IKWEngineDisk {
     *free = free_.load();
     return true;
   }
-  std::atomic<int64_t> free_{int64_t{1} << 30};
+  // Less than any release needs: the start is refused.
+  std::atomic<int64_t> free_{1024};
 };
 
 TEST_F(PageFlow, RefusedContinueLeavesAButtonThatStartsTheRunAgain) {

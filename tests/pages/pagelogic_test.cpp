@@ -39,7 +39,7 @@ TEST(PageText, DiskWarningBelowFortyGiBOnly) {
 }
 
 TEST(PageText, ProgressLineFollowsStageAndTotal) {
-  const KwProgressTexts texts{"Preparing ...", "Downloading", "Installing", "Already"};
+  const KwProgressTexts texts{"Preparing ...", "Downloading", "Installing", "Already", "Paused"};
   KwProgressCounters c;
   c.installStage = 1;
   EXPECT_EQ(KwProgressLine(texts, c), "Preparing ...");  // total not known yet
@@ -55,6 +55,47 @@ TEST(PageText, ProgressLineFollowsStageAndTotal) {
   c.diskFree = 2048;
   c.diskTotal = 1048576;
   EXPECT_EQ(KwProgressLine(texts, c), "Already: 2.00 KB / 1.00 MB");
+  // A held download says so with what it has; a finished run shows no line
+  // (the page reports where the product went instead).
+  const KwProgressTexts paused{"Preparing ...", "Downloading", "Installing", "Already", "Paused"};
+  c.installStage = 1;
+  c.doneBytes = 100;
+  c.paused = true;
+  EXPECT_EQ(KwProgressLine(paused, c), "Paused 25.00 %");
+  c.paused = false;
+  c.finished = true;
+  EXPECT_EQ(KwProgressLine(paused, c), "");
+}
+
+TEST(PageText, LanguageTextsAreFilledInOrderAndNeverAsAFormat) {
+  EXPECT_EQ(KwFormatText("Tarnwick %s is installed in %s.", "V2.0.0", "/home/u/t"),
+            "Tarnwick V2.0.0 is installed in /home/u/t.");
+  EXPECT_EQ(KwFormatText("attempt %d, 100%%", "3"), "attempt 3, 100%");
+  // A text from a language file with more places than values, or a place
+  // printf would read memory for, stays harmless.
+  EXPECT_EQ(KwFormatText("%s %s %n %x", "a"), "a  %n %x");
+  EXPECT_EQ(KwFormatText("no places", "a", "b"), "no places");
+  EXPECT_EQ(KwFormatText("trailing %", "a"), "trailing %");
+  // The disk line warns below what the release needs.
+  EXPECT_TRUE(KwDiskSpaceLow(999, 1000));
+  EXPECT_FALSE(KwDiskSpaceLow(1000, 1000));
+}
+
+TEST(InstallPageRules, FinishedPageOnlyReportsAndLocalInstallersSayInstall) {
+  KwInstallPageState s;
+  s.runMode = 5;
+  KwInstallPageControls c = KwRefreshInstallPage(s);
+  EXPECT_STREQ(c.startKey, "install");
+  s.runMode = 4;
+  EXPECT_STREQ(KwRefreshInstallPage(s).startKey, "install");
+  s.runMode = 5;
+  s.runActive = true;
+  s.finished = true;
+  c = KwRefreshInstallPage(s);
+  EXPECT_FALSE(c.folderRowVisible);
+  EXPECT_FALSE(c.agreementVisible);
+  EXPECT_FALSE(c.startVisible);
+  EXPECT_FALSE(c.cancelVisible);
 }
 
 TEST(InstallPageRules, IdlePageShowsFolderRowAndAgreement) {

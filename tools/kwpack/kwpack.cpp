@@ -82,7 +82,8 @@ const Help kHelp[] = {
     {"list",
      "usage: kwpack list OUTDIR NAME\n"
      "Writes OUTDIR/list.json, OUTDIR/release.json and OUTDIR/manifest.kwm for the volumes\n"
-     "OUTDIR/NAME_000.tmp, NAME_001.tmp, ... up to the first missing or empty one.\n"},
+     "OUTDIR/NAME_000.kwk, NAME_001.kwk, ... (else NAME_000.tmp, ...) up to the first\n"
+     "missing or empty one.  With no volume nothing is written and the lists stay.\n"},
     {"verify",
      "usage: kwpack verify OUTDIR\n"
      "Checks the length and checksum of every volume listed in OUTDIR/list.json, and,\n"
@@ -297,8 +298,9 @@ int CmdMake(const std::vector<std::string>& args) {
 
 int CmdList(const std::vector<std::string>& args) {
   if (args.size() != 2) return Usage("list");
-  const int32_t n = KwMakeTmpListJson(args[0], args[1]);
+  const int32_t n = KwMakeVolumeListJson(args[0], args[1]);
   if (n < 0) return Fail("list: cannot write " + args[0] + "/list.json");
+  if (n == 0) return Fail("list: no volume of " + args[1] + " in " + args[0] + "; nothing written");
   std::printf("listed %d volume(s) in %s/list.json\n", n, args[0].c_str());
   return 0;
 }

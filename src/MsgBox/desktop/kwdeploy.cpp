@@ -171,6 +171,13 @@ int KwDeployInstaller(const KwDeployRequest& request) {
       (!keyName.empty() && CopyKeyFile(request.iniSource, keyName, request.target) != 0)) {
     return kKwDeployWriteFailed;
   }
+  if (request.codePage >= 0) {
+    const std::string ini = FolderOf(request.target) + "/" + kKwDeployIni;
+    if (KwWritePrivateProfileString("LANGUAGE", "CODEPAGE",
+                                    std::to_string(request.codePage).c_str(), ini.c_str()) == 0) {
+      KW_LOG(4, "KwDeployInstaller", "cannot write the language into %s", ini.c_str());
+    }
+  }
   if (request.settleMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(request.settleMs));
   }

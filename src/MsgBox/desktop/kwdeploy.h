@@ -61,6 +61,9 @@ struct KwDeployRequest {
   const uint8_t* bytes = nullptr;
   size_t size = 0;
   int settleMs = 500;  // pause between writing and starting
+  // The language chosen on the first page (0 English, 936 Chinese), written
+  // into the copied settings so the installer starts in it; -1 leaves them.
+  int codePage = -1;
   // Starts the written installer detached in `folder`; 0 or a negative
   // error.  Empty: the platform's detached start.
   std::function<int32_t(const char* program, const char* folder)> start;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "MsgBox/desktop/kwshortcut.h"
+#include "MsgBox/desktop/kwuninstallsurvey.h"
 #include "baseutil/kwfilehelpers.h"
 #include "platform/kwknownfolders.h"
 #include "platform/kwprocess.h"
@@ -132,10 +133,14 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
   std::string folder = cut == std::string::npos ? "." : self.substr(0, cut);
   if (folder.empty()) folder = "/";
   int failed = 0;
+  // The settings, the entries and the data folder exist once per user; a
+  // copy of the uninstaller in another folder leaves them to the
+  // installation they name and removes only what lies in its own folder.
+  const bool ours = KwEntriesNameFolder(folder);
 
   // Without a data folder there is nothing of ours to remove; never form
   // "/tarnwick" from an empty root.
-  if (dataRoot != nullptr && *dataRoot == '/') {
+  if (ours && dataRoot != nullptr && *dataRoot == '/') {
     std::string data = std::string(dataRoot) + "/tarnwick";
     struct stat st;
     if (::lstat(data.c_str(), &st) == 0 && DeleteFolderTree(data.c_str()) != 0) ++failed;
@@ -174,6 +179,7 @@ int32_t UninstallFrom(const char* selfPath, const char* dataRoot, const char* de
   struct stat st;
   if (::lstat(self.c_str(), &st) == 0 && S_ISREG(st.st_mode)) failed += RemoveFile(self);
 
+  if (!ours) return failed;
   if (desktopDir != nullptr && *desktopDir != '\0') {
     failed += RemoveFile(std::string(desktopDir) + "/" + kKwProductShortcutName + ".desktop");
   }

@@ -33,6 +33,7 @@ int64_t kwengine::FileLength(const std::string& path) {
 CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
     : owner_(owner), disk_(disk ? disk : KwDefaultEngineDisk()), runMode_(g_runMode) {
   requiredSpace_ = KwReadRequiredSpace(KwIniPathIn(g_exeDir).c_str());
+  requiredSet_ = requiredSpace_ != kKwDefaultRequiredSpace;
   installerFile_ = g_exePath;
 }
 
@@ -106,7 +107,7 @@ int CKWInstallEngine::Impl::StartRun(bool agreed, const char* pathText, const ch
     // Volumes already downloaded into the folder are not fetched again, so
     // their bytes count as room a continued download has.
     const bool measured = disk_->Measure(folder.c_str(), &total, &free);
-    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < requiredSpace_) {
+    if (!measured || free + KwVolumeBytesOnDisk(folder, DownloadedVolumeNames()) < NeededSpace()) {
       if (total > 0) {
         diskTotal_ = total;
         diskFree_ = free;
@@ -176,6 +177,7 @@ void CKWInstallEngine::Impl::ResetRunState() {
   received_ = 0;
   volumeCount_ = 0;
   volumeIndex_ = 0;
+  retryAttempt_ = 0;
   volumeWritten_ = 0;
   volumeLength_ = 0;
   volumeDone_ = false;
@@ -303,6 +305,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.volumeCount = volumeCount_;
   p.volumeIndex = volumeIndex_;
   p.verifyTailMs = verifyTailMs_;
+  p.retryAttempt = retryAttempt_;
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
@@ -332,9 +335,13 @@ void CKWInstallEngine::SetResumeTable(const KwResumeEntry* table) {
 }
 void CKWInstallEngine::SetRequiredSpace(int64_t bytes) {
   impl_->requiredSpace_ = bytes;
+  impl_->requiredSet_ = true;
 }
 int64_t CKWInstallEngine::RequiredSpace() const {
-  return impl_->requiredSpace_;
+  return impl_->NeededSpace();
+}
+void CKWInstallEngine::SetReleaseBytes(int64_t volumeBytes) {
+  impl_->releaseBytes_ = volumeBytes;
 }
 void CKWInstallEngine::SetRunMode(int32_t runMode) {
   impl_->runMode_ = runMode;

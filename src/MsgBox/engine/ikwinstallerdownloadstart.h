@@ -70,6 +70,10 @@ struct KwEngineProgress {
   int64_t fullBytes = 0;
   // Bytes received from the server in this run, retries included.
   int64_t fetchedBytes = 0;
+  // Failed attempts in a row to reach the install server while nothing it
+  // sent arrived: 0 while the connection works.  The run keeps retrying;
+  // the page says the connection was lost and which attempt this is.
+  int retryAttempt = 0;
   std::string statusLine;  // last file name the unpacker reported
   std::string failure;     // why the last run failed, for logs and the command line
 };
@@ -91,9 +95,15 @@ class CKWInstallEngine {
   // The online page's resume table (kKwResumeEntries entries) or null; read
   // only during runs, so it must outlive them.
   void SetResumeTable(const KwResumeEntry* table);
-  // Free bytes a run in run mode 0 needs (default: the ini value, else 42 GiB).
+  // Free bytes a run in run mode 0 needs: a value set here or in the ini
+  // file; without one, what the release needs once its volumes are known
+  // (SetReleaseBytes), else 42 GiB.
   void SetRequiredSpace(int64_t bytes);
   int64_t RequiredSpace() const;
+  // The summed length of the release's volumes.  The release then needs
+  // room for the volumes and for the files unpacked from them, which take
+  // at least as much again: twice the volumes.
+  void SetReleaseBytes(int64_t volumeBytes);
   // The run mode the engine follows (default g_runMode).
   void SetRunMode(int32_t runMode);
   // The installer file that may carry an appended package (default g_exePath).

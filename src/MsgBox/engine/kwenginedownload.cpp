@@ -40,8 +40,31 @@ void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
 
 void CKWInstallEngine::Impl::OnSegmentBytes(void* context, int32_t count) {
   auto* arrival = static_cast<SegmentArrival*>(context);
-  OnReceived(arrival->self, count);
-  arrival->self->CountArriving(*arrival, count);
+  Impl* self = arrival->self;
+  // Bytes flow again: the connection is back.
+  if (count > 0 && self->retryAttempt_.load() != 0) {
+    self->retryAttempt_ = 0;
+    self->Repaint();
+  }
+  OnReceived(self, count);
+  arrival->attempt += count;
+  const int64_t beyond = arrival->attempt - arrival->counted;
+  if (beyond > 0) self->CountArriving(*arrival, beyond);
+}
+
+void CKWInstallEngine::Impl::NoteRetry(int* streak) {
+  ++*streak;
+  int shown = retryAttempt_.load();
+  while (shown < *streak && !retryAttempt_.compare_exchange_weak(shown, *streak)) {
+  }
+  Repaint();
+}
+
+void CKWInstallEngine::Impl::NoteAnswer(int* streak) {
+  if (*streak == 0 && retryAttempt_.load() == 0) return;
+  *streak = 0;
+  retryAttempt_ = 0;
+  Repaint();
 }
 
 void CKWInstallEngine::Impl::CountArriving(SegmentArrival& a, int64_t count) {
@@ -63,16 +86,21 @@ void CKWInstallEngine::Impl::DownloadPhase() {
   util.SetAbortCheck(&Impl::ShouldAbort, this);
   std::vector<PackageEntry> entries;
   char ver[256] = {};
+  int streak = 0;
   while (active_) {
     entries.clear();
     const int listed = util.GetVersion(ver, sizeof(ver), entries);
-    if (listed == 0) break;
+    if (listed == 0) {
+      NoteAnswer(&streak);
+      break;
+    }
     // Asking again cannot make a refused entry fit, nor make a release the
     // configured key does not admit into one it does; nothing is downloaded.
     if (listed == -4) return Fail("the install server lists a volume that cannot be held", nullptr);
     if (listed == CKWDownloadUtilFor::kReleaseRefused) {
       return Fail("the install server's release is refused", KwReleaseVerdictKey(util.refusal()));
     }
+    NoteRetry(&streak);
     Nap(1000);
   }
   if (!active_) return;
@@ -97,8 +125,10 @@ void CKWInstallEngine::Impl::DownloadPhase() {
     PackageEntry& e = entries[i];
     while (util.GetDownloadUrl(e) != 0) {
       if (!active_) return;
+      NoteRetry(&streak);
       Nap(1000);
     }
+    NoteAnswer(&streak);
     if (e.length < 0) return Fail(std::string("unusable volume length: ") + e.key, nullptr);
     // The server's key only asks for the bytes; the file is the installer's.
     std::snprintf(e.name, sizeof(e.name), "%s", KwLocalVolumeName(version_, i).c_str());
@@ -375,22 +405,25 @@ void CKWInstallEngine::Impl::FetchSegment(CKWDownloadUtilFor& util, const KwSegm
     own.reset(new char[static_cast<size_t>(task.length)]);
     buffer = own.get();
   }
+  SegmentArrival arrival{this, task.generation, 0};
+  int streak = 0;
   while (!end_ && task.generation == generation_) {
     while (Paused() && !end_) Nap(100);
     PackageEntry entry = task.entry;
     // Addresses expire; every attempt asks for a fresh one.
     util.GetDownloadUrl(entry);
     auto result = std::make_unique<KwSegmentResult>();
-    SegmentArrival arrival{this, task.generation, 0};
+    arrival.attempt = 0;
     int32_t n = KwFetchSegment(entry.url, task.offset, task.length, buffer, &Impl::OnSegmentBytes,
                                &arrival, &Impl::ShouldAbort, this);
     if (n != task.length) {
-      // The next attempt brings these bytes again; shown twice they would
-      // push the progress past the total.
-      CountArriving(arrival, -arrival.counted);
+      // What this attempt showed stays shown: the next attempt brings the
+      // same bytes again and counts only what goes beyond.
+      if (!end_) NoteRetry(&streak);
       Nap(1000);
       continue;
     }
+    NoteAnswer(&streak);
     // A good answer is exactly the segment, whatever pieces it came in.
     CountArriving(arrival, task.length - arrival.counted);
     result->head = task;

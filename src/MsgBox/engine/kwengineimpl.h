@@ -84,6 +84,12 @@ class CKWInstallEngine::Impl {
   IKWEngineDisk* disk_;
   int32_t runMode_;
   int64_t requiredSpace_ = kKwDefaultRequiredSpace;
+  bool requiredSet_ = false;  // requiredSpace_ came from the ini file or the owner
+  int64_t releaseBytes_ = 0;  // volumes of the release, when known
+  int64_t NeededSpace() const {
+    if (requiredSet_ || releaseBytes_ <= 0) return requiredSpace_;
+    return releaseBytes_ > INT64_MAX / 2 ? INT64_MAX : 2 * releaseBytes_;
+  }
   std::string installerFile_;
   std::string packageSource_;
   const KwResumeEntry* resume_ = nullptr;
@@ -107,6 +113,9 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> received_{0};
   std::atomic<int> volumeCount_{0};
   std::atomic<int> volumeIndex_{0};
+  // See KwEngineProgress::retryAttempt.  Each asker keeps its own count of
+  // failures in a row and raises this to it; any answer clears it.
+  std::atomic<int> retryAttempt_{0};
 
   // The volume being downloaded.
   std::atomic<int64_t> volumeWritten_{0};
@@ -205,10 +214,14 @@ class CKWInstallEngine::Impl {
   static void OnReceived(void* context, int32_t count);
   // One attempt at one segment: the bytes it has added to arriving_, so a
   // failed attempt can take them back before the segment is fetched again.
+  // Attempts after a failed one count only what goes beyond the bytes an
+  // earlier attempt already showed, so a lost connection never takes the
+  // progress back and a retry never counts the same bytes twice.
   struct SegmentArrival {
     Impl* self;
     uint64_t generation;
-    int64_t counted;
+    int64_t counted;      // shown for this segment so far (the most any attempt brought)
+    int64_t attempt = 0;  // brought by the attempt under way
   };
   static void OnSegmentBytes(void* context, int32_t count);
   // Adds `count` (negative: takes back) to arriving_ for `a`, unless its
@@ -217,6 +230,10 @@ class CKWInstallEngine::Impl {
   // Sets doneBytes_ at a new planning of a volume; what arrived for the
   // earlier planning no longer counts.
   void StartCounting(int64_t done, uint64_t generation);
+  // A request to the server failed for the `streak`-th time in a row (it
+  // is counted up here), or answered (the count goes back to 0).
+  void NoteRetry(int* streak);
+  void NoteAnswer(int* streak);
   // Lets a running transfer end at once when the run ends.
   static bool ShouldAbort(void* context) { return static_cast<Impl*>(context)->end_.load(); }
   void DownloadPhase();

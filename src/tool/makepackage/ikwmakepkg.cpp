@@ -133,6 +133,7 @@ void IKWMakePkg::Run() {
   m_writeFailed = m_listWritten = m_manifestWritten = false;
   m_manifest = KwManifestBuilder();
   m_errorText.clear();
+  m_cancelled = false;
   m_producedVolumes.clear();
   m_pipeline.reset(new KwChunkPipeline(this, m_threads));
   Report(kCodeStart, "start");
@@ -148,9 +149,21 @@ void IKWMakePkg::Run() {
   }
   m_pipeline.reset();
   if (m_owner != nullptr) m_owner->OnMakeCommand(kCommandDone);
-  m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
-  if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
-  if (walk != 0) NoteError("cancelled");
+  if (walk != 0) {
+    // A cancelled run holds only part of the tree.  It writes no list, and
+    // the lists of an earlier package go too (their volumes were just
+    // overwritten), so nothing in the folder passes for a complete package.
+    NoteError("cancelled");
+    m_cancelled = true;
+    for (const std::string& name : {std::string("list.json"), std::string(kKwReleaseFileName),
+                                    std::string(kKwManifestFileName)}) {
+      const std::string path = m_outputFolder + "/" + name;
+      if (::unlink(path.c_str()) != 0 && errno != ENOENT) NoteError("cannot remove " + path);
+    }
+  } else {
+    m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
+    if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
+  }
   if (m_filesFailed > 0) {
     NoteError(std::to_string(m_filesFailed) + " file(s) failed: " + NameList(m_failedFiles));
   }

@@ -127,6 +127,9 @@ class IKWMakePkg {
   // ErrorText() holds the first reason.
   int32_t Result() const { return m_result; }
   const std::string& ErrorText() const { return m_errorText; }
+  // The walk was stopped before its end (Cancel, the stop flag or the
+  // destructor); such a run writes no list.
+  bool Cancelled() const { return m_cancelled; }
   bool ListWritten() const { return m_listWritten; }
   bool ManifestWritten() const { return m_manifestWritten; }
 
@@ -191,5 +194,6 @@ class IKWMakePkg {
   std::vector<std::string> m_skippedEntries;
   int32_t m_result = 0;
   std::string m_errorText;
+  bool m_cancelled = false;
   std::vector<std::pair<uint64_t, uint64_t>> m_producedVolumes;  // (device, inode).
 };

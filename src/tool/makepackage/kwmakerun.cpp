@@ -15,6 +15,13 @@ bool KwMakeInputComplete(const KwMakeSettings& s) {
   return !s.fromPath.empty() && !s.toPath.empty() && !s.package.empty();
 }
 
+const char* KwMakeMissingInputKey(const KwMakeSettings& s) {
+  if (s.fromPath.empty()) return "makeinputfrom";
+  if (s.toPath.empty()) return "makeinputto";
+  if (s.package.empty()) return "makeinputname";
+  return nullptr;
+}
+
 std::unique_ptr<IKWMakePkg> KwStartMakeRun(const std::string& iniFolder, const KwMakeSettings& s,
                                            KwPkgCallback callback, void* context,
                                            IKWMakeCompletion* owner) {

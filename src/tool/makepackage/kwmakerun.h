@@ -21,6 +21,9 @@ std::string KwMakeStatusText(int64_t total, const char* text);
 // True when the source folder, the output folder and the package name are
 // all given.
 bool KwMakeInputComplete(const KwMakeSettings& s);
+// The language key of the first empty input, for an "Input error" that
+// names it ("makeinputfrom", "makeinputto", "makeinputname"), or null.
+const char* KwMakeMissingInputKey(const KwMakeSettings& s);
 
 // Remembers the three inputs in make.ini of `iniFolder`, then builds a maker
 // for them that reports to `callback` with `context` and sends its

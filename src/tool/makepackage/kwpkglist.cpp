@@ -62,8 +62,10 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
   return found;
 }
 
-int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package) {
-  const std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "tmp");
+int32_t KwMakeVolumeListJson(const std::string& folder, const std::string& package) {
+  std::vector<KwVolumeEntry> entries = KwFindVolumes(folder, package, "kwk");
+  if (entries.empty()) entries = KwFindVolumes(folder, package, "tmp");
+  if (entries.empty()) return 0;
   if (KwWriteListJson(folder, entries) != 0) return -1;
   // The manifest is read from the volumes themselves; volumes it cannot
   // describe (damaged, cut short) get none, and no stale one stays.

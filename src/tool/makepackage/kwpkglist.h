@@ -37,8 +37,12 @@ bool KwDescribeVolume(const std::string& path, KwVolumeEntry* entry);
 std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::string& package,
                                          const char* extension);
 
-// The "LIST JSON" action of the make-package window: lists the ".tmp" volumes
-// of `package` in `folder` and writes list.json there, and release.json
-// beside it (see kwrelease.h) with `package` as the version.  Returns the number of
-// entries written (0 for none), or -1 when list.json cannot be written.
-int32_t KwMakeTmpListJson(const std::string& folder, const std::string& package);
+// The "LIST JSON" action of the make-package window: lists the volumes of
+// `package` in `folder` (the maker's ".kwk" ones, else ".tmp" ones) and
+// writes list.json there, and release.json beside it (see kwrelease.h) with
+// `package` as the version, naming the release manifest read from the
+// volumes (kwmanifestscan.h; none when they cannot be read whole).  Returns the number of entries written, 0 when
+// no volume is there (then nothing is written: an empty list would make a
+// package that still holds its lists look like one of no volumes), or -1
+// when list.json cannot be written.
+int32_t KwMakeVolumeListJson(const std::string& folder, const std::string& package);

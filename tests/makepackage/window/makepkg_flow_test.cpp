@@ -17,16 +17,17 @@
 #include <vector>
 
 #include "MsgBox/kwmaininstalldlg.h"
-#include "pages/kwpageclick.h"
 #include "kwtest/qtapp.h"
 #include "kwtest/tempdir.h"
+#include "language/ikwlang.h"
 #include "main/kwglobals.h"
 #include "makepackage/pkgtestutil.h"
+#include "pages/kwpageclick.h"
+#include "tool/makepackage/kwmakeini.h"
+#include "tool/makepackage/kwpkglist.h"
 #include "tool/makepackage/window/ikwmakedlg.h"
 #include "tool/makepackage/window/ikwmakepkgwnd.h"
-#include "tool/makepackage/kwmakeini.h"
 #include "tool/makepackage/window/kwmakeprompt.h"
-#include "tool/makepackage/kwpkglist.h"
 
 namespace fs = std::filesystem;
 using kwtest::ClickCell;
@@ -186,6 +187,12 @@ TEST_F(MakePkgFlow, WindowMakesAnInstallablePackageFromTypedInputs) {
 
   std::string output;
   EXPECT_EQ(RunTool("kwpack verify " + out, &output), 0) << output;
+  // LIST JSON afterwards lists the maker's own volumes: the lists come out
+  // the same, and the package still verifies.
+  const std::string madeList = kwtest::ReadFile(out + "/list.json");
+  ASSERT_TRUE(ClickCell(wnd, kKwMakeList));
+  EXPECT_EQ(kwtest::ReadFile(out + "/list.json"), madeList);
+  EXPECT_EQ(RunTool("kwpack verify " + out, &output), 0) << output;
   kwtest::WriteFile(dir_ / "kwinstall.ini", "[INSTALL]\nREQUIREDSPACE=1024\n");
   const std::string target = dir_ / "installed";
   output.clear();
@@ -235,10 +242,17 @@ TEST_F(MakePkgFlow, CancelDuringALargeFileStopsWithinAChunk) {
   EXPECT_FALSE(wnd->Running());
   EXPECT_TRUE(dlg.isVisible());
 
-  // The partial package is closed and listed: it verifies, and the file in
-  // it ends after at most the chunk that was being read.
+  // The run says it was cancelled rather than "... end".
+  EXPECT_EQ(wnd->StatusText(), "cancelled: no package was written");
+  SaveShot(&dlg, "makepkg-cancelled-en");
+
+  // The partial package is not listed, so nothing passes it as complete;
+  // its volume is closed, and the file in it ends after at most the chunk
+  // that was being read.
+  EXPECT_FALSE(fs::exists(out + "/list.json"));
+  EXPECT_FALSE(fs::exists(out + "/release.json"));
   std::string output;
-  EXPECT_EQ(RunTool("kwpack verify " + out, &output), 0) << output;
+  EXPECT_NE(RunTool("kwpack verify " + out, &output), 0) << output;
   const std::string volume = kwtest::ReadFile(out + "/P_000.kwk");
   const pkgtest::Unpacked u =
       pkgtest::Unpack(volume.substr(kwpkg::kVolumeHeaderSize), dir_ / "unpacked", 0);
@@ -249,22 +263,37 @@ TEST_F(MakePkgFlow, CancelDuringALargeFileStopsWithinAChunk) {
   EXPECT_EQ(u.badFiles, 1);  // reported short, as a stopped file is
 }
 
-TEST_F(MakePkgFlow, ARunThatWroteNothingSaysWhyAfterItsEnd) {
+TEST_F(MakePkgFlow, AMissingOutputFolderIsMadeAndOneThatCannotBeIsSaid) {
   WriteSmallTree(dir_ / "product");
   CKWMainInstallDlg dlg;
   CIKWMakePkgWnd* wnd = OpenWindow(&dlg);
   ASSERT_NE(wnd, nullptr);
-  FillWindow(wnd, dir_ / "product", dir_ / "missing", "P");
+  FillWindow(wnd, dir_ / "product", dir_ / "missing/out", "P");
   ASSERT_TRUE(ClickCell(wnd, kKwMakeStart));
   ASSERT_TRUE(WaitFor([&] { return wnd->Maker() != nullptr && wnd->Maker()->Done(); }, 30000));
-  // No volume could be opened, so no size was counted.
-  EXPECT_EQ(wnd->StatusText(), "0 end");
-  const std::string shown = wnd->ShownStatus();
-  EXPECT_EQ(shown.rfind("0 end   (cannot create " + (dir_ / "missing/P_000.kwk"), 0), 0u) << shown;
-  SaveShot(&dlg, "makepkg-failed");
+  EXPECT_EQ(wnd->Maker()->Result(), 0) << wnd->ShownStatus();
+  EXPECT_EQ(wnd->StatusText(), kSmallTreeEnd);
+  std::string output;
+  EXPECT_EQ(RunTool("kwpack verify " + (dir_ / "missing/out"), &output), 0) << output;
+  ASSERT_TRUE(ClickCell(wnd, kKwMakeCancel));  // back to idle
+
+  // A folder under a file cannot be made: the window says so and starts nothing.
+  kwtest::WriteFile(dir_ / "afile", "x");
+  TypeInto(wnd, kKwMakeToEdit, dir_ / "afile/out");
+  ASSERT_TRUE(ClickCell(wnd, kKwMakeStart));
+  EXPECT_EQ(wnd->Maker(), nullptr);
+  EXPECT_FALSE(wnd->Running());
+  EXPECT_EQ(wnd->StatusText(), "cannot create the output folder " + (dir_ / "afile/out"));
+  EXPECT_TRUE(CellEnabled(wnd, kKwMakeStart));
+  SaveShot(&dlg, "makepkg-no-output-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  ASSERT_TRUE(ClickCell(wnd, kKwMakeStart));
+  EXPECT_EQ(wnd->StatusText(), "无法创建输出目录 " + (dir_ / "afile/out"));
+  SaveShot(&dlg, "makepkg-no-output-zh");
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
 }
 
-TEST_F(MakePkgFlow, ListJsonListsTmpVolumesUpToTheFirstMissingOrEmptyOne) {
+TEST_F(MakePkgFlow, ListJsonListsVolumesAndNeverEmptiesAList) {
   const std::string out = dir_ / "out";
   kwtest::WriteFile(out + "/P_000.tmp", pkgtest::Bytes(5000, 1));
   kwtest::WriteFile(out + "/P_001.tmp", pkgtest::Bytes(3000, 2));
@@ -278,7 +307,9 @@ TEST_F(MakePkgFlow, ListJsonListsTmpVolumesUpToTheFirstMissingOrEmptyOne) {
   // Listing needs no source folder, but an empty box is refused all the same.
   FillWindow(wnd, "", out, "P");
   ASSERT_TRUE(ClickCell(wnd, kKwMakeList));
-  EXPECT_EQ(answers.texts(), std::vector<std::string>{"error/Input error"});
+  // The box names the empty field.
+  EXPECT_EQ(answers.texts(), std::vector<std::string>{
+                                 "error/Input error: enter the folder to pack (source folder)."});
   EXPECT_FALSE(fs::exists(out + "/list.json"));
 
   TypeInto(wnd, kKwMakeFromEdit, "/unused");
@@ -287,19 +318,22 @@ TEST_F(MakePkgFlow, ListJsonListsTmpVolumesUpToTheFirstMissingOrEmptyOne) {
   ASSERT_TRUE(KwDescribeVolume(out + "/P_000.tmp", &two[0]));
   ASSERT_TRUE(KwDescribeVolume(out + "/P_001.tmp", &two[1]));
   EXPECT_EQ(kwtest::ReadFile(out + "/list.json"), KwBuildListJson(two));
-  EXPECT_EQ(wnd->StatusText(), "list.json: 2 volumes");
+  EXPECT_EQ(wnd->StatusText(), "2 volumes listed");
 
-  // Without a first volume the list is empty.
+  // Without a first volume the list stays as it was, and the window says why.
+  const std::string listed = kwtest::ReadFile(out + "/list.json");
   fs::remove(out + "/P_000.tmp");
   ASSERT_TRUE(ClickCell(wnd, kKwMakeList));
-  EXPECT_EQ(kwtest::ReadFile(out + "/list.json"), "[\r\n]\r\n");
+  EXPECT_EQ(kwtest::ReadFile(out + "/list.json"), listed);
+  EXPECT_EQ(wnd->StatusText(), "no volume in " + out + ": the lists were left as they were");
 
   // An empty package name blocks both MAKE and LIST JSON.
   fs::remove(out + "/list.json");
   TypeInto(wnd, kKwMakeNameEdit, "");
   ASSERT_TRUE(ClickCell(wnd, kKwMakeList));
   ASSERT_TRUE(ClickCell(wnd, kKwMakeStart));
-  EXPECT_EQ(answers.texts().size(), 3u);
+  ASSERT_EQ(answers.texts().size(), 3u);
+  EXPECT_EQ(answers.texts()[2], "error/Input error: enter the package name.");
   EXPECT_FALSE(fs::exists(out + "/list.json"));
   EXPECT_EQ(wnd->Maker(), nullptr);
   EXPECT_FALSE(wnd->Running());
@@ -449,7 +483,9 @@ TEST_F(MakePkgFlow, DialogCancelStopsOnlyItsOwnRun) {
   EXPECT_EQ(wnd->Maker()->Result(), 0) << wnd->Maker()->ErrorText();
   std::string output;
   EXPECT_EQ(RunTool("kwpack verify " + (dir_ / "wndout"), &output), 0) << output;
-  EXPECT_EQ(RunTool("kwpack verify " + (dir_ / "dlgout"), &output), 0) << output;
+  // The dialog's cancelled run left no list: nothing there passes for a package.
+  EXPECT_FALSE(fs::exists(dir_ / "dlgout/list.json"));
+  EXPECT_NE(RunTool("kwpack verify " + (dir_ / "dlgout"), &output), 0) << output;
 }
 
 TEST(MakePkgLayout, WindowCellsFollowTheRow) {

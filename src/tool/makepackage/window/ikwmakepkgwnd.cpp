@@ -1,18 +1,33 @@
 #include "tool/makepackage/window/ikwmakepkgwnd.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <utility>
 
 #include "baseutil/ikwlog.h"
+#include "baseutil/kwfilehelpers.h"
 #include "baseview/kwcommand.h"
+#include "language/ikwlang.h"
 #include "main/kwglobals.h"
-#include "tool/makepackage/window/kwmakeprompt.h"
 #include "tool/makepackage/kwmakerun.h"
 #include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/window/kwmakeprompt.h"
 
 namespace {
 
 constexpr int kExitRequest = 10001;
+
+// A language text with its one "%s" or "%d" place filled; the text may come
+// from a language file, so it is never used as a printf format.
+std::string KwFormatLangText(const char* key, const std::string& value) {
+  std::string text = IKWLang::Instance()->GetText(key);
+  for (const char* place : {"%s", "%d"}) {
+    const size_t at = text.find(place);
+    if (at != std::string::npos) return text.replace(at, 2, value);
+  }
+  return text;
+}
 
 struct FixedCell {
   int id;
@@ -160,8 +175,9 @@ bool CIKWMakePkgWnd::ReadInputs(KwMakeSettings* s) {
       if (CKWBaseViewObject* c = FindCell(kKwMakeNameEdit)) s->package = c->text;
     }
   }
-  if (KwMakeInputComplete(*s)) return true;
-  KwMakeInputError(this);
+  const char* missing = KwMakeMissingInputKey(*s);
+  if (missing == nullptr) return true;
+  KwMakeInputError(this, missing);
   return false;
 }
 
@@ -171,6 +187,14 @@ void CIKWMakePkgWnd::Make() {
   if (running_) return;
   KwMakeSettings s;
   if (!ReadInputs(&s)) return;
+  // A new output folder is made, as the installers make theirs; one that
+  // cannot be made is said before any run starts.
+  CreateFoldersForPath((s.toPath + "/list.json").c_str());
+  struct stat st;
+  if (::stat(s.toPath.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    SetStatusText(KwFormatLangText("makenooutput", s.toPath));
+    return;
+  }
   running_ = true;
   endShown_ = false;
   RequestRepaint();
@@ -190,6 +214,8 @@ void CIKWMakePkgWnd::Cancel() {
     // what it wrote; waiting keeps it from outliving its window.
     maker_->Cancel();
     maker_->WaitDone();
+    // The last report read "... end"; a stopped run says so instead.
+    if (maker_->Cancelled()) SetStatusText(IKWLang::Instance()->GetText("makecancelled"));
     maker_.reset();
   }
   RequestRepaint();
@@ -198,17 +224,17 @@ void CIKWMakePkgWnd::Cancel() {
 void CIKWMakePkgWnd::List() {
   KwMakeSettings s;
   if (!ReadInputs(&s)) return;
-  const int32_t count = KwMakeTmpListJson(s.toPath, s.package);
+  const int32_t count = KwMakeVolumeListJson(s.toPath, s.package);
   KW_LOG(4, "CIKWMakePkgWnd::List", "%s/list.json: %d", s.toPath.c_str(), count);
   // A run's own reports own the status line while it lasts.
   if (running_) return;
-  char text[kFolderSize + 64];
   if (count < 0) {
-    std::snprintf(text, sizeof text, "cannot write %s/list.json", s.toPath.c_str());
+    SetStatusText("cannot write " + s.toPath + "/list.json");
+  } else if (count == 0) {
+    SetStatusText(KwFormatLangText("makelistnone", s.toPath));
   } else {
-    std::snprintf(text, sizeof text, "list.json: %d volumes", count);
+    SetStatusText(KwFormatLangText("makelisted", std::to_string(count)));
   }
-  SetStatusText(text);
 }
 
 void CIKWMakePkgWnd::Browse(int editId) {

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <utility>
 
+#include "language/ikwlang.h"
+
 namespace {
 KwMakeFolderChooser g_chooser;
 }  // namespace
@@ -20,8 +22,10 @@ void KwSetMakeFolderChooser(KwMakeFolderChooser chooser) {
   g_chooser = std::move(chooser);
 }
 
-void KwMakeInputError(QWidget* parent) {
-  QMessageBox box(QMessageBox::NoIcon, "error", "Input error", QMessageBox::Ok, parent);
+void KwMakeInputError(QWidget* parent, const char* key) {
+  IKWLang* lang = IKWLang::Instance();
+  QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(lang->GetText("error")),
+                  QString::fromUtf8(lang->GetText(key)), QMessageBox::Ok, parent);
   box.setObjectName("kwMakeInputError");
   box.exec();
 }

@@ -22,6 +22,7 @@ using KwMakeFolderChooser =
     std::function<std::string(QWidget* parent, const std::string& title, const std::string& start)>;
 void KwSetMakeFolderChooser(KwMakeFolderChooser chooser);
 
-// The system message box "Input error" with the caption "error" and an OK
-// button, owned by `parent`; returns when it was closed.
-void KwMakeInputError(QWidget* parent);
+// The system message box "Input error: ..." naming the empty field (the
+// language text of `key`) with the caption "error" and an OK button, owned
+// by `parent`; returns when it was closed.
+void KwMakeInputError(QWidget* parent, const char* key);

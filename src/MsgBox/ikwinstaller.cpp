@@ -100,6 +100,8 @@ CKWinstaller::~CKWinstaller() {
 
 void CKWinstaller::SetPackageSource(const char* source) {
   engine_->SetPackageSource(source != nullptr ? source : "");
+  serverSource_ = source == nullptr || *source == '\0';
+  if (!serverSource_) engine_->ProbeUpdate(nullptr);
   // A volume on disk is the release this page installs.
   if (source != nullptr && source[0] != '\0' && std::strcmp(source, "^") != 0) {
     struct stat st;
@@ -219,6 +221,10 @@ void CKWinstaller::CreateAllLineFromData() {
 void CKWinstaller::MeasureDisk() {
   measuredFolder_ = chosenFolder_;
   engine_->MeasureDisk(chosenFolder_.c_str());
+  // What pressing start would download into this folder, shown before it
+  // is pressed: an installed version with a kept manifest is updated.
+  if (g_runMode == 0 && serverSource_ && !engine_->RunActive())
+    engine_->ProbeUpdate(chosenFolder_.c_str());
 }
 
 void CKWinstaller::FollowTypedFolder() {
@@ -235,6 +241,7 @@ void CKWinstaller::FollowTypedFolder() {
   // A folder that does not exist yet is measured on its nearest parent.
   measuredFolder_ = typed;
   if (engine_->MeasureDisk(typed.c_str())) RequestRepaint();
+  if (g_runMode == 0 && serverSource_ && !engine_->RunActive()) engine_->ProbeUpdate(typed.c_str());
 }
 
 void CKWinstaller::LayoutLine(CKWOneLineForm* line, int left, int top, int width, int height) {
@@ -343,6 +350,24 @@ void CKWinstaller::DrawLineFront(QPainter* dc, CKWOneLineForm* line, int left, i
     }
   }
 
+  // The size an update downloads out of the whole release: before start
+  // from the page's probe, during the run from the engine.
+  KwUpdateEstimate estimate = engine_->UpdateEstimate();
+  if (p.runActive) {
+    estimate = KwUpdateEstimate();
+    if (p.updateBytes >= 0) {
+      estimate.state = KwUpdateEstimate::kUpdate;
+      estimate.updateBytes = p.updateBytes;
+      estimate.fullBytes = p.fullBytes;
+      estimate.from = p.updateFrom;
+    }
+  }
+  const std::string sizeLine = KwUpdateSizeLine(Text("updatesize"), estimate, &KwSizeText);
+  if (!sizeLine.empty() && status.empty()) {
+    KwDrawTextLine(dc, KwStatusLineRect(left, top, width, height), kSilver, sizeLine.c_str(), 16,
+                   0);
+  }
+
   if (!p.runActive) return;
   const int32_t stage = g_installStage.load();
   const std::string progress = ProgressText();
@@ -412,7 +437,11 @@ void CKWinstaller::KwOnRefreshTimer() {
   // one on show has just finished decoding; a run changes it all the time.
   const bool pictureDue = logoClock_.elapsed() >= kLogoPeriodMs ||
                           (logoDrawn_ != logoIndex_ && logos_->GetImage(logoIndex_) != nullptr);
-  if (engine_->RunActive() || pictureDue) RequestRepaint();
+  // The probe's answer arrives once; the page shows it then.
+  const int estimateState = static_cast<int>(engine_->UpdateEstimate().state);
+  const bool estimateChanged = estimateState != shownEstimate_;
+  shownEstimate_ = estimateState;
+  if (engine_->RunActive() || pictureDue || estimateChanged) RequestRepaint();
   FollowTypedFolder();
 }
 

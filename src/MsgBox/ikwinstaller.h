@@ -118,6 +118,8 @@ class CKWinstaller : public CIKWBaseWnd, public IKWInstallEngineOwner {
   int logoIndex_ = 0;
   int logoDrawn_ = -1;  // index of the picture last painted
   bool folderRowShown_ = true;
+  bool serverSource_ = true;    // volumes come from the install server
+  int shownEstimate_ = 0;       // the update estimate's state last painted
   std::string measuredFolder_;  // the folder the disk line speaks of
   QElapsedTimer logoClock_;
   KwPageLanguageList languageList_;  // run mode 5 only

@@ -35,6 +35,7 @@ const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows] = {
     {"unpackingfile", "Installing: %s"},
     {"peakdiskspace", "Most disk space needed: %s"},
     {"choosefolder", "Please choose a folder"},
+    {"updatesize", "Download %s of %s (update from %s)"},
 };
 
 const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
@@ -120,4 +121,7 @@ const KwLangRow kKwLangExtraChinese[kKwLangExtraRows] = {
      "\xE9\x97\xB4\xEF\xBC\x9A"
      "%s"},
     {"choosefolder", "\xE8\xAF\xB7\xE9\x80\x89\xE6\x8B\xA9\xE7\x9B\xAE\xE5\xBD\x95"},
+    {"updatesize",
+     "\xE4\xB8\x8B\xE8\xBD\xBD %s\xEF\xBC\x8C\xE5\xAE\x8C\xE6\x95\xB4\xE5\xA4\xA7\xE5\xB0\x8F "
+     "%s\xEF\xBC\x88\xE4\xBB\x8E %s \xE6\x9B\xB4\xE6\x96\xB0\xEF\xBC\x89"},
 };

@@ -9,7 +9,7 @@
 
 #include "language/kwlangbuiltin.h"
 
-inline constexpr int32_t kKwLangExtraRows = 20;
+inline constexpr int32_t kKwLangExtraRows = 21;
 
 extern const KwLangRow kKwLangExtraEnglish[kKwLangExtraRows];
 extern const KwLangRow kKwLangExtraChinese[kKwLangExtraRows];

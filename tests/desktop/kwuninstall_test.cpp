@@ -36,8 +36,13 @@ TEST_F(UninstallTest, VersionFolderInAnyCaseGoesAndNearNamesStay) {
   // A link named like the version folder is not a folder of ours.
   fs::create_symlink(home_ / "elsewhere", home_ / "other-install-link");
   kwtest::WriteFile(Install() + "/unrelated.txt", "u");
+  // The manifest kept for updates goes with its folder; another version's stays.
+  kwtest::WriteFile(Install() + "/V2.0.0.kwm", "m");
+  kwtest::WriteFile(Install() + "/V2.0.1.kwm", "m");
 
   EXPECT_EQ(Run(), 0);
+  EXPECT_FALSE(fs::exists(Install() + "/V2.0.0.kwm"));
+  EXPECT_TRUE(fs::exists(Install() + "/V2.0.1.kwm"));
   EXPECT_FALSE(fs::exists(Install() + "/V2.0.0"));
   EXPECT_FALSE(fs::exists(Install() + "/v2.0.0"));
   for (const char* near : {"V2.0.1", "V2.0.00", "V2.0.0 ", "xV2.0.0", "V2_0_0", ".V2.0.0"}) {

@@ -58,6 +58,9 @@ def release_message(release, expires):
     for i, v in enumerate(volumes):
         text += "%d %d %s %s\n" % (i, int(v["length"]), escape(v["checksum"].upper()),
                                    escape(v["sha256"].lower()))
+    if "manifest" in release:
+        m = release["manifest"]
+        text += "manifest %d %s\n" % (int(m["length"]), escape(m["sha256"].lower()))
     return text.encode("utf-8")
 
 
@@ -128,9 +131,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                                  "checksum": v["checksum"], "sha256": v["sha256"]})
             data = {"version": release["version"], "buildtime": release["buildtime"],
                     "packages": packages}
+            if "manifest" in release:
+                # The release manifest, served as it is in every mode.
+                m = release["manifest"]
+                data["manifest"] = {"length": str(m["length"]), "sha256": m["sha256"],
+                                    "url": "http://%s/manifest" % self.headers.get("Host")}
             if "signature" in release:
                 data["signature"] = release["signature"]
             return self.answer_json(data)
+        if url.path == "/manifest":
+            package = cfg["package"]
+            with open(os.path.join(package.root, package.release["manifest"]["name"]), "rb") as f:
+                return self.send_range(f.read())
         if url.path == "/app/file/download-url":
             key = query.get("key", [""])[0]
             # The first volume listed under the key: duplicate keys all
@@ -159,6 +171,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 pass
             self.close_connection = True
             return
+        self.send_range(whole)
+
+    def send_range(self, whole):
+        cfg = self.server.cfg
         first, last = 0, len(whole) - 1
         spec = self.headers.get("Range", "")
         if spec.startswith("bytes="):

@@ -112,3 +112,27 @@ TEST(Kwpack, MakeNamesWhatItCannotPack) {
       << o.text;
   EXPECT_NE(o.text.find("1 file(s) failed: /bin/dangling"), std::string::npos) << o.text;
 }
+
+TEST(Kwpack, VerifyChecksTheManifestAgainstReleaseAndVolumes) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/a.txt", "alpha");
+  kwtest::WriteFile(t / "src/b", pkgtest::Bytes(700000, 4, 30));
+  const std::string out = t / "out";
+  EXPECT_EQ(Kwpack("make " + (t / "src") + " " + out + " P --pieces sideways").status, 1);
+  ASSERT_EQ(Kwpack("make " + (t / "src") + " " + out + " P --pieces content").status, 0);
+  Out o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 0) << o.text;
+  EXPECT_NE(o.text.find("manifest of 2 file(s)"), std::string::npos) << o.text;
+  // Another manifest than the one release.json names.
+  const std::string good = kwtest::ReadFile(out + "/manifest.kwm");
+  std::string bad = good;
+  bad[bad.size() - 1] ^= 1;
+  kwtest::WriteFile(out + "/manifest.kwm", bad);
+  o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("manifest"), std::string::npos) << o.text;
+  std::remove((out + "/manifest.kwm").c_str());
+  o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.text.find("missing"), std::string::npos) << o.text;
+}

@@ -125,6 +125,38 @@ TEST(KwServeProcessTest, ServesTheSha256OfReleaseJson) {
   EXPECT_TRUE(stale.url().empty());
 }
 
+// A release manifest is named in the answer with an address of its own that
+// serves exactly its bytes.
+TEST(KwServeProcessTest, PublishesTheReleaseManifest) {
+  ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
+  kwtest::TempDir pkg;
+  kwtest::WritePackage(pkg.path(), "R", {5000});
+  const std::string bytes(3000, 'm');
+  kwtest::WriteFile(pkg.path() + "/manifest.kwm", bytes);
+  const KwReleaseManifest described = KwDescribeManifestBytes(bytes);
+  ASSERT_EQ(0,
+            KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk"), &described));
+  kwtest::KwServeProcess server(pkg.path(), {});
+  ASSERT_FALSE(server.url().empty());
+  CKWDownloadUtilFor util;
+  util.SetBaseUrl(server.url().c_str());
+  std::vector<PackageEntry> entries;
+  char version[80];
+  ASSERT_EQ(0, util.GetVersion(version, sizeof(version), entries));
+  ASSERT_TRUE(util.manifest().present);
+  EXPECT_EQ(util.manifest().length, 3000);
+  EXPECT_EQ(util.manifest().sha256, described.sha256);
+  std::string got(3000, '\0');
+  int64_t total = -1;
+  ASSERT_EQ(3000, util.ReadRange(util.manifest().url.c_str(), 0, 3000, &got[0], &total));
+  EXPECT_EQ(got, bytes);
+  EXPECT_EQ(total, 3000);
+  // A manifest of another length than release.json names is not served.
+  kwtest::WriteFile(pkg.path() + "/manifest.kwm", bytes + "x");
+  kwtest::KwServeProcess stale(pkg.path(), {});
+  EXPECT_TRUE(stale.url().empty());
+}
+
 TEST(KwServeProcessTest, RateLimitHoldsPerConnection) {
   ASSERT_EQ(0, KwCurlBindFile("libcurl.so.4"));
   kwtest::TempDir pkg;

@@ -104,6 +104,38 @@ Json::Value SignedData(const Key& key, int64_t expires) {
   return data;
 }
 
+// A release with a manifest: its length and SHA-256 are signed, its address
+// is not (the server picks it like the volumes' addresses).
+TEST(ReleaseCheck, TheManifestIsCoveredBySignature) {
+  Key k = NewKey();
+  const int64_t now = 1800000000;
+  Json::Value data = SignedData(k, now + 60);
+  std::vector<KwReleaseVolume> volumes = {
+      {"V2_000.tmp", 1096, "6162630000000000", std::string(64, 'a')},
+      {"V2_001.tmp", 20, "00000000000000FF", std::string(64, 'b')}};
+  KwReleaseManifest manifest{"manifest.kwm", 777, std::string(64, 'd')};
+  std::string sig, error;
+  ASSERT_TRUE(KwEd25519Sign(
+      k.pair.privatePem,
+      KwReleaseMessage("V2", "2026-12-09T00:00:00Z", now + 60, volumes, &manifest), &sig, &error));
+  data["signature"]["ed25519"] = sig;
+  data["manifest"]["length"] = "777";
+  data["manifest"]["sha256"] = manifest.sha256;
+  data["manifest"]["url"] = "http://127.0.0.1:1/files/V2.kwm";
+  EXPECT_EQ(KwCheckReleaseAnswer(data, k.hex, now), KwReleaseVerdict::Accepted);
+  Json::Value moved = data;
+  moved["manifest"]["url"] = "http://elsewhere/V2.kwm";
+  EXPECT_EQ(KwCheckReleaseAnswer(moved, k.hex, now), KwReleaseVerdict::Accepted);
+  for (const char* member : {"length", "sha256"}) {
+    Json::Value changed = data;
+    changed["manifest"][member] = member[0] == 'l' ? "778" : std::string(64, 'e');
+    EXPECT_EQ(KwCheckReleaseAnswer(changed, k.hex, now), KwReleaseVerdict::Changed) << member;
+  }
+  Json::Value dropped = data;
+  dropped.removeMember("manifest");
+  EXPECT_EQ(KwCheckReleaseAnswer(dropped, k.hex, now), KwReleaseVerdict::Changed);
+}
+
 TEST(ReleaseKey, AcceptedFormsGiveTheSameKeyAndJunkIsRefused) {
   Key k = NewKey();
   ASSERT_EQ(k.hex.size(), 64u);

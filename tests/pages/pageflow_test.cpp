@@ -40,6 +40,7 @@
 #include "network/http/kwcurlbinding.h"
 #include "platform/kwregistry.h"
 #include "tool/http/kwserverconfig.h"
+#include "tool/makepackage/kwunzippackage.h"
 
 namespace fs = std::filesystem;
 using kwpagetest::ScopedHome;
@@ -831,4 +832,49 @@ TEST_F(PageFlow, UnpackingBesideTheDownloadShowsBothAndTheBarNeverRunsBack) {
       90000));
   EXPECT_FALSE(backwards);
   EXPECT_TRUE(fs::exists(InstallRoot() + "/V2.0.0/data/sample.bin"));
+}
+
+// With an installed version that kept its manifest, the install page says
+// before start how much an update downloads out of the whole release, in
+// either language.
+TEST_F(PageFlow, InstallPageShowsTheUpdateSizeBeforeStart) {
+  kwpagetest::WriteSampleProduct(dir_ / "product1", 3000000);
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product1", dir_ / "pkg1", "V1.0.0"));
+  {
+    CKWUnzipPackage unzip;
+    unzip.SetTargetFolder((InstallRoot() + "/V1.0.0").c_str());
+    const std::string v = kwtest::ReadFile(dir_ / "pkg1/V1.0.0_000.kwk");
+    ASSERT_EQ(unzip.PutBuffer(v.data() + 24, static_cast<int32_t>(v.size() - 24)), 0);
+    ASSERT_EQ(unzip.Finish(), 0);
+  }
+  fs::copy_file(dir_ / "pkg1/manifest.kwm", InstallRoot() + "/V1.0.0.kwm");
+  kwpagetest::WriteSampleProduct(dir_ / "product", 3000000);
+  kwtest::WriteFile(dir_ / "product/README.txt", "Tarnwick sample, second edition\n");
+  ASSERT_TRUE(kwpagetest::MakePackage(dir_ / "product", dir_ / "server", "V2.0.0"));
+  server_ = std::make_unique<Server>(dir_ / "server", 0);
+  ASSERT_TRUE(server_->ok());
+  KwSetServerBaseUrl(server_->url().c_str());
+
+  CKWMainInstallDlg dlg;
+  Open(&dlg);
+  KwPostCommand(&dlg, kCmdStartOnline);
+  ASSERT_TRUE(WaitFor([&] { return dlg.InstallPage() != nullptr; }, 2000));
+  CKWinstaller* page = dlg.InstallPage();
+  ASSERT_TRUE(WaitFor(
+      [&] { return page->Engine().UpdateEstimate().state != KwUpdateEstimate::kUnknown; }, 10000));
+  const KwUpdateEstimate e = page->Engine().UpdateEstimate();
+  ASSERT_EQ(e.state, KwUpdateEstimate::kUpdate) << e.note;
+  EXPECT_EQ(e.from, "V1.0.0");
+  EXPECT_GT(e.updateBytes, 0);
+  EXPECT_LT(e.updateBytes, e.fullBytes / 4);
+  WaitFor([] { return false; }, 300);
+  SaveShot(&dlg, "install-page-update-en");
+  IKWLang::Instance()->SetCodePage(kKwCodePageChinese);
+  page->update();
+  WaitFor([] { return false; }, 300);
+  SaveShot(&dlg, "install-page-update-zh");
+  EXPECT_NE(
+      KwUpdateSizeLine(IKWLang::Instance()->GetText("updatesize"), e, &KwSizeText).find("V1.0.0"),
+      std::string::npos);
+  IKWLang::Instance()->SetCodePage(kKwCodePageDefault);
 }

@@ -3,6 +3,8 @@
 //
 //   kwinstall --server URL --dir INSTALL_DIR --agree
 //   kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree
+//   kwinstall --verify --dir INSTALL_DIR
+//   kwinstall --repair --dir INSTALL_DIR --server URL
 //
 // Exit status: 0 only after the finishing steps of a complete installation;
 // 1 when the run failed, 2 for a wrong command line, 3 when the run was
@@ -23,6 +25,8 @@
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwengineconfig.h"
 #include "MsgBox/engine/kwengineowner.h"
+#include "MsgBox/engine/kwengineupdate.h"
+#include "MsgBox/engine/kwinstallcheck.h"
 #include "kwinstallprogress.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
@@ -41,10 +45,14 @@ void OnSignal(int) {
 const char* kUsage =
     "usage: kwinstall --server URL --dir INSTALL_DIR --agree\n"
     "       kwinstall --volume FIRST_VOLUME --dir INSTALL_DIR --agree\n"
+    "       kwinstall --verify --dir INSTALL_DIR\n"
+    "       kwinstall --repair --dir INSTALL_DIR --server URL\n"
     "\n"
     "Installs Tarnwick without a window: downloads the package volumes from the\n"
     "install server (or reads local volumes), verifies and unpacks them into\n"
-    "INSTALL_DIR, registers the product and cleans up.\n"
+    "INSTALL_DIR, registers the product and cleans up.  When INSTALL_DIR holds an\n"
+    "installed version whose manifest was kept, only the pieces of the new version\n"
+    "that it lacks are downloaded, and the size to download is printed first.\n"
     "\n"
     "  --server URL      base URL of the install server (http or https)\n"
     "  --volume PATH     first volume of a package on disk (NAME_000.kwk or .tmp)\n"
@@ -58,8 +66,11 @@ const char* kUsage =
     "  --max-speed B     download at most B bytes/s in all (default: the ini's, off)\n"
     "  --plain           plain progress lines even on a terminal\n"
     "  --quiet           no progress, only the result\n"
-    "  --timing          print the seconds of each phase at the end, and how long\n"
-    "                    unpacking overlapped the download\n"
+    "  --timing          print the seconds of each phase, how long unpacking\n"
+    "                    overlapped the download, and the bytes fetched\n"
+    "  --verify          check the installed version against its kept manifest and\n"
+    "                    list every missing, changed or unexpected file\n"
+    "  --repair          fetch from --server only the pieces of damaged files\n"
     "  --stall-timeout S give up when no downloaded byte reaches the disk for S\n"
     "                    seconds (default 300; 0 waits for ever, as the installer\n"
     "                    window does)\n"
@@ -67,7 +78,8 @@ const char* kUsage =
     "  --version         the program's version\n"
     "\n"
     "Exit status: 0 installed, 1 install failed, 2 bad command line,\n"
-    "3 refused before starting, 130 interrupted.\n";
+    "3 refused before starting, 130 interrupted; --verify: 0 intact, 1 any file\n"
+    "missing, changed or unexpected (or nothing to check); --repair: 0 repaired.\n";
 
 // Records what the engine tells its owner; the main thread polls it.
 class CommandLineOwner : public IKWInstallEngineOwner {
@@ -100,6 +112,64 @@ std::string Absolute(const std::string& path) {
   return std::string(cwd) + "/" + path;
 }
 
+// The real size before the bytes flow: an update's share of the release,
+// or why everything is downloaded.  False while neither is known yet.
+bool ShowSize(const KwEngineProgress& p, bool tty) {
+  if (p.updateBytes < 0 && p.updateNote.empty()) return false;
+  if (tty) std::fputs("\r", stdout);
+  if (p.updateBytes >= 0) {
+    char line[512];
+    std::snprintf(line, sizeof(line), Text("updatesize"), KwInstallSizeText(p.updateBytes).c_str(),
+                  KwInstallSizeText(p.fullBytes).c_str(), p.updateFrom.c_str());
+    std::printf("%-78s\n", line);
+  } else {
+    std::printf("%-78s\n", p.updateNote.c_str());
+  }
+  std::fflush(stdout);
+  return true;
+}
+
+// Lists what differs from the kept manifest of the installed version.
+int Verify(const std::string& dir) {
+  std::string version, bytes, why;
+  KwManifest manifest;
+  if (KwLoadInstalled(dir, &version, &manifest, &bytes, &why) != 0) {
+    std::fprintf(stderr, "kwinstall: %s\n", why.c_str());
+    return 1;
+  }
+  const std::vector<KwInstallIssue> issues = KwCheckInstalled(dir, version, manifest);
+  for (const KwInstallIssue& i : issues)
+    std::printf("%s %s\n", KwInstallIssueWord(i.kind), i.name.c_str());
+  if (!issues.empty()) {
+    std::fprintf(stderr, "kwinstall: %zu of %zu file(s) of %s differ from the release\n",
+                 issues.size(), manifest.files.size(), version.c_str());
+    return 1;
+  }
+  std::printf("verified %s: %zu file(s), %s\n", version.c_str(), manifest.files.size(),
+              KwInstallSizeText(manifest.ContentBytes()).c_str());
+  return 0;
+}
+
+int Repair(const std::string& dir, const std::string& server, const std::string& ini) {
+  KwLoadServerConfig(ini.c_str());
+  KwSetServerBaseUrl(server.c_str());
+  if (KwCurlBindForExecutable(g_exeDir) != 0) {
+    std::fprintf(stderr, "kwinstall: the curl library cannot be loaded\n");
+    return 1;
+  }
+  KwUpdateProgress progress;
+  std::string why;
+  if (KwRepairInstalled(dir, &progress, &why) != 0) {
+    std::fprintf(stderr, "kwinstall: repair failed: %s\n", why.c_str());
+    return 1;
+  }
+  std::printf("repaired %s: %s fetched, %s were intact\n", dir.c_str(),
+              KwInstallSizeText(progress.fetchedBytes.load()).c_str(),
+              KwInstallSizeText(progress.keptBytes.load()).c_str());
+  std::printf("bytes fetched %lld\n", static_cast<long long>(progress.fetchedBytes.load()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -107,7 +177,7 @@ int main(int argc, char** argv) {
   auto isCount = [](const std::string& t) {
     return !t.empty() && t.size() < 19 && t.find_first_not_of("0123456789") == std::string::npos;
   };
-  bool agree = false, plain = false, quiet = false, timing = false;
+  bool agree = false, plain = false, quiet = false, timing = false, verify = false, repair = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](std::string* out) {
@@ -145,6 +215,10 @@ int main(int argc, char** argv) {
       quiet = true;
     } else if (a == "--timing") {
       timing = true;
+    } else if (a == "--verify") {
+      verify = true;
+    } else if (a == "--repair") {
+      repair = true;
     } else {
       std::fprintf(stderr, "kwinstall: unknown argument %s\n\n%s", a.c_str(), kUsage);
       return 2;
@@ -154,11 +228,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  if (server.empty() == volume.empty() || dir.empty()) {
-    std::fprintf(stderr, "kwinstall: give --dir and exactly one of --server or --volume\n\n%s",
-                 kUsage);
-    return 2;
-  }
 
   KwGetExecutablePath(g_exePath, kExePathSize);
   KwCopyText(g_exeDir, kExePathSize, g_exePath);
@@ -167,6 +236,21 @@ int main(int argc, char** argv) {
   IKWLang::StartupLoadBuiltIn();
   IKWLang::Instance()->SetCodePage(0);
 
+  if (verify || repair) {
+    if (dir.empty() || (verify && repair) || !volume.empty() || (verify && !server.empty()) ||
+        (repair && server.empty())) {
+      std::fprintf(stderr,
+                   "kwinstall: --verify takes --dir; --repair takes --dir and --server\n\n%s",
+                   kUsage);
+      return 2;
+    }
+    return verify ? Verify(Absolute(dir)) : Repair(Absolute(dir), server, ini);
+  }
+  if (server.empty() == volume.empty() || dir.empty()) {
+    std::fprintf(stderr, "kwinstall: give --dir and exactly one of --server or --volume\n\n%s",
+                 kUsage);
+    return 2;
+  }
   CommandLineOwner owner;
   CKWInstallEngine engine(&owner);
   engine.SetRequiredSpace(KwReadRequiredSpace(ini.c_str()));
@@ -207,6 +291,7 @@ int main(int argc, char** argv) {
   bool installing = false;
   auto lastPlain = std::chrono::steady_clock::now() - std::chrono::seconds(10);
   std::string lastPhase;
+  bool sizeShown = false;
   // The engine keeps asking an unreachable server for ever, as a window
   // would until its user cancels; unattended runs need an end.
   const long long stallSeconds = std::atoll(stall.c_str());
@@ -258,6 +343,7 @@ int main(int argc, char** argv) {
     }
     if (quiet) continue;
     KwEngineProgress p = engine.Progress();
+    if (!sizeShown) sizeShown = ShowSize(p, tty);
     int32_t stage = g_installStage.load();
     const bool downloading = stage != 2 && p.downloadTotal > 0;
     const char* phase = downloading ? "download" : "install ";
@@ -284,6 +370,8 @@ int main(int argc, char** argv) {
   }
   engine.WaitUntilFinished();
   KwEngineProgress p = engine.Progress();
+  // A short run may end before the loop above showed it.
+  if (!sizeShown && !quiet) ShowSize(p, false);
   const bool succeeded = engine.LastResult() == 0 && owner.command() == kKwCmdInstallDone;
   // The polls above sample the run; the last one may fall before the last
   // files were written, so a finished install says 100 % itself.
@@ -310,6 +398,11 @@ int main(int argc, char** argv) {
     std::printf("verify tail seconds %.3f\n", static_cast<double>(p.verifyTailMs) / 1000.0);
     // Unpacking that ran while later volumes were still downloading.
     std::printf("overlap seconds %.3f\n", static_cast<double>(p.overlapMs) / 1000.0);
+    std::printf("bytes fetched %lld\n", static_cast<long long>(p.fetchedBytes));
+    if (p.updateBytes >= 0) {
+      std::printf("update from %s: %lld of %lld bytes\n", p.updateFrom.c_str(),
+                  static_cast<long long>(p.updateBytes), static_cast<long long>(p.fullBytes));
+    }
   }
   return 0;
 }

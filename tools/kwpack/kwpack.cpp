@@ -1,8 +1,10 @@
 // kwpack: the package tools for release engineers and CI.
 //
-//   kwpack make SRC OUTDIR NAME      pack a folder tree into volumes + list.json
-//   kwpack list OUTDIR NAME          write list.json for NAME_%03d.tmp volumes
-//   kwpack verify OUTDIR             check volumes against list.json
+//   kwpack make SRC OUTDIR NAME      pack a folder tree into volumes, list.json,
+//                                    release.json and the release manifest
+//   kwpack list OUTDIR NAME          write the same for NAME_%03d.tmp volumes
+//   kwpack verify OUTDIR             check volumes against list.json and the
+//                                    manifest against the volumes
 //   kwpack unpack FIRST_VOLUME DEST  unpack every volume of a package in order
 //   kwpack bundle INSTALLER VOLUME OUT VERSION
 //                                    append the marker and one volume to an installer
@@ -33,8 +35,11 @@
 #include <vector>
 
 #include "baseutil/kwed25519.h"
+#include "baseutil/kwsha256.h"
 #include "kwprogress.h"
 #include "tool/makepackage/ikwmakepkg.h"
+#include "tool/makepackage/kwmanifest.h"
+#include "tool/makepackage/kwmanifestscan.h"
 #include "tool/makepackage/kwpkgbundle.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkglist.h"
@@ -46,6 +51,7 @@ namespace {
 const char kUsage[] =
     "usage: kwpack COMMAND ARGS...\n"
     "  make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
+    "       [--pieces fixed|content]\n"
     "  list OUTDIR NAME\n"
     "  verify OUTDIR\n"
     "  unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
@@ -61,22 +67,28 @@ struct Help {
 const Help kHelp[] = {
     {"make",
      "usage: kwpack make SRC OUTDIR NAME [--threads N] [--volume-size BYTES] [--skip-special]\n"
+     "       [--pieces fixed|content]\n"
      "Packs the folder tree SRC into OUTDIR/NAME_000.kwk, NAME_001.kwk, ... and writes\n"
-     "OUTDIR/list.json and OUTDIR/release.json (each volume's SHA-256 too).  Names beginning with "
-     "'.' are skipped.\n"
+     "OUTDIR/list.json, OUTDIR/release.json (each volume's SHA-256 too) and the release\n"
+     "manifest OUTDIR/manifest.kwm (every piece's SHA-256 and place, for updates that fetch\n"
+     "only what changed).  Names beginning with '.' are skipped.\n"
      "Packages hold no links: a link to a file packs the file's content, while a link to a\n"
      "folder, a dangling link and a pipe, socket or device fail the run, each named on\n"
      "stderr; --skip-special leaves links to folders and special files out instead (still\n"
      "named).  --threads sets the compression threads (default: one per core);\n"
-     "--volume-size the chunk payload after which a volume is closed (default 1000000000).\n"},
+     "--volume-size the chunk payload after which a volume is closed (default 1000000000);\n"
+     "--pieces content cuts files at content-defined boundaries, so an insertion in a large\n"
+     "file changes only the pieces around it (default fixed: 3200000-byte pieces).\n"},
     {"list",
      "usage: kwpack list OUTDIR NAME\n"
-     "Writes OUTDIR/list.json and OUTDIR/release.json for the volumes\n"
+     "Writes OUTDIR/list.json, OUTDIR/release.json and OUTDIR/manifest.kwm for the volumes\n"
      "OUTDIR/NAME_000.kwk, NAME_001.kwk, ... (else NAME_000.tmp, ...) up to the first\n"
      "missing or empty one.  With no volume nothing is written and the lists stay.\n"},
     {"verify",
      "usage: kwpack verify OUTDIR\n"
-     "Checks the length and checksum of every volume listed in OUTDIR/list.json.\n"},
+     "Checks the length and checksum of every volume listed in OUTDIR/list.json, and,\n"
+     "when release.json names a manifest, the manifest's length, SHA-256 and every\n"
+     "piece it lists against the volumes.\n"},
     {"unpack",
      "usage: kwpack unpack FIRST_VOLUME DESTDIR [--threads N] [--inflater libdeflate|zlib]\n"
      "Unpacks FIRST_VOLUME (a name ending in _000.kwk or _000.tmp) and the volumes that\n"
@@ -178,6 +190,7 @@ struct Options {
   int threads = 0;  // One per core.
   int64_t volumeSize = kwpkg::kVolumeThreshold;
   KwInflaterKind inflater = KwInflaterKind::kLibdeflate;
+  KwPieceMode pieces = KwPieceMode::kFixed;
   bool skipSpecial = false;
   std::string error;
 };
@@ -190,6 +203,16 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (args[i] == "--inflater" && i + 1 < args.size()) {
       if (!KwParseInflaterName(args[i + 1].c_str(), &o.inflater)) {
         o.error = "bad value for --inflater: " + args[i + 1];
+        return o;
+      }
+      ++i;
+    } else if (args[i] == "--pieces" && i + 1 < args.size()) {
+      if (args[i + 1] == "content") {
+        o.pieces = KwPieceMode::kContent;
+      } else if (args[i + 1] == "fixed") {
+        o.pieces = KwPieceMode::kFixed;
+      } else {
+        o.error = "bad value for --pieces (fixed or content): " + args[i + 1];
         return o;
       }
       ++i;
@@ -243,6 +266,7 @@ int CmdMake(const std::vector<std::string>& args) {
   maker.SetOutputFolder(out.c_str());
   maker.SetPackageName(name.c_str());
   maker.SetCallback(&OnMakeProgress, &view);
+  maker.SetPieceMode(opt.pieces);
   maker.SetSkipUnpackable(opt.skipSpecial);
   maker.Start();
   while (!maker.Done()) {
@@ -279,6 +303,39 @@ int CmdList(const std::vector<std::string>& args) {
   if (n == 0) return Fail("list: no volume of " + args[1] + " in " + args[0] + "; nothing written");
   std::printf("listed %d volume(s) in %s/list.json\n", n, args[0].c_str());
   return 0;
+}
+
+// Checks the manifest release.json names against its length and SHA-256,
+// and every piece it lists against the volumes of `list`.  Empty when it
+// holds (or there is none); `note` says what was checked.
+std::string VerifyManifest(const std::string& dir, const Json::Value& list, std::string* note) {
+  KwRelease release;
+  std::string error;
+  const int32_t loaded = KwLoadRelease(dir, &release, &error);
+  if (loaded < 0) return error;
+  if (loaded == 1 || !release.hasManifest) return "";
+  const std::string& name = release.manifest.name;
+  if (name.empty() || name.find('/') != std::string::npos)
+    return "release.json names no usable manifest";
+  KwManifest manifest;
+  std::string bytes;
+  const int32_t read = KwLoadManifestFile(dir + "/" + name, &manifest, &bytes, &error);
+  if (read == 1) return "the manifest " + name + " is missing";
+  if (read < 0) return error;
+  if (static_cast<int64_t>(bytes.size()) != release.manifest.length ||
+      KwSha256Hex(bytes.data(), bytes.size()) != release.manifest.sha256)
+    return "the manifest " + name + " is not the one release.json names";
+  std::vector<std::string> paths;
+  for (const Json::Value& v : list) paths.push_back(dir + "/" + v.get("name", "").asString());
+  KwManifest scanned;
+  if (KwScanVolumes(paths, &scanned, &error) != 0) return "cannot read the volumes: " + error;
+  const std::string diff = KwManifestDifference(manifest, scanned);
+  if (!diff.empty()) return "the manifest does not match the volumes: " + diff;
+  size_t pieces = 0;
+  for (const KwManifestFile& f : manifest.files) pieces += f.pieces.size();
+  *note = ", manifest of " + std::to_string(manifest.files.size()) + " file(s) and " +
+          std::to_string(pieces) + " piece(s)";
+  return "";
 }
 
 int CmdVerify(const std::vector<std::string>& args) {
@@ -326,8 +383,11 @@ int CmdVerify(const std::vector<std::string>& args) {
   if (bad > 0)
     return Fail("verify: " + std::to_string(bad) + " of " + std::to_string(list.size()) +
                 " volume(s) bad, first " + firstBad);
-  std::printf("verified %u volume(s), %s\n", list.size(),
-              KwBytesText(static_cast<double>(total)).c_str());
+  std::string manifestNote;
+  const std::string why = VerifyManifest(dir, list, &manifestNote);
+  if (!why.empty()) return Fail("verify: " + why);
+  std::printf("verified %u volume(s), %s%s\n", list.size(),
+              KwBytesText(static_cast<double>(total)).c_str(), manifestNote.c_str());
   return 0;
 }
 
@@ -503,8 +563,9 @@ int CmdSign(const std::vector<std::string>& args) {
   release.isSigned = true;
   release.signature.expires = static_cast<int64_t>(std::time(nullptr)) + days * 86400;
   release.signature.keyId = KwEd25519KeyId(keyHex);
-  const std::string message = KwReleaseMessage(release.version, release.buildtime,
-                                               release.signature.expires, release.volumes);
+  const std::string message =
+      KwReleaseMessage(release.version, release.buildtime, release.signature.expires,
+                       release.volumes, release.hasManifest ? &release.manifest : nullptr);
   if (!KwEd25519Sign(pem, message, &release.signature.signature, &error))
     return Fail("sign: " + error);
   if (KwSaveRelease(pos[0], release) != 0)

@@ -91,10 +91,14 @@ struct KwServeApp::Impl {
   void Info(const KwHttpRequest& req, KwHttpResponse& res) {
     if (!CheckSigned(req, res)) return;
     res.status = 200;
-    res.SetContent(infoText, "application/json");
+    // The manifest's address expires like a volume's, so an answer naming
+    // one is made per request; the rest never changes while serving.
+    res.SetContent(package.hasManifest ? InfoAnswer(&req) : infoText, "application/json");
   }
 
-  void MakeInfoAnswer() {
+  void MakeInfoAnswer() { infoText = InfoAnswer(nullptr); }
+
+  std::string InfoAnswer(const KwHttpRequest* req) {
     KwHttpResponse res;
     Json::Value data(Json::objectValue);
     data["version"] = package.version;
@@ -111,9 +115,16 @@ struct KwServeApp::Impl {
       list.append(item);
     }
     data["packages"] = list;
+    if (package.hasManifest && req != nullptr) {
+      Json::Value manifest(Json::objectValue);
+      manifest["length"] = std::to_string(package.manifest.length);
+      manifest["sha256"] = package.manifest.sha256;
+      manifest["url"] = FileAddress(*req, package.manifestPath, package.manifestPublishedName);
+      data["manifest"] = manifest;
+    }
     if (package.isSigned) data["signature"] = KwReleaseSignatureJson(package.signature);
     Answer(res, options.answerCode, "ok", data);
-    infoText = res.body;
+    return res.body;
   }
 
   // Adds a member to the JSON answer already in `res`.
@@ -129,6 +140,22 @@ struct KwServeApp::Impl {
 
   std::string Token(const std::string& name, const std::string& expires) const {
     return CKwHttpDataCheck::SignOf({{"name", name}, {"expires", expires}});
+  }
+
+  // The address of a published file: an expiring link on the file server
+  // with --files-url (the maker's file name there), else one of ours.
+  std::string FileAddress(const KwHttpRequest& req, const std::string& diskPath,
+                          const std::string& publishedName) {
+    if (!options.filesUrl.empty()) {
+      std::string file = diskPath.substr(diskPath.find_last_of('/') + 1);
+      return KwSecureLinkAddress(options.filesUrl, file, options.linkSecret,
+                                 Now() + options.linkTtl);
+    }
+    std::string host = req.Header("Host");
+    if (host.empty()) host = options.host + ":" + std::to_string(port);
+    std::string expires = options.urlTtl > 0 ? std::to_string(Now() + options.urlTtl) : "0";
+    return "http://" + host + "/files/" + publishedName + "?expires=" + expires +
+           "&token=" + Token(publishedName, expires);
   }
 
   void DownloadUrl(const KwHttpRequest& req, KwHttpResponse& res) {
@@ -171,12 +198,15 @@ struct KwServeApp::Impl {
 
   void File(const KwHttpRequest& req, KwHttpResponse& res, uint64_t number,
             const std::string& name) {
-    const KwServedVolume* found = nullptr;
+    std::string diskPath;
     for (const KwServedVolume& v : package.volumes) {
-      if (v.publishedName == name) found = &v;
+      if (v.publishedName == name) diskPath = v.diskPath;
+    }
+    if (package.hasManifest && name == package.manifestPublishedName) {
+      diskPath = package.manifestPath;
     }
     std::string expires = req.Param("expires");
-    if (found == nullptr) {
+    if (diskPath.empty()) {
       res.status = 404;
       return;
     }
@@ -191,7 +221,7 @@ struct KwServeApp::Impl {
       return;
     }
     struct stat st;
-    if (stat(found->diskPath.c_str(), &st) != 0) {
+    if (stat(diskPath.c_str(), &st) != 0) {
       res.status = 404;
       return;
     }
@@ -222,7 +252,7 @@ struct KwServeApp::Impl {
     res.contentType = "application/octet-stream";
     res.hasFile = true;
     KwFileBody& body = res.file;
-    body.path = found->diskPath;
+    body.path = diskPath;
     body.first = first;
     body.length = length;
     body.rate = options.rateLimit;

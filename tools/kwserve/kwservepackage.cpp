@@ -136,6 +136,19 @@ bool KwLoadServedPackage(const std::string& root, const std::string& version,
   package->version = !version.empty()           ? version
                      : !release.version.empty() ? release.version
                                                 : package->packageName;
+  if (loaded == 0 && release.hasManifest) {
+    const std::string& name = release.manifest.name;
+    struct stat st;
+    if (name.empty() || name.find('/') != std::string::npos ||
+        stat((root + "/" + name).c_str(), &st) != 0 || st.st_size != release.manifest.length) {
+      *error = "release.json names a manifest that is not beside it: " + name;
+      return false;
+    }
+    package->hasManifest = true;
+    package->manifest = release.manifest;
+    package->manifestPath = root + "/" + name;
+    package->manifestPublishedName = package->version + ".kwm";
+  }
   if (loaded == 0) {
     package->buildtime = release.buildtime;
     package->isSigned = release.isSigned;

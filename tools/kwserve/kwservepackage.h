@@ -23,6 +23,12 @@ struct KwServedPackage {
   std::string version;
   std::string buildtime = "0";  // release.json's build time when there is one.
   std::vector<KwServedVolume> volumes;
+  // The release manifest release.json names, passed on as "manifest" of
+  // the answer's data with an address of its own.
+  bool hasManifest = false;
+  KwReleaseManifest manifest;
+  std::string manifestPath;           // on disk, beside the volumes
+  std::string manifestPublishedName;  // "<version>.kwm"
   // release.json's signature, passed on as "signature" of the answer's data.
   bool isSigned = false;
   KwReleaseSignature signature;
@@ -31,7 +37,8 @@ struct KwServedPackage {
 // Reads list.json of `root` (or, without one, finds the "%s_%03d.kwk" files
 // and sums them), and release.json beside it when there is one: its SHA-256
 // values, build time and signature are served too, and it must describe the
-// same volumes as the list.  `version` empty publishes under release.json's
+// same volumes as the list.  A manifest it names must lie beside it with
+// the named length.  `version` empty publishes under release.json's
 // version, else under the package name.
 // Returns false with a message in `error` when there is nothing to serve.
 bool KwLoadServedPackage(const std::string& root, const std::string& version,

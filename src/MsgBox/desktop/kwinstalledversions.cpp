@@ -81,6 +81,8 @@ bool KwIsStagingFolderName(const char* name) {
 bool KwIsVersionCompanionName(const char* name, const std::string& version) {
   if (name == nullptr || version.empty()) return false;
   std::string n(name);
+  // The manifest kept beside the version folder for later updates.
+  if (strcasecmp(n.c_str(), (version + ".kwm").c_str()) == 0) return true;
   const std::string journal = ".journal";
   if (n.size() > journal.size() &&
       n.compare(n.size() - journal.size(), journal.size(), journal) == 0) {

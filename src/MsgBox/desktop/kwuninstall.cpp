@@ -27,6 +27,7 @@ namespace {
 // The product version's folder as the first packages laid it out; removed
 // even when no record names it, as installers before the record did.
 constexpr const char* kVersionFolder = "V2.0.0";
+// The manifest the installer keeps beside that folder for updates.
 constexpr const char* kPointerFile = "install.txt";
 // The marker that lies in the install folder while volumes are unpacked.
 constexpr const char* kUnzipMarker = "unzip.ins";

@@ -23,6 +23,7 @@
 #include "baseutil/ikwlog.h"
 #include "baseutil/kwfilehelpers.h"
 #include "tool/http/kwvolumename.h"
+#include "tool/makepackage/kwmanifest.h"
 
 int64_t kwengine::FileLength(const std::string& path) {
   struct stat st;
@@ -42,6 +43,7 @@ CKWInstallEngine::Impl::Impl(IKWInstallEngineOwner* owner, IKWEngineDisk* disk)
 
 CKWInstallEngine::Impl::~Impl() {
   Stop();
+  probe_.reset();
 }
 
 void CKWInstallEngine::Impl::Repaint() {
@@ -213,8 +215,13 @@ void CKWInstallEngine::Impl::ResetRunState() {
     shownDone_ = 0;
   }
   gate_.Reset(0);
+  updated_ = false;
+  updateBytes_ = -1;
+  fullBytes_ = 0;
   {
     std::lock_guard<std::mutex> lock(textMutex_);
+    updateFrom_.clear();
+    updateNote_.clear();
     statusLine_.clear();
     failure_.clear();
     failureKey_.clear();
@@ -264,6 +271,18 @@ void CKWInstallEngine::Impl::RunThread() {
     // The install thread starts inside the download phase, as soon as the
     // volumes are listed, and unpacks each one once it has verified.
     DownloadPhase();
+    if (updated_) {
+      // The update built the version in the staging folder; nothing is
+      // left to unpack.
+      downloadEndMs_ = kwengine::NowMs();
+      if (active_) {
+        FinishUpdate();
+      } else {
+        staging_.Abandon();
+      }
+      EndRun();
+      return;
+    }
     if (active_) {
       downloadEndMs_ = kwengine::NowMs();
       g_installStage = 2;
@@ -372,6 +391,11 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   std::lock_guard<std::mutex> lock(textMutex_);
   p.statusLine = statusLine_;
   p.failure = failure_;
+  p.updateFrom = updateFrom_;
+  p.updateNote = updateNote_;
+  p.updateBytes = updateBytes_;
+  p.fullBytes = fullBytes_;
+  p.fetchedBytes = received_;
   return p;
 }
 
@@ -435,6 +459,14 @@ void CKWInstallEngine::WaitUntilFinished() {
 }
 KwEngineProgress CKWInstallEngine::Progress() const {
   return impl_->Progress();
+}
+void CKWInstallEngine::ProbeUpdate(const char* folder) {
+  impl_->probe_.reset();
+  if (folder != nullptr && *folder != '\0')
+    impl_->probe_ = std::make_unique<KwUpdateProbe>(KwTrimFolder(folder));
+}
+KwUpdateEstimate CKWInstallEngine::UpdateEstimate() const {
+  return impl_->probe_ ? impl_->probe_->Result() : KwUpdateEstimate();
 }
 bool CKWInstallEngine::RunActive() const {
   return impl_->active_;

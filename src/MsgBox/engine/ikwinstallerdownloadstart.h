@@ -17,6 +17,8 @@
 #include <memory>
 #include <string>
 
+#include "MsgBox/engine/kwengineprobe.h"
+
 class IKWInstallEngineOwner;
 class IKWEngineDisk;
 struct KwResumeEntry;
@@ -60,6 +62,15 @@ struct KwEngineProgress {
   // segment had landed: the part of the verify pass not hidden behind the
   // transfer.
   int64_t verifyTailMs = 0;
+  // Updates: the installed version the run updates from (empty for a full
+  // download, updateNote then says why), the bytes it downloads and the
+  // full size of the release; updateBytes is -1 while not updating.
+  std::string updateFrom;
+  std::string updateNote;
+  int64_t updateBytes = -1;
+  int64_t fullBytes = 0;
+  // Bytes received from the server in this run, retries included.
+  int64_t fetchedBytes = 0;
   // Failed attempts in a row to reach the install server while nothing it
   // sent arrived: 0 while the connection works.  The run keeps retrying;
   // the page says the connection was lost and which attempt this is.
@@ -147,6 +158,12 @@ class CKWInstallEngine {
   void WaitUntilFinished();
 
   KwEngineProgress Progress() const;
+  // Starts finding out, on a thread of its own, what an install into
+  // `folder` would download (an update of an installed version, or
+  // everything); a probe started earlier is stopped first.
+  void ProbeUpdate(const char* folder);
+  // The last probe's answer; state kUnknown while it asks.
+  KwUpdateEstimate UpdateEstimate() const;
   bool RunActive() const;
   bool RunFinished() const;
   // Result of the last finished run: 0 installed, negative failed, 1 while

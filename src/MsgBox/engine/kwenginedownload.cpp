@@ -145,13 +145,17 @@ void CKWInstallEngine::Impl::DownloadPhase() {
     total += e.length;
   }
   volumeCount_ = static_cast<int>(entries.size());
-  // The install figures are in place before the download total shows.
-  if (!StartInstallBeside(entries)) return;
-  totalBytes_ = total;
+  fullBytes_ = total;
   {
     std::lock_guard<std::mutex> lock(speedMutex_);
     speedMeter_.Reset(NowMs(), received_);
   }
+  // An installed version that kept its manifest is updated instead: only
+  // the pieces it lacks are fetched, into the staging folder.
+  if (TryUpdate(util, entries)) return;
+  // The install figures are in place before the download total shows.
+  if (!StartInstallBeside(entries)) return;
+  totalBytes_ = total;
 
   control_->SetFolder(installPath_.c_str());
   // Volumes an earlier run unpacked already are not fetched again.

@@ -42,6 +42,7 @@
 
 class CKWDownloadUtilFor;
 class CKWUnzipPackage;
+struct KwManifest;
 class IKWEngineDisk;
 class IKWInstallEngineOwner;
 struct KwResumeEntry;
@@ -181,6 +182,18 @@ class CKWInstallEngine::Impl {
   std::string statusLine_;
   std::string failure_;
   std::string failureKey_;
+
+  // Updates (kwengineupdatephase.cpp): the release manifest of this run
+  // (its bytes are kept beside the version folder once installed), the
+  // version updated from, and the sizes the user is shown.
+  std::string manifestBytes_;
+  std::unique_ptr<KwManifest> nextManifest_;
+  bool updated_ = false;  // this run built the version folder by an update
+  std::string updateFrom_;
+  std::string updateNote_;  // why the run downloads everything; textMutex_
+  std::atomic<int64_t> updateBytes_{-1};
+  std::atomic<int64_t> fullBytes_{0};
+  std::unique_ptr<KwUpdateProbe> probe_;  // owner thread only
 
   std::string installPath_;
   std::string version_;
@@ -343,6 +356,20 @@ class CKWInstallEngine::Impl {
   static bool OnStreamPiece(void* context, int64_t offset, const char* data, int32_t count);
   // Ends a stream when the run ends or its volume is planned anew.
   static bool StreamShouldStop(void* context);
+  // ---- updates (kwengineupdatephase.cpp) -----------------------------------------
+
+  // Fetches and checks the manifest the version answer names; false (the
+  // reason noted) when there is none usable.
+  bool FetchReleaseManifest(CKWDownloadUtilFor& util, const std::vector<PackageEntry>& entries);
+  // Plans and runs an update into destination_ when an installed version
+  // kept its manifest.  False: go on with the full download.  True: the
+  // update ran (active_ tells whether it succeeded).
+  bool TryUpdate(CKWDownloadUtilFor& util, const std::vector<PackageEntry>& entries);
+  void NoteFullDownload(const std::string& why);
+  // Writes the release manifest beside the version folder.
+  void KeepManifest();
+  // The finishing steps after an update.
+  void FinishUpdate();
 
   // ---- install phase (kwengineinstall.cpp) -------------------------------------
 

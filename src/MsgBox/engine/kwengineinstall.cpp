@@ -160,6 +160,7 @@ void CKWInstallEngine::Impl::FinishInstall(bool downloaded) {
   // The version this run installed, not the one a page showed earlier.
   in.versionText = version_;
   KwRunFinishingSteps(in);
+  if (downloaded) KeepManifest();
   g_installStage = 0;
 }
 

@@ -74,6 +74,7 @@ std::string CKWDownloadUtilFor::Timestamp() const {
 int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
                                    std::vector<PackageEntry>& entries) {
   m_volumes.clear();
+  m_manifest = KwManifestRef();
   KW_LOG(4, kFunc, "======");
   std::string timestamp = Timestamp();
   CKwHttpDataCheck check;
@@ -157,6 +158,26 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
     }
   }
   if (refused) return -4;
+  const Json::Value& manifest = data.isObject() ? data["manifest"] : Json::Value::nullSingleton();
+  if (manifest.isObject()) {
+    KwManifestRef ref;
+    int64_t length = 0;
+    // Anything unusable here only costs the update: the install falls back
+    // to the full download.
+    if (KwJsonText(manifest, "length", &text)) length = std::strtoll(text.c_str(), nullptr, 10);
+    std::string sha, url;
+    KwJsonText(manifest, "sha256", &sha);
+    KwJsonText(manifest, "url", &url);
+    if (length > 0 && KwIsSha256Hex(sha) && !url.empty()) {
+      ref.present = true;
+      ref.length = length;
+      ref.sha256 = sha;
+      ref.url = url;
+      m_manifest = ref;
+    } else {
+      KW_LOG(4, kFunc, "the answer names an unusable manifest");
+    }
+  }
   for (auto& entry : listed) {
     entries.push_back(*entry);
     m_volumes.push_back(std::move(entry));

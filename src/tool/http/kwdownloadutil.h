@@ -17,6 +17,16 @@
 #include "tool/http/kwpackageentry.h"
 #include "tool/http/kwreleasecheck.h"
 
+// The release manifest a version answer names (member "manifest"): its
+// length and SHA-256, which a signed answer covers, and the address to
+// fetch it from.
+struct KwManifestRef {
+  bool present = false;
+  int64_t length = 0;
+  std::string sha256;
+  std::string url;
+};
+
 class CKWDownloadUtilFor {
  public:
   typedef void (*ProgressFn)(void* context, int32_t count);
@@ -43,6 +53,9 @@ class CKWDownloadUtilFor {
   int GetVersion(char* version, size_t versionSize, std::vector<PackageEntry>& entries);
   static constexpr int kReleaseRefused = -6;
   KwReleaseVerdict refusal() const { return m_refusal; }
+  // The manifest the last accepted version answer named; not present when
+  // it named none or named it unusably (logged).
+  const KwManifestRef& manifest() const { return m_manifest; }
 
   // Fills entry.name (from its key) and entry.url.  0, or a negative DoGet
   // result unchanged, -1 not JSON, -2 "code" missing or not 0, -3 no "data",
@@ -98,4 +111,5 @@ class CKWDownloadUtilFor {
   AbortFn m_abort = nullptr;
   void* m_abortContext = nullptr;
   KwReleaseVerdict m_refusal = KwReleaseVerdict::Accepted;
+  KwManifestRef m_manifest;
 };

@@ -77,8 +77,16 @@ KwReleaseVerdict KwCheckReleaseAnswer(const Json::Value& data, const std::string
   }
   // The key id only names the key for the message; the signature decides.
   std::string keyId = Text(sig, "key");
+  // A manifest member is covered as well: dropping or swapping it breaks
+  // the signature like any other change.
+  KwReleaseManifest manifest;
+  const bool hasManifest = data["manifest"].isObject();
+  if (hasManifest) {
+    manifest.length = std::strtoll(Text(data["manifest"], "length").c_str(), nullptr, 10);
+    manifest.sha256 = Text(data["manifest"], "sha256");
+  }
   std::string message = KwReleaseMessage(Text(data, "version"), Text(data, "buildtime"), expires,
-                                         AnswerVolumes(data));
+                                         AnswerVolumes(data), hasManifest ? &manifest : nullptr);
   if (!KwEd25519Verify(keyHex, message, signature)) {
     return !keyId.empty() && keyId != KwEd25519KeyId(keyHex) ? KwReleaseVerdict::OtherKey
                                                              : KwReleaseVerdict::Changed;

@@ -13,6 +13,8 @@
 
 #include "main/kwglobals.h"
 #include "tool/makepackage/kwchunkpipeline.h"
+#include "tool/makepackage/kwcontentcut.h"
+#include "tool/makepackage/kwmanifest.h"
 #include "tool/makepackage/kwpkglog.h"
 #include "tool/makepackage/kwrelease.h"
 
@@ -128,7 +130,8 @@ void IKWMakePkg::Run() {
   m_filesPacked = m_filesFailed = 0;
   m_failedFiles.clear();
   m_skippedEntries.clear();
-  m_writeFailed = m_listWritten = false;
+  m_writeFailed = m_listWritten = m_manifestWritten = false;
+  m_manifest = KwManifestBuilder();
   m_errorText.clear();
   m_cancelled = false;
   m_producedVolumes.clear();
@@ -152,17 +155,14 @@ void IKWMakePkg::Run() {
     // overwritten), so nothing in the folder passes for a complete package.
     NoteError("cancelled");
     m_cancelled = true;
-    for (const std::string& name : {std::string("list.json"), std::string(kKwReleaseFileName)}) {
+    for (const std::string& name : {std::string("list.json"), std::string(kKwReleaseFileName),
+                                    std::string(kKwManifestFileName)}) {
       const std::string path = m_outputFolder + "/" + name;
       if (::unlink(path.c_str()) != 0 && errno != ENOENT) NoteError("cannot remove " + path);
     }
   } else {
     m_listWritten = KwWriteListJson(m_outputFolder, m_volumes) == 0;
     if (!m_listWritten) NoteError("cannot write " + m_outputFolder + "/list.json");
-    // The digests beside the list; the package name stands for the version,
-    // as the server publishes it under that name unless told otherwise.
-    if (m_listWritten && KwWriteReleaseJson(m_outputFolder, m_packageName, m_volumes) != 0)
-      NoteError("cannot write " + m_outputFolder + "/" + kKwReleaseFileName);
   }
   if (m_filesFailed > 0) {
     NoteError(std::to_string(m_filesFailed) + " file(s) failed: " + NameList(m_failedFiles));
@@ -171,8 +171,36 @@ void IKWMakePkg::Run() {
     NoteError(std::to_string(m_skippedEntries.size()) +
               " link(s) or special file(s) not packed: " + NameList(m_skippedEntries));
   }
+  if (m_listWritten) WriteReleaseFiles();
   m_result = m_errorText.empty() ? 0 : -1;
   m_done = 1;
+}
+
+void IKWMakePkg::WriteReleaseFiles() {
+  const std::string manifestPath = m_outputFolder + "/" + kKwManifestFileName;
+  KwReleaseManifest described;
+  // Only a whole package gets a manifest: an installer would otherwise
+  // take a partial one for the release.  A manifest of an earlier run
+  // must not stay beside volumes it does not describe.
+  std::string why;
+  if (m_errorText.empty() && m_manifest.Complete() &&
+      KwManifestConsistent(m_manifest.manifest(), &why)) {
+    const std::string bytes = KwEncodeManifest(m_manifest.manifest());
+    if (KwWriteFileAtomically(manifestPath, bytes) == 0) {
+      described = KwDescribeManifestBytes(bytes);
+      m_manifestWritten = true;
+    } else {
+      NoteError("cannot write " + manifestPath);
+    }
+  } else {
+    if (!why.empty()) KW_PKG_LOG(kAddToList, "no manifest: %s", why.c_str());
+    ::unlink(manifestPath.c_str());
+  }
+  // The digests beside the list; the package name stands for the version,
+  // as the server publishes it under that name unless told otherwise.
+  if (KwWriteReleaseJson(m_outputFolder, m_packageName, m_volumes,
+                         m_manifestWritten ? &described : nullptr) != 0)
+    NoteError("cannot write " + m_outputFolder + "/" + kKwReleaseFileName);
 }
 
 int32_t IKWMakePkg::startcopyfrom(const std::string& source, const std::string& relative) {
@@ -289,8 +317,10 @@ void IKWMakePkg::CloseVolume() {
   m_volumeFd = -1;
 }
 
-bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t length) {
+bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t length, int32_t plain,
+                             const uint8_t* sha256) {
   if (m_volumeFd < 0) return false;
+  const int64_t at = static_cast<int64_t>(m_volumeSum.offset());
   uint8_t head[kRecordHeaderSize];
   PutU32(head, static_cast<uint32_t>(type));
   PutU32(head + 4, static_cast<uint32_t>(length));
@@ -299,6 +329,15 @@ bool IKWMakePkg::WriteRecord(int32_t type, const uint8_t* payload, int32_t lengt
     NoteError("cannot write " + m_openPath + ": " + std::strerror(errno));
     m_writeFailed = true;
     return false;
+  }
+  if (type == kRecordBegin) {
+    m_manifest.OnBegin(payload);
+  } else if (type == kRecordEnd) {
+    m_manifest.OnEnd();
+  } else if (sha256 != nullptr) {
+    m_manifest.OnData(static_cast<uint32_t>(m_nextVolume - 1), at,
+                      static_cast<uint32_t>(length + kRecordHeaderSize),
+                      static_cast<uint32_t>(plain), sha256);
   }
   if (type != kRecordData) return true;
   m_volumePayload += length;
@@ -338,6 +377,7 @@ void IKWMakePkg::AddToList() {
   }
   KW_PKG_LOG(kAddToList, "[%s] [%lld] [%s]", e.name.c_str(), static_cast<long long>(e.size),
              e.checksum.c_str());
+  m_manifest.OnVolume(static_cast<uint32_t>(m_volumes.size()), e.size);
   m_volumes.push_back(e);
 }
 
@@ -382,9 +422,18 @@ int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string
   KW_PKG_LOG(kMakeOne, "begin:%lld/%lld", 0LL, static_cast<long long>(d.size));
   int64_t read = 0;
   int32_t rc = 0;
+  if (m_pieceMode == KwPieceMode::kContent) {
+    read = ReadContentPieces(src, d.size);
+    if (read < 0) {
+      KW_PKG_LOG(kMakeOne, "error: %s ended early or could not be read", sourcePath.c_str());
+      NoteError("cannot read all of " + sourcePath);
+      rc = -1;
+      read = 0;
+    }
+  }
   // Never more than the size in the descriptor: a file that grows while it
   // is packed must not make the stream disagree with its own descriptor.
-  while (read < d.size && ShouldGo()) {
+  while (m_pieceMode == KwPieceMode::kFixed && read < d.size && ShouldGo()) {
     uint8_t* buf = m_pipeline->AcquireInput();
     const int64_t want = std::min<int64_t>(kChunkSize, d.size - read);
     const int64_t n = ReadFull(src, buf, want);
@@ -410,4 +459,35 @@ int32_t IKWMakePkg::makeonefile(const std::string& sourcePath, const std::string
   KW_PKG_LOG(kMakeOne, "END:%s", storedName.c_str());
   if (m_pipeline->Failed()) return -1;
   return rc;
+}
+
+int64_t IKWMakePkg::ReadContentPieces(int src, int64_t size) {
+  // Twice the largest piece: a full piece is always available to cut from
+  // while the rest of the file lasts, and the bytes after a cut move to
+  // the front only once per piece's worth of reading.
+  const int64_t stageSize = 2 * static_cast<int64_t>(kChunkSize);
+  if (!m_stage) m_stage.reset(new uint8_t[stageSize]);
+  uint8_t* stage = m_stage.get();
+  int64_t read = 0, emitted = 0, pos = 0, fill = 0;
+  while (emitted < size && ShouldGo()) {
+    if (fill - pos < kChunkSize && read < size) {
+      std::memmove(stage, stage + pos, static_cast<size_t>(fill - pos));
+      fill -= pos;
+      pos = 0;
+      const int64_t want = std::min(stageSize - fill, size - read);
+      const int64_t n = ReadFull(src, stage + fill, want);
+      if (n != want) return -1;
+      fill += n;
+      read += n;
+      m_bytesRead += n;
+    }
+    const int32_t avail = static_cast<int32_t>(std::min<int64_t>(fill - pos, kChunkSize));
+    const int32_t cut = kwcut::CutPoint(stage + pos, avail);
+    uint8_t* buf = m_pipeline->AcquireInput();
+    std::memcpy(buf, stage + pos, static_cast<size_t>(cut));
+    m_pipeline->SubmitChunk(cut);
+    pos += cut;
+    emitted += cut;
+  }
+  return emitted;
 }

@@ -15,7 +15,10 @@
 // unpacker would refuse (a backslash or control byte), is refused and logged.
 //
 // Chunks are compressed on `threads` threads and written in stream order, so
-// the volumes are byte-identical for any thread count.  Memory stays at about
+// the volumes are byte-identical for any thread count.  Files are cut into
+// fixed 3,200,000-byte pieces, or, with KwPieceMode::kContent, at
+// content-defined boundaries (kwcontentcut.h).  Beside list.json and
+// release.json a successful run writes the release manifest (kwmanifest.h).  Memory stays at about
 // two chunk buffers (3.2 MB in, 3.2 MB out) per compression thread.
 #pragma once
 
@@ -28,11 +31,14 @@
 #include <vector>
 
 #include "baseutil/kwsha256.h"
+#include "tool/makepackage/kwmanifestbuilder.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwpkglist.h"
 
 class KwChunkPipeline;
+
+enum class KwPieceMode { kFixed, kContent };
 
 // Receives the completion command (120) when the walk has ended.  The window
 // implements it by posting the command to itself; it is called on the maker's
@@ -64,6 +70,7 @@ class IKWMakePkg {
     m_context = context;
   }
   void SetCompletion(IKWMakeCompletion* owner) { m_owner = owner; }
+  void SetPieceMode(KwPieceMode mode) { m_pieceMode = mode; }
   // Packages hold no links and no special files.  By default a link to a
   // folder or a pipe, socket or device in the tree fails the run (after the
   // walk, so every such entry is named); with skipping asked for they are
@@ -124,6 +131,7 @@ class IKWMakePkg {
   // destructor); such a run writes no list.
   bool Cancelled() const { return m_cancelled; }
   bool ListWritten() const { return m_listWritten; }
+  bool ManifestWritten() const { return m_manifestWritten; }
 
  private:
   friend class KwChunkPipeline;
@@ -131,8 +139,16 @@ class IKWMakePkg {
   int32_t OpenVolume(bool logPath);
   void CloseVolume();
   // Writes one record into the open volume, splitting after a data record that
-  // reaches the threshold.  Called in stream order; returns false on failure.
-  bool WriteRecord(int32_t type, const uint8_t* payload, int32_t length);
+  // reaches the threshold, and notes it in the manifest (a data record with
+  // its uncompressed length `plain` and their SHA-256).  Called in stream
+  // order; returns false on failure.
+  bool WriteRecord(int32_t type, const uint8_t* payload, int32_t length, int32_t plain = 0,
+                   const uint8_t* sha256 = nullptr);
+  // Reads the file's content into pieces cut at content-defined boundaries.
+  // Returns the bytes read, or -1 when the file could not be read.
+  int64_t ReadContentPieces(int src, int64_t size);
+  // Writes manifest.kwm and release.json (naming it) after the list.
+  void WriteReleaseFiles();
   // Writes to the open volume and adds the bytes to its running checksum.
   bool WriteVolume(struct iovec* iov, int count);
   void NoteError(const std::string& why);
@@ -167,6 +183,10 @@ class IKWMakePkg {
   std::thread m_thread;
   bool m_writeFailed = false;
   bool m_listWritten = false;
+  bool m_manifestWritten = false;
+  KwPieceMode m_pieceMode = KwPieceMode::kFixed;
+  KwManifestBuilder m_manifest;
+  std::unique_ptr<uint8_t[]> m_stage;  // content mode: bytes read, not yet cut
   int32_t m_filesPacked = 0;
   int32_t m_filesFailed = 0;
   bool m_skipUnpackable = false;

@@ -63,6 +63,7 @@ class KwChunkPipeline {
   struct Chunk {
     int slot = -1;
     int32_t n = 0;              // Uncompressed bytes in the slot.
+    uint8_t sha256[32] = {};    // Of those bytes, for the release manifest.
     std::vector<uint8_t> data;  // The compressed bytes, once done.
     bool ok = false;
     bool done = false;  // Compressed; guarded by m_mutex.
@@ -73,14 +74,15 @@ class KwChunkPipeline {
     std::vector<uint8_t> record;   // Other records: their payload.
   };
 
-  // Compresses slot `s` holding `n` bytes; false when zlib failed or the
-  // result exceeds the format's bound for a chunk record.
-  static bool Compress(Slot* s, int32_t n, unsigned long* outLen);
+  // Compresses slot `s` holding `n` bytes and takes their SHA-256; false
+  // when zlib failed or the result exceeds the format's bound for a chunk
+  // record.
+  static bool Compress(Slot* s, int32_t n, unsigned long* outLen, uint8_t sha256[32]);
   void Worker();
   // Writes ready items from the front; with `waitFront`, first waits for the
   // front one to be compressed.
   void Drain(bool waitFront);
-  void WriteData(bool ok, const uint8_t* data, size_t size);
+  void WriteData(bool ok, const uint8_t* data, size_t size, int32_t n, const uint8_t* sha256);
 
   IKWMakePkg* m_sink;
   std::vector<Slot> m_slots;

@@ -1,9 +1,12 @@
 #include "tool/makepackage/kwpkglist.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 
+#include "tool/makepackage/kwmanifest.h"
+#include "tool/makepackage/kwmanifestscan.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 #include "tool/makepackage/kwpkgformat.h"
 #include "tool/makepackage/kwrelease.h"
@@ -64,6 +67,21 @@ int32_t KwMakeVolumeListJson(const std::string& folder, const std::string& packa
   if (entries.empty()) entries = KwFindVolumes(folder, package, "tmp");
   if (entries.empty()) return 0;
   if (KwWriteListJson(folder, entries) != 0) return -1;
-  if (KwWriteReleaseJson(folder, package, entries) != 0) return -1;
+  // The manifest is read from the volumes themselves; volumes it cannot
+  // describe (damaged, cut short) get none, and no stale one stays.
+  std::vector<std::string> paths;
+  for (const KwVolumeEntry& e : entries) paths.push_back(e.path);
+  KwManifest manifest;
+  std::string why;
+  KwReleaseManifest described;
+  bool written = false;
+  const std::string manifestPath = folder + "/" + kKwManifestFileName;
+  if (!paths.empty() && KwScanVolumes(paths, &manifest, &why) == 0) {
+    const std::string bytes = KwEncodeManifest(manifest);
+    written = KwWriteFileAtomically(manifestPath, bytes) == 0;
+    if (written) described = KwDescribeManifestBytes(bytes);
+  }
+  if (!written) ::unlink(manifestPath.c_str());
+  if (KwWriteReleaseJson(folder, package, entries, written ? &described : nullptr) != 0) return -1;
   return static_cast<int32_t>(entries.size());
 }

@@ -40,7 +40,8 @@ std::vector<KwVolumeEntry> KwFindVolumes(const std::string& folder, const std::s
 // The "LIST JSON" action of the make-package window: lists the volumes of
 // `package` in `folder` (the maker's ".kwk" ones, else ".tmp" ones) and
 // writes list.json there, and release.json beside it (see kwrelease.h) with
-// `package` as the version.  Returns the number of entries written, 0 when
+// `package` as the version, naming the release manifest read from the
+// volumes (kwmanifestscan.h; none when they cannot be read whole).  Returns the number of entries written, 0 when
 // no volume is there (then nothing is written: an empty list would make a
 // package that still holds its lists look like one of no volumes), or -1
 // when list.json cannot be written.

@@ -12,7 +12,9 @@
 #include <iterator>
 #include <memory>
 
+#include "baseutil/kwsha256.h"
 #include "platform/kwatomicfile.h"
+#include "tool/makepackage/kwmanifest.h"
 
 namespace {
 
@@ -62,8 +64,25 @@ int32_t WriteAtomically(const std::string& path, const std::string& text) {
 
 }  // namespace
 
+KwReleaseManifest KwDescribeManifestBytes(const std::string& bytes) {
+  KwReleaseManifest m;
+  m.name = kKwManifestFileName;
+  m.length = static_cast<int64_t>(bytes.size());
+  m.sha256 = KwSha256Hex(bytes.data(), bytes.size());
+  return m;
+}
+
+Json::Value KwReleaseManifestJson(const KwReleaseManifest& manifest) {
+  Json::Value m(Json::objectValue);
+  m["name"] = manifest.name;
+  m["length"] = std::to_string(manifest.length);
+  m["sha256"] = manifest.sha256;
+  return m;
+}
+
 std::string KwReleaseMessage(const std::string& version, const std::string& buildtime,
-                             int64_t expires, const std::vector<KwReleaseVolume>& volumes) {
+                             int64_t expires, const std::vector<KwReleaseVolume>& volumes,
+                             const KwReleaseManifest* manifest) {
   std::string out = "tarnwick release 1\n";
   out += "version " + Escape(version) + "\n";
   out += "buildtime " + Escape(buildtime) + "\n";
@@ -73,6 +92,10 @@ std::string KwReleaseMessage(const std::string& version, const std::string& buil
     const KwReleaseVolume& v = volumes[i];
     out += std::to_string(i) + " " + std::to_string(v.length) + " " +
            Escape(Cased(v.checksum, true)) + " " + Escape(Cased(v.sha256, false)) + "\n";
+  }
+  if (manifest != nullptr) {
+    out += "manifest " + std::to_string(manifest->length) + " " +
+           Escape(Cased(manifest->sha256, false)) + "\n";
   }
   return out;
 }
@@ -99,6 +122,7 @@ std::string KwBuildReleaseJson(const KwRelease& release) {
     list.append(item);
   }
   root["volumes"] = list;
+  if (release.hasManifest) root["manifest"] = KwReleaseManifestJson(release.manifest);
   if (release.isSigned) root["signature"] = KwReleaseSignatureJson(release.signature);
   Json::StreamWriterBuilder builder;
   builder["indentation"] = "  ";
@@ -110,8 +134,13 @@ int32_t KwSaveRelease(const std::string& folder, const KwRelease& release) {
 }
 
 int32_t KwWriteReleaseJson(const std::string& folder, const std::string& version,
-                           const std::vector<KwVolumeEntry>& entries) {
+                           const std::vector<KwVolumeEntry>& entries,
+                           const KwReleaseManifest* manifest) {
   KwRelease release;
+  if (manifest != nullptr) {
+    release.hasManifest = true;
+    release.manifest = *manifest;
+  }
   release.version = version;
   release.buildtime = UtcNow();
   for (const KwVolumeEntry& e : entries) {
@@ -145,6 +174,18 @@ int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string
     v.checksum = item.get("checksum", "").asString();
     v.sha256 = item.get("sha256", "").asString();
     release->volumes.push_back(v);
+  }
+  const Json::Value& manifest = root["manifest"];
+  if (manifest.isObject()) {
+    release->hasManifest = true;
+    // Members of the wrong kind read as missing, never as an exception.
+    const auto text = [&manifest](const char* key) {
+      const Json::Value& v = manifest[key];
+      return v.isString() ? v.asString() : std::string();
+    };
+    release->manifest.name = text("name");
+    release->manifest.length = ToInt64(manifest["length"]);
+    release->manifest.sha256 = text("sha256");
   }
   const Json::Value& sig = root["signature"];
   if (sig.isObject()) {

@@ -5,10 +5,14 @@
 // signature).  list.json stays exactly as it is; readers of list.json never
 // see this file.
 //
+// When the maker wrote a release manifest (kwmanifest.h), release.json also
+// names it: "manifest" with its file name, length and SHA-256.
+//
 // The signature covers the bytes of KwReleaseMessage: version, build time,
-// expiry and every volume's position, length, checksum and SHA-256, but not
-// the volume names, because the server publishes the volumes under names of
-// its own.  The installer rebuilds the same bytes from the server's answer.
+// expiry, every volume's position, length, checksum and SHA-256, and the
+// manifest's length and SHA-256 when there is one, but not the volume names, because the server
+// publishes the volumes under names of its own.  The installer rebuilds the same bytes from the
+// server's answer.
 #pragma once
 
 #include <cstdint>
@@ -28,6 +32,15 @@ struct KwReleaseVolume {
   std::string sha256;    // 64 lower-case hex digits
 };
 
+struct KwReleaseManifest {
+  std::string name;  // file name beside release.json
+  int64_t length = 0;
+  std::string sha256;  // 64 lower-case hex digits
+};
+
+// Describes manifest bytes for release.json (name kKwManifestFileName).
+KwReleaseManifest KwDescribeManifestBytes(const std::string& bytes);
+
 struct KwReleaseSignature {
   int64_t expires = 0;    // seconds since 1970, UTC; the release is refused after it
   std::string keyId;      // KwEd25519KeyId of the signing key
@@ -38,6 +51,8 @@ struct KwRelease {
   std::string version;
   std::string buildtime;
   std::vector<KwReleaseVolume> volumes;
+  bool hasManifest = false;
+  KwReleaseManifest manifest;
   bool isSigned = false;
   KwReleaseSignature signature;
 };
@@ -45,8 +60,15 @@ struct KwRelease {
 // The exact bytes a release signature covers.  Texts are escaped so no
 // version or build time can pass for another field; the checksum is
 // upper-cased and the SHA-256 lower-cased, as their readers ignore case.
+// `manifest` null: a release without a manifest, whose message stays as
+// releases made before manifests existed had it.
 std::string KwReleaseMessage(const std::string& version, const std::string& buildtime,
-                             int64_t expires, const std::vector<KwReleaseVolume>& volumes);
+                             int64_t expires, const std::vector<KwReleaseVolume>& volumes,
+                             const KwReleaseManifest* manifest = nullptr);
+
+// The "manifest" object as release.json stores it: "name", "length"
+// (decimal text) and "sha256".
+Json::Value KwReleaseManifestJson(const KwReleaseManifest& manifest);
 
 // The "signature" object as release.json stores it and kwserve passes it on:
 // "expires" (decimal text), "key" and "ed25519".
@@ -57,9 +79,10 @@ std::string KwBuildReleaseJson(const KwRelease& release);
 
 // Writes "%s/release.json" of `folder` atomically (a temporary file renamed
 // over it) for `entries` with `version` and the current UTC time as build
-// time.  0, or -1 when it cannot be written.
+// time, naming `manifest` when given.  0, or -1 when it cannot be written.
 int32_t KwWriteReleaseJson(const std::string& folder, const std::string& version,
-                           const std::vector<KwVolumeEntry>& entries);
+                           const std::vector<KwVolumeEntry>& entries,
+                           const KwReleaseManifest* manifest = nullptr);
 
 // Writes `release` as "%s/release.json" of `folder`, atomically.
 int32_t KwSaveRelease(const std::string& folder, const KwRelease& release);

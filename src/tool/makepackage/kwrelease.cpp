@@ -2,6 +2,7 @@
 #include "tool/makepackage/kwrelease.h"
 
 #include <json/json.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -11,6 +12,8 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+
+#include "baseutil/kwjsonread.h"
 
 namespace {
 
@@ -45,11 +48,6 @@ std::string UtcNow() {
   char text[32];
   std::strftime(text, sizeof(text), "%Y-%m-%dT%H:%M:%SZ", &tm);
   return text;
-}
-
-int64_t ToInt64(const Json::Value& v) {
-  if (v.isString()) return std::strtoll(v.asCString(), nullptr, 10);
-  return v.isIntegral() ? v.asInt64() : 0;
 }
 
 int32_t WriteAtomically(const std::string& path, const std::string& text) {
@@ -127,36 +125,36 @@ int32_t KwWriteReleaseJson(const std::string& folder, const std::string& version
 
 int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string* error) {
   const std::string path = folder + "/" + kKwReleaseFileName;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 1;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return 1;
   Json::Value root;
-  std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isObject() ||
-      !root["volumes"].isArray()) {
-    *error = path + " is not a release file " + errors;
+  std::string why;
+  if (KwReadJsonFile(path, &root, &why) != kKwJsonOk) {
+    *error = path + " is not a release file: " + why;
+    return -1;
+  }
+  if (!root.isObject() || !root["volumes"].isArray()) {
+    *error = path + " is not a release file: no \"volumes\" list";
     return -1;
   }
   *release = KwRelease();
-  release->version = root.get("version", "").asString();
-  release->buildtime = root.get("buildtime", "").asString();
+  release->version = KwJsonTextOr(root, "version");
+  release->buildtime = KwJsonTextOr(root, "buildtime");
   for (const Json::Value& item : root["volumes"]) {
     if (!item.isObject()) continue;
     KwReleaseVolume v;
-    v.name = item.get("name", "").asString();
-    v.length = ToInt64(item["length"]);
-    v.checksum = item.get("checksum", "").asString();
-    v.sha256 = item.get("sha256", "").asString();
+    v.name = KwJsonTextOr(item, "name");
+    v.length = KwJsonLength(item["length"]);
+    v.checksum = KwJsonTextOr(item, "checksum");
+    v.sha256 = KwJsonTextOr(item, "sha256");
     release->volumes.push_back(v);
   }
   const Json::Value& sig = root["signature"];
   if (sig.isObject()) {
     release->isSigned = true;
-    release->signature.expires = ToInt64(sig["expires"]);
-    release->signature.keyId = sig.get("key", "").asString();
-    release->signature.signature = sig.get("ed25519", "").asString();
+    release->signature.expires = KwJsonLength(sig["expires"]);
+    release->signature.keyId = KwJsonTextOr(sig, "key");
+    release->signature.signature = KwJsonTextOr(sig, "ed25519");
   }
   return 0;
 }

@@ -39,7 +39,65 @@ bool WholeInRange(double d) {
   return std::isfinite(d) && d == std::trunc(d) && d >= -9.2e18 && d <= 9.2e18;
 }
 
+// True when every text and member name below `value` is UTF-8.  An escape
+// such as "\udc00" decodes to bytes that are not, whatever the input was.
+bool AllTextsUtf8(const Json::Value& value) {
+  if (value.isString()) {
+    const char* begin = nullptr;
+    const char* end = nullptr;
+    value.getString(&begin, &end);
+    return begin == nullptr || KwFirstBadUtf8(begin, static_cast<size_t>(end - begin)) ==
+                                   static_cast<size_t>(end - begin);
+  }
+  if (!value.isObject() && !value.isArray()) return true;
+  for (auto it = value.begin(); it != value.end(); ++it) {
+    if (value.isObject()) {
+      const std::string name = it.name();
+      if (KwFirstBadUtf8(name.data(), name.size()) != name.size()) return false;
+    }
+    if (!AllTextsUtf8(*it)) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+size_t KwFirstBadUtf8(const char* data, size_t size) {
+  const auto* p = reinterpret_cast<const unsigned char*>(data);
+  for (size_t i = 0; i < size;) {
+    const unsigned char c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t n;
+    uint32_t cp;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3;
+      cp = c & 0x07;
+    } else {
+      return i;
+    }
+    if (size - i <= n) return i;
+    for (size_t k = 1; k <= n; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return i;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    // Overlong forms, UTF-16 surrogates and anything past U+10FFFF.
+    if ((n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) || cp > 0x10FFFF ||
+        (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return i;
+    }
+    i += n + 1;
+  }
+  return size;
+}
 
 int KwJsonDepth(const char* data, size_t size, int limit) {
   int depth = 0, deepest = 0;
@@ -77,6 +135,15 @@ int32_t KwReadJson(const char* data, size_t size, Json::Value* root, std::string
         root, error);
   }
   if (data == nullptr) data = "";
+  // JSON is UTF-8.  Other bytes inside a text would come back changed when
+  // the text is written again (a signed release would no longer match its
+  // signature), so they are refused here rather than mangled later.
+  const size_t bad = KwFirstBadUtf8(data, size);
+  if (bad != size) {
+    return Refuse(kKwJsonMalformed,
+                  "not a JSON document: byte " + std::to_string(bad) + " is not UTF-8", root,
+                  error);
+  }
   // Brackets inside comments count too, so the count can only be too high:
   // the library's own limit below catches anything this misses.
   if (KwJsonDepth(data, size, kKwJsonMaxDepth) > kKwJsonMaxDepth) {
@@ -96,6 +163,10 @@ int32_t KwReadJson(const char* data, size_t size, Json::Value* root, std::string
         if (c == '\n') c = ' ';
       }
       return Refuse(kKwJsonMalformed, "not a JSON document: " + errors, root, error);
+    }
+    if (!AllTextsUtf8(parsed)) {
+      return Refuse(kKwJsonMalformed, "not a JSON document: an escaped text is not UTF-8", root,
+                    error);
     }
     *root = std::move(parsed);
   } catch (const std::exception& e) {

@@ -21,7 +21,7 @@ inline constexpr size_t kKwJsonMaxSize = 16u * 1024 * 1024;
 
 enum : int32_t {
   kKwJsonOk = 0,
-  kKwJsonMalformed = -1,  // not one JSON document
+  kKwJsonMalformed = -1,  // not one JSON document, or not UTF-8
   kKwJsonTooDeep = -2,    // arrays and objects nested deeper than kKwJsonMaxDepth
   kKwJsonTooLarge = -3,   // more than the size limit
   kKwJsonNoFile = -4,     // KwReadJsonFile only: the file cannot be opened
@@ -38,6 +38,11 @@ int32_t KwReadJson(const std::string& text, Json::Value* root, std::string* erro
 // it is read.
 int32_t KwReadJsonFile(const std::string& path, Json::Value* root, std::string* error,
                        size_t maxSize = kKwJsonMaxSize);
+
+// The offset of the first byte that does not belong to well-formed UTF-8
+// (no overlong forms, no surrogates, nothing past U+10FFFF); `size` when
+// all do.
+size_t KwFirstBadUtf8(const char* data, size_t size);
 
 // The depth of the deepest array or object in `data` (0 for a scalar),
 // counting only brackets outside strings; stops counting at `limit` + 1.

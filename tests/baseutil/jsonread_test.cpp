@@ -103,3 +103,30 @@ TEST(JsonRead, MembersOfTheWrongKindReadAsAbsent) {
 }
 
 }  // namespace
+
+namespace {
+
+// Texts that are not UTF-8 would be written back changed (the writer
+// replaces what it cannot encode), so a signed file read and written again
+// would no longer match its signature: they are refused on reading.
+TEST(JsonRead, TextsThatAreNotUtf8AreRefused) {
+  Json::Value root;
+  std::string why;
+  EXPECT_EQ(kKwJsonOk,
+            KwReadJson(std::string("{\"v\":\"\xE6\xB1\x89 \\u6c49 \\ud83d\\ude00\"}"), &root, &why))
+      << why;
+  for (const std::string& bad :
+       {std::string("{\"v\":\"c0\xE1"
+                    "dd\"}"),
+        std::string("{\"v\":\"\xC0\xAF\"}"), std::string("{\"v\":\"\xED\xA0\x80\"}"),
+        std::string("{\"v\":\"\xF4\x90\x80\x80\"}"), std::string("{\"\xFF\":1}"),
+        std::string("{\"v\":\"\\udc00\"}"), std::string("{\"\\udfff\":1}"),
+        std::string("[\"\xE6\xB1\"]")}) {
+    EXPECT_EQ(kKwJsonMalformed, KwReadJson(bad, &root, &why)) << bad;
+    EXPECT_NE(std::string::npos, why.find("UTF-8")) << why;
+  }
+  EXPECT_EQ(3u, KwFirstBadUtf8("abc\x80", 4));
+  EXPECT_EQ(4u, KwFirstBadUtf8("abc\x7f", 4));
+}
+
+}  // namespace

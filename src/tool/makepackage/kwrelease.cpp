@@ -63,6 +63,32 @@ int32_t WriteAtomically(const std::string& path, const std::string& text) {
   return 0;
 }
 
+// Fills `release` from a parsed document; -1 when it is no object with a
+// "volumes" list.  Members of the wrong kind read as empty.
+int32_t ReleaseOf(const Json::Value& root, KwRelease* release) {
+  if (!root.isObject() || !root["volumes"].isArray()) return -1;
+  *release = KwRelease();
+  release->version = KwJsonTextOr(root, "version");
+  release->buildtime = KwJsonTextOr(root, "buildtime");
+  for (const Json::Value& item : root["volumes"]) {
+    if (!item.isObject()) continue;
+    KwReleaseVolume v;
+    v.name = KwJsonTextOr(item, "name");
+    v.length = KwJsonLength(item["length"]);
+    v.checksum = KwJsonTextOr(item, "checksum");
+    v.sha256 = KwJsonTextOr(item, "sha256");
+    release->volumes.push_back(v);
+  }
+  const Json::Value& sig = root["signature"];
+  if (sig.isObject()) {
+    release->isSigned = true;
+    release->signature.expires = KwJsonLength(sig["expires"]);
+    release->signature.keyId = KwJsonTextOr(sig, "key");
+    release->signature.signature = KwJsonTextOr(sig, "ed25519");
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string KwReleaseMessage(const std::string& version, const std::string& buildtime,
@@ -133,28 +159,23 @@ int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string
     *error = path + " is not a release file: " + why;
     return -1;
   }
-  if (!root.isObject() || !root["volumes"].isArray()) {
+  if (ReleaseOf(root, release) != 0) {
     *error = path + " is not a release file: no \"volumes\" list";
     return -1;
   }
-  *release = KwRelease();
-  release->version = KwJsonTextOr(root, "version");
-  release->buildtime = KwJsonTextOr(root, "buildtime");
-  for (const Json::Value& item : root["volumes"]) {
-    if (!item.isObject()) continue;
-    KwReleaseVolume v;
-    v.name = KwJsonTextOr(item, "name");
-    v.length = KwJsonLength(item["length"]);
-    v.checksum = KwJsonTextOr(item, "checksum");
-    v.sha256 = KwJsonTextOr(item, "sha256");
-    release->volumes.push_back(v);
+  return 0;
+}
+
+int32_t KwParseRelease(const std::string& text, KwRelease* release, std::string* error) {
+  Json::Value root;
+  std::string why;
+  if (KwReadJson(text, &root, &why) != kKwJsonOk) {
+    *error = "not a release file: " + why;
+    return -1;
   }
-  const Json::Value& sig = root["signature"];
-  if (sig.isObject()) {
-    release->isSigned = true;
-    release->signature.expires = KwJsonLength(sig["expires"]);
-    release->signature.keyId = KwJsonTextOr(sig, "key");
-    release->signature.signature = KwJsonTextOr(sig, "ed25519");
+  if (ReleaseOf(root, release) != 0) {
+    *error = "not a release file: no \"volumes\" list";
+    return -1;
   }
   return 0;
 }

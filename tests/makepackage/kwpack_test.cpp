@@ -120,7 +120,8 @@ TEST(Kwpack, DamagedListAndReleaseFilesAreRefusedWithAReason) {
         std::string(R"({"volumes":[{"length":18446744073709551615}]})"),
         // Not UTF-8: signing what was read and writing it back changed would
         // give a release no installer accepts.
-        std::string("{\"version\":\"V2\xE1" "dd\",\"volumes\":[]}")}) {
+        std::string("{\"version\":\"V2\xE1"
+                    "dd\",\"volumes\":[]}")}) {
     kwtest::WriteFile(out + "/release.json", damaged);
     o = Kwpack(signFolder);
     EXPECT_EQ(o.status, 1) << damaged.substr(0, 200) << "\n" << o.text;

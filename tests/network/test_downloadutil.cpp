@@ -334,6 +334,9 @@ TEST(RangeAnswers, MalformedAndMutatedAnswersGiveDocumentedResults) {
       {R"({"code":0,"data":{"packages":[{"key":"a","x":)" + std::string(64, '[') +
            std::string(64, ']') + "}]}}",
        -1, -1},
+      // A NUL would cut the address (to nothing) or the key (to another volume's).
+      {R"({"code":0,"data":"\u0000http://x/v"})", 0, -3},
+      {R"({"code":0,"data":{"packages":[{"key":"p/v2_000.tmp\u0000x"}]}})", -4, -3},
       // Brackets inside a text are no nesting.
       {R"({"code":0,"data":")" + std::string(500, '[') + R"("})", 0, 0},
   };

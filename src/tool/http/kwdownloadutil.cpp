@@ -23,11 +23,12 @@ namespace {
 
 const char* const kFunc = "CKWDownloadUtilFor::GetVersion";
 
-// Copies into a fixed entry field; false when the text had to be cut.
+// Copies into a fixed entry field; false when the text had to be cut, by
+// the field's size or by a NUL inside it ("\u0000" is valid JSON).
 template <size_t N>
 bool CopyField(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
-  return text.size() < N;
+  return text.size() < N && text.find('\0') == std::string::npos;
 }
 
 void CopyOut(char* out, size_t size, const char* text) {
@@ -204,9 +205,10 @@ int CKWDownloadUtilFor::ReadDownloadUrlAnswer(const char* body, size_t length,
     KW_LOG(4, kFunc, "answer without a usable download address");
     return -3;
   }
-  if (address.size() >= sizeof(entry.url)) {
-    // A cut address would fetch something else; better no address at all.
-    KW_LOG(4, kFunc, "download address of %zu bytes is too long", address.size());
+  if (address.size() >= sizeof(entry.url) || address.find('\0') != std::string::npos) {
+    // A cut address would fetch something else (or nothing, when a NUL
+    // comes first); better no address at all.
+    KW_LOG(4, kFunc, "download address of %zu bytes is too long or holds a NUL", address.size());
     return -3;
   }
   CopyField(entry.url, address);

@@ -14,6 +14,13 @@ loopback link the server and the installer share this machine's cores, so the
 digest competes with the transfer for processor time; on the rate-limited link
 it runs in time the transfer leaves idle.
 
+Every timed step starts from the same state: bench/settle.sh syncs and waits
+until the kernel holds no dirty or writeback pages worth counting, and the
+1-minute load average at that moment is kept with the figure.  Each figure is
+the median of --runs runs (5 by default) with the fastest and slowest beside
+it; a ratio divides two medians, and the range beside it is that of the
+ratios of the runs taken one by one.
+
 The multi-volume case (--multi-volumes N, default 5) installs a package of N
 volumes, where unpacking takes a noticeable share: kwinstall's whole install
 (the volumes are unpacked while later ones still download) against the
@@ -23,7 +30,7 @@ goal: the whole install takes at most the download-only time plus the unpack
 time of the last volume, plus 10 %.
 
 usage: run_download_bench.py [--build DIR] [--work DIR] [--megabytes N]
-                             [--rate BYTES_PER_SECOND] [--rounds N] [--sha-pairs N]
+                             [--rate BYTES_PER_SECOND] [--runs N] [--sha-pairs N]
                              [--multi-megabytes N] [--multi-volumes N] [--only-multi]
 """
 import argparse
@@ -44,10 +51,25 @@ def start_server(kwserve, package, extra):
     return proc, line[len("listening on "):]
 
 
-def timed(cmd, **kw):
-    """Runs cmd; returns (seconds, peak RSS in MiB, stdout)."""
+SETTLE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "settle.sh")
+
+
+def settle():
+    """Waits until earlier writes are on disk (bench/settle.sh); returns the
+    1-minute load average at that moment."""
+    out = subprocess.run([SETTLE], capture_output=True, text=True, check=True)
+    if out.stderr:
+        sys.stderr.write(out.stderr)
+    return float(out.stdout.strip() or 0)
+
+
+def timed(cmd, res=None, key=None, **kw):
+    """Runs cmd from the settled state; returns (seconds, peak RSS in MiB,
+    stdout) and keeps the load average under res["load_" + key]."""
     # Dirty pages of the tool before must not slow down the next one.
-    os.sync()
+    load = settle()
+    if res is not None:
+        res["load_" + key] = load
     start = time.monotonic()
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kw)
     out = proc.stdout.read()
@@ -91,7 +113,8 @@ def run_kwinstall(bins, url, work, res):
     with open(ini, "w") as f:
         f.write("[INSTALL]\nREQUIREDSPACE=1048576\n")
     _, rss, out = timed([bins["kwinstall"], "--server", url, "--dir", target, "--agree",
-                         "--ini", ini, "--quiet", "--timing"], env=user_env(work))
+                         "--ini", ini, "--quiet", "--timing"], res, "kwinstall",
+                        env=user_env(work))
     timing = dict(l.rsplit(" ", 1) for l in out.splitlines() if l.endswith(tuple("0123456789")))
     res["kwinstall"] = float(timing["download seconds"])
     res["install"] = float(timing["install seconds"])
@@ -140,7 +163,7 @@ def run_aria2c(bins, url, work, res):
         for name, _, u in volumes:
             f.write("%s\n  out=%s\n" % (u, name))
     res["aria2c"], _, _ = timed(["aria2c", "-x4", "-s4", "-k12M", "-j1", "-q", "-d", target,
-                                 "-i", inputs, "--allow-overwrite=true"])
+                                 "-i", inputs, "--allow-overwrite=true"], res, "aria2c")
     shutil.rmtree(target, ignore_errors=True)
 
 
@@ -148,7 +171,7 @@ def run_curl(bins, url, work, res):
     volumes = fetch_urls(bins, url)
     target = os.path.join(work, "curl")
     fresh(target)
-    os.sync()
+    res["load_curl"] = settle()
     start = time.monotonic()
     for name, _, u in volumes:
         subprocess.run(["curl", "-s", "-f", "-o", os.path.join(target, name), u], check=True)
@@ -187,6 +210,7 @@ def sha_pairs(bins, package, work, extra, pairs):
                 out[key][0].append(res["kwinstall"])
                 out[key][1].append(res["kwinstall"] + res["install"])
                 out[key][2].append(res["tail"])
+                out.setdefault("load", []).append(res["load_kwinstall"])
     finally:
         for server in (with_sha, plain):
             server.terminate()
@@ -256,7 +280,18 @@ def multi_volume_case(bins, args, work, label, extra):
 
 def median(values):
     values = sorted(values)
-    return values[len(values) // 2]
+    n = len(values)
+    return values[n // 2] if n % 2 else (values[n // 2 - 1] + values[n // 2]) / 2.0
+
+
+def spread(values, fmt="%.2f"):
+    """The median with the smallest and largest value: "M (min A, max B)"."""
+    return (fmt + " (min " + fmt + ", max " + fmt + ")") % (median(values), min(values),
+                                                             max(values))
+
+
+def loads(values):
+    return "load %.2f-%.2f" % (min(values), max(values))
 
 
 def main():
@@ -267,14 +302,17 @@ def main():
     p.add_argument("--work", default=None)
     p.add_argument("--megabytes", type=int, default=950)
     p.add_argument("--rate", type=int, default=20 * 1024 * 1024)
-    p.add_argument("--rounds", type=int, default=1)
-    p.add_argument("--sha-pairs", type=int, default=5,
-                   help="installs with and without SHA-256 per round on the unlimited link")
+    p.add_argument("--runs", "--rounds", dest="runs", type=int, default=5,
+                   help="runs of every tool per link; each figure is their median")
+    p.add_argument("--sha-pairs", type=int, default=1,
+                   help="installs with and without SHA-256 per run on the unlimited link")
     p.add_argument("--multi-megabytes", type=int, default=1200,
                    help="size of the multi-volume package")
     p.add_argument("--multi-volumes", type=int, default=5)
     p.add_argument("--only-multi", action="store_true", help="run only the multi-volume case")
     args = p.parse_args()
+    if args.runs < 1:
+        p.error("--runs takes a whole number from 1")
     bindir = os.path.join(args.build, "bin")
     bins = {n: os.path.join(bindir, n) for n in ("kwserve", "kwinstall", "kwbenchdl")}
     for n, path in bins.items():
@@ -301,46 +339,56 @@ def main():
     for label, extra in (("rate-limited %d B/s per connection" % args.rate,
                           ["--rate-limit", str(args.rate)]), ("unlimited", [])):
         rounds = []
-        for r in range(args.rounds):
+        for r in range(args.runs):
             res = one_round(bins, package, work, extra, r)
             rounds.append(res)
             mb = res["bytes"] / 1e6
-            print("%s, round %d: %.0f MB" % (label, r + 1, mb))
-            for tool in ("kwinstall", "aria2c", "curl"):
-                print("  %-9s %7.2f s  %8.1f MB/s" % (tool, res[tool], mb / res[tool]))
-            print("  kwinstall speed / aria2c: %.2f   / curl: %.2f" %
-                  (res["aria2c"] / res["kwinstall"], res["curl"] / res["kwinstall"]))
-            print("  kwinstall install phase %.2f s, peak RSS of the whole run %.1f MiB" %
-                  (res["install"], res["rss"]), flush=True)
+            print("%s, run %d of %d: %.0f MB; kwinstall %.2f s, aria2c %.2f s, curl %.2f s "
+                  "(load %.2f, %.2f, %.2f)" %
+                  (label, r + 1, args.runs, mb, res["kwinstall"], res["aria2c"], res["curl"],
+                   res["load_kwinstall"], res["load_aria2c"], res["load_curl"]), flush=True)
             pairs = sha_pairs(bins, package, work, extra, args.sha_pairs if not extra else 1)
             for key in ("sha", "nosha"):
                 res.setdefault(key + "_download", []).extend(pairs[key][0])
                 res.setdefault(key + "_whole", []).extend(pairs[key][1])
                 res.setdefault(key + "_tail", []).extend(pairs[key][2])
-        if len(rounds) > 1:
-            def med(key):
-                return median([r[key] for r in rounds])
-            print("%s, median of %d rounds: kwinstall speed / aria2c %.2f, / curl %.2f, "
-                  "peak RSS %.1f MiB" % (label, len(rounds), med("aria2c") / med("kwinstall"),
-                                         med("curl") / med("kwinstall"), max(r["rss"] for r in rounds)),
-                  flush=True)
+            res["sha_load"] = pairs["load"]
+        mb = rounds[0]["bytes"] / 1e6
+        print("%s, median of %d runs (fastest and slowest beside it):" % (label, len(rounds)))
+        for tool in ("kwinstall", "aria2c", "curl"):
+            secs = [r[tool] for r in rounds]
+            print("  %-9s %s s, %.1f MB/s, %s" %
+                  (tool, spread(secs), mb / median(secs), loads([r["load_" + tool] for r in rounds])))
+        for peer in ("aria2c", "curl"):
+            per_run = [r[peer] / r["kwinstall"] for r in rounds]
+            print("  kwinstall speed / %-6s %.2f (runs %.2f to %.2f)" %
+                  (peer, median([r[peer] for r in rounds]) / median([r["kwinstall"] for r in rounds]),
+                   min(per_run), max(per_run)))
+        print("  kwinstall install phase %s s; peak RSS of the whole run %s MiB" %
+              (spread([r["install"] for r in rounds]), spread([r["rss"] for r in rounds], "%.1f")),
+              flush=True)
         # The SHA-256 figure: medians over every install of every round, the
         # download phase (where the digest runs) and the whole install.
         def pooled(key):
             return median([v for r in rounds for v in r[key]])
         sha = sha256_seconds(package)
         count = sum(len(r["sha_whole"]) for r in rounds)
-        print("%s, SHA-256 in the verify pass (median of %d installs each): download %.2f s with "
-              "it, %.2f s without (%+.1f %%); whole install %.2f s with, %.2f s without (%+.1f %%); "
-              "one SHA-256 of every volume %.2f s" %
-              (label, count, pooled("sha_download"), pooled("nosha_download"),
-               100.0 * (pooled("sha_download") - pooled("nosha_download")) / pooled("nosha_download"),
-               pooled("sha_whole"), pooled("nosha_whole"),
-               100.0 * (pooled("sha_whole") - pooled("nosha_whole")) / pooled("nosha_whole"), sha),
-              flush=True)
-        print("%s, verify pass after the last segment (not hidden behind the transfer): %.3f s "
-              "with SHA-256, %.3f s without" % (label, pooled("sha_tail"), pooled("nosha_tail")),
-              flush=True)
+        pooled_load = [v for r in rounds for v in r["sha_load"]]
+
+        def every(key):
+            return [v for r in rounds for v in r[key]]
+        print("%s, SHA-256 in the verify pass (median of %d installs each, %s):" %
+              (label, count, loads(pooled_load)))
+        print("  download %s s with it, %s s without (%+.1f %% by the medians)" %
+              (spread(every("sha_download")), spread(every("nosha_download")),
+               100.0 * (pooled("sha_download") - pooled("nosha_download")) / pooled("nosha_download")))
+        print("  whole install %s s with, %s s without (%+.1f %% by the medians)" %
+              (spread(every("sha_whole")), spread(every("nosha_whole")),
+               100.0 * (pooled("sha_whole") - pooled("nosha_whole")) / pooled("nosha_whole")))
+        print("  one SHA-256 of every volume %.2f s" % sha)
+        print("  verify pass after the last segment (not hidden behind the transfer): %s s with "
+              "SHA-256, %s s without" % (spread(every("sha_tail"), "%.3f"),
+                                         spread(every("nosha_tail"), "%.3f")), flush=True)
 
 if __name__ == "__main__":
     main()

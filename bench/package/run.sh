@@ -4,17 +4,39 @@
 # unpacker runs twice on the same volumes: with libdeflate (its default) and
 # with zlib's inflate (kwpack unpack --inflater zlib).
 #
-#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB]     (defaults: build/default, 250)
+#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB] [--runs N]
+#                        (defaults: build/default, 250, 5 runs; RUNS=N works too)
+#
+# Every timed step runs N times, each from the same state: its outputs
+# removed, its inputs read into the page cache, then bench/settle.sh (sync
+# and wait until the kernel holds no dirty or writeback pages worth
+# counting).  Each figure is the median of the N runs, with the fastest and
+# slowest run and the 1-minute load average at the start of the runs beside
+# it; a ratio divides two medians, and the range beside it is that of the
+# ratios of the runs taken pairwise.
 #
 # The corpus and all outputs live under ${TMPDIR:-/tmp}/kwpkgbench and are
-# removed at the end (KEEP=1 keeps them).  Other processes on the machine
-# disturb the figures: repeat the run and compare.
+# removed at the end (KEEP=1 keeps them).
 set -eu
-BUILD=${1:-build/default}
-MB=${2:-250}
+BUILD=build/default
+MB=250
+RUNS=${RUNS:-5}
+positional=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) RUNS=${2:-}; shift 2 || { echo "run.sh: --runs needs a number" >&2; exit 2; } ;;
+    --runs=*) RUNS=${1#--runs=}; shift ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
+    *) positional=$((positional + 1))
+       if [ $positional = 1 ]; then BUILD=$1; else MB=$1; fi
+       shift ;;
+  esac
+done
+case $RUNS in ''|*[!0-9]*|0) echo "run.sh: --runs takes a whole number from 1: $RUNS" >&2; exit 2 ;; esac
 BIN=$BUILD/bin
 W=${TMPDIR:-/tmp}/kwpkgbench
 N=$(nproc)
+SETTLE=$(cd "$(dirname "$0")/.." && pwd)/settle.sh
 for tool in gzip pigz md5sum /usr/bin/time; do
   command -v "$tool" >/dev/null 2>&1 || { echo "run.sh: $tool is needed" >&2; exit 1; }
 done
@@ -24,110 +46,185 @@ rm -rf "$W"; mkdir -p "$W"
 "$BIN/kwpkgbench" corpus "$W/corpus" "$MB"
 tar -C "$W" -cf "$W/corpus.tar" corpus
 BYTES=$(stat -c %s "$W/corpus.tar")
-cat "$W/corpus.tar" > /dev/null
 
-# measure NAME CMD...: wall seconds, peak resident kilobytes and CPU seconds
-# (user + system) into $W/NAME.t.  CPU time shows how much work a program
-# does even when other processes steal the cores and stretch the wall time.
+# The step after the next call of measure: CLEAN names its outputs (removed
+# before every run), WARM its inputs (read into the page cache before every
+# run).  Both are cleared after each step.
+CLEAN=""
+WARM=""
+
+# measure NAME CMD...: runs CMD $RUNS times from the settled state; one line
+# per run in $W/NAME.runs: wall seconds, peak resident kB, user seconds,
+# system seconds, load average at the start.  CPU time shows how much work
+# a program does even when other processes stretch its wall time.
 measure() {
   name=$1; shift
-  /usr/bin/time -f "%e %M %U %S" -o "$W/$name.t" "$@"
-  echo "  $name: $(awk '{printf "%.2f s wall, %.2f s cpu, peak %d MB", $1, $3 + $4, $2/1024}' "$W/$name.t")"
+  : > "$W/$name.runs"
+  i=0
+  while [ "$i" -lt "$RUNS" ]; do
+    i=$((i + 1))
+    if [ -n "$CLEAN" ]; then rm -rf $CLEAN; fi
+    if [ -n "$WARM" ]; then cat $WARM > /dev/null; fi
+    load=$("$SETTLE")
+    # Standard output (the tools' own summaries) goes to $W/NAME.out.
+    /usr/bin/time -f "%e %M %U %S" -o "$W/$name.one" "$@" > "$W/$name.out"
+    echo "$(cat "$W/$name.one") $load" >> "$W/$name.runs"
+  done
+  CLEAN=""
+  WARM=""
+  summary "$name"
 }
-cpu() { awk '{print $3 + $4}' "$W/$1.t"; }
-secs() { awk '{print $1}' "$W/$1.t"; }
-rss() { awk '{printf "%.1f", $2/1024}' "$W/$1.t"; }
+# nsmeasure NAME CMD...: as measure, for steps too short for /usr/bin/time's
+# resolution: wall time in nanoseconds only.
+nsmeasure() {
+  name=$1; shift
+  : > "$W/$name.runs"
+  i=0
+  while [ "$i" -lt "$RUNS" ]; do
+    i=$((i + 1))
+    if [ -n "$WARM" ]; then cat $WARM > /dev/null; fi
+    load=$("$SETTLE")
+    t0=$(date +%s%N); "$@" > "$W/$name.out"; t1=$(date +%s%N)
+    echo "$t0 $t1 $load" | awk '{ printf "%.4f 0 0 0 %s\n", ($2 - $1) / 1e9, $3 }' >> "$W/$name.runs"
+  done
+  WARM=""
+  summary "$name"
+}
 
-echo "corpus: $(find "$W/corpus" -type f | wc -l) files, $BYTES bytes; $N cores"
+# vals NAME EXPR: EXPR (awk, over $1 wall, $2 kB, $3 user, $4 system, $5
+# load) for every run, smallest first; med, lo and hi pick from them.
+vals() { awk "{ print ($2) }" "$W/$1.runs" | sort -g; }
+med() { vals "$1" "$2" | awk '{ v[NR] = $1 } END { print NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+lo() { vals "$1" "$2" | head -1; }
+hi() { vals "$1" "$2" | tail -1; }
+secs() { med "$1" '$1'; }
+cpu() { med "$1" '$3 + $4'; }
+sysshare() { med "$1" '($3 + $4) > 0 ? 100 * $4 / ($3 + $4) : 0'; }
+rss() { hi "$1" '$2 / 1024' | awk '{ printf "%.1f", $1 }'; }
+loads() { echo "$(lo "$1" '$5')-$(hi "$1" '$5')"; }
+
+summary() {
+  awk -v n="$1" -v m="$(secs "$1")" -v a="$(lo "$1" '$1')" -v b="$(hi "$1" '$1')" \
+      -v c="$(cpu "$1")" -v s="$(sysshare "$1")" -v r="$(rss "$1")" -v l="$(loads "$1")" -v k="$RUNS" \
+      'BEGIN { printf "  %s: %.3f s wall (min %.3f, max %.3f of %d)", n, m, a, b, k
+               if (c > 0) printf ", %.2f s cpu (%.0f %% system), peak %d MB", c, s, r
+               printf ", load %s\n", l }'
+}
+
+# thr LABEL NAME BYTES: throughput of the median run, the range over the
+# runs, and the load.
+thr() {
+  awk -v t="$1" -v m="$(secs "$2")" -v a="$(lo "$2" '$1')" -v b="$(hi "$2" '$1')" -v x="$3" \
+      -v l="$(loads "$2")" \
+      'function mbs(s) { return s > 0 ? x / s / 1e6 : 0 }
+       BEGIN { printf "  %-20s %8.1f  (%.1f to %.1f)  load %s\n", t, mbs(m), mbs(b), mbs(a), l }'
+}
+# ratio LABEL A B [GOAL]: median(A) / median(B) seconds, so above 1 means B
+# is faster; the range is that of A/B of the runs paired in order.
+ratio() {
+  range=$(awk 'NR == FNR { a[FNR] = $1; next } $1 > 0 { print a[FNR] / $1 }' \
+            "$W/$2.runs" "$W/$3.runs" | sort -g | awk 'NR == 1 { lo = $1 } { hi = $1 } END { printf "%.2f to %.2f", lo, hi }')
+  awk -v t="$1" -v a="$(secs "$2")" -v b="$(secs "$3")" -v r="$range" -v g="${4:-}" \
+      'BEGIN { printf "  %-38s %5.2f  (%s)", t, (b > 0 ? a / b : 0), r
+               if (g != "") printf "  [%s]", g
+               printf "\n" }'
+}
+
+echo "corpus: $(find "$W/corpus" -type f | wc -l) files, $BYTES bytes; $N cores; $RUNS runs per step"
 echo "compress:"
+WARM="$W/corpus.tar"
 measure gzip9 sh -c "gzip -9 -c '$W/corpus.tar' > /dev/null"
+CLEAN="$W/corpus.tar.gz"; WARM="$W/corpus.tar"
 measure pigz9 sh -c "pigz -9 -p $N -c '$W/corpus.tar' > '$W/corpus.tar.gz'"
+CLEAN="$W/out1"
 measure make1 "$BIN/kwpack" make "$W/corpus" "$W/out1" B --threads 1
+CLEAN="$W/outN"
 measure makeN "$BIN/kwpack" make "$W/corpus" "$W/outN" B --threads "$N"
 cmp -s "$W/out1/B_000.kwk" "$W/outN/B_000.kwk" && echo "  1 and $N threads: identical volumes"
+rm -rf "$W/out1"
 echo "decompress:"
-sync
-cat "$W"/outN/*.kwk "$W/corpus.tar.gz" > /dev/null
-# Dirty pages of one run must not slow down the next: each writer starts
-# after the previous output was removed and everything was flushed.
-settle() { rm -rf "$W/tx" "$W/unpacked1"; sync; }
+VOL="$W/outN/B_000.kwk"
+WARM="$W/corpus.tar.gz"
 measure pigzd sh -c "pigz -d -c '$W/corpus.tar.gz' > /dev/null"
-settle
+CLEAN="$W/tx"; WARM="$W/corpus.tar.gz"
 measure pigzdtar sh -c "mkdir -p '$W/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$W/tx' -xf -"
-settle
-measure unpack1 "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked1" --threads 1
-settle
-measure unpack "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked" --threads "$N"
+rm -rf "$W/tx"
+CLEAN="$W/unpacked1"; WARM=$(ls "$W"/outN/*.kwk)
+measure unpack1 "$BIN/kwpack" unpack "$VOL" "$W/unpacked1" --threads 1
+CLEAN="$W/unpacked1 $W/unpacked"; WARM=$(ls "$W"/outN/*.kwk)
+measure unpack "$BIN/kwpack" unpack "$VOL" "$W/unpacked" --threads "$N"
 diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  unpacked tree equals the corpus"
 # The same volumes inflated by zlib instead of libdeflate, both thread counts.
-rm -rf "$W/unpacked"
-settle
-measure unpackz1 "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked1" --threads 1 --inflater zlib
-settle
-measure unpackz "$BIN/kwpack" unpack "$W/outN/B_000.kwk" "$W/unpacked" --threads "$N" --inflater zlib
+CLEAN="$W/unpacked $W/unpacked1"; WARM=$(ls "$W"/outN/*.kwk)
+measure unpackz1 "$BIN/kwpack" unpack "$VOL" "$W/unpacked1" --threads 1 --inflater zlib
+CLEAN="$W/unpacked1 $W/unpacked"; WARM=$(ls "$W"/outN/*.kwk)
+measure unpackz "$BIN/kwpack" unpack "$VOL" "$W/unpacked" --threads "$N" --inflater zlib
 diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  zlib-unpacked tree equals the corpus too"
+rm -rf "$W/unpacked" "$W/unpacked1"
 echo "checksum:"
 # The volumes are read ten times over in one process each, so the page-cache
 # speed is measured rather than process start-up or the timer's resolution.
 ONE=$(ls "$W"/outN/*.kwk)
 VOLS=""
 for i in 1 2 3 4 5 6 7 8 9 10; do VOLS="$VOLS $ONE"; done
-cat $ONE > /dev/null
-# nstime NAME CMD...: wall seconds with nanosecond resolution into $W/NAME.t
-nstime() {
-  name=$1; shift
-  t0=$(date +%s%N); "$@"; t1=$(date +%s%N)
-  echo "$t0 $t1" | awk '{printf "%.4f 0 0 0\n", ($2 - $1) / 1e9}' > "$W/$name.t"
-  echo "  $name: $(awk '{printf "%.3f s wall", $1}' "$W/$name.t")"
-}
-nstime cat sh -c "cat $VOLS > /dev/null"
-nstime md5 sh -c "md5sum $VOLS > /dev/null"
-"$BIN/kwpkgbench" checksum $VOLS > "$W/sum.txt"
+WARM=$ONE
+nsmeasure cat sh -c "cat $VOLS > /dev/null"
+WARM=$ONE
+nsmeasure md5 sh -c "md5sum $VOLS > /dev/null"
+# kwpkgbench times both checksums itself; one line per run each.
+: > "$W/sse.runs"; : > "$W/naive.runs"
+i=0
+while [ "$i" -lt "$RUNS" ]; do
+  i=$((i + 1))
+  load=$("$SETTLE")
+  "$BIN/kwpkgbench" checksum $VOLS > "$W/sum.txt"
+  awk -v l="$load" '/checksum_sse2/ { print $2, 0, 0, 0, l }' "$W/sum.txt" >> "$W/sse.runs"
+  awk -v l="$load" '/checksum_naive/ { print $2, 0, 0, 0, l }' "$W/sum.txt" >> "$W/naive.runs"
+done
+summary sse
+summary naive
 VBYTES=$(( $(cat $ONE | wc -c) * 10 ))
 
-awk -v bytes="$BYTES" -v vbytes="$VBYTES" -v n="$N" \
-    -v gz="$(secs gzip9)" -v pz="$(secs pigz9)" -v m1="$(secs make1)" -v mn="$(secs makeN)" \
-    -v pd="$(secs pigzd)" -v pdt="$(secs pigzdtar)" -v up="$(secs unpack)" -v up1="$(secs unpack1)" \
-    -v upz="$(secs unpackz)" -v upz1="$(secs unpackz1)" -v cupz="$(cpu unpackz)" \
-    -v cgz="$(cpu gzip9)" -v cpz="$(cpu pigz9)" -v cm1="$(cpu make1)" -v cmn="$(cpu makeN)" \
-    -v cpd="$(cpu pigzd)" -v cup="$(cpu unpack)" -v load="$(cut -d' ' -f1 /proc/loadavg)" \
-    -v ct="$(secs cat)" -v md="$(secs md5)" \
-    -v sse="$(awk '/checksum_sse2/{print $2}' "$W/sum.txt")" \
-    -v nai="$(awk '/checksum_naive/{print $2}' "$W/sum.txt")" \
-    -v rm1="$(rss make1)" -v rmn="$(rss makeN)" -v rup="$(rss unpack)" -v rup1="$(rss unpack1)" '
-function mbs(b, s) { return s > 0 ? b / s / 1e6 : 0 }
-BEGIN {
-  printf "\nthroughput (MB/s of corpus, or of volumes for checksums)\n"
-  printf "  gzip -9            %8.1f\n", mbs(bytes, gz)
-  printf "  pigz -9 -p%d        %8.1f\n", n, mbs(bytes, pz)
-  printf "  make, 1 thread     %8.1f\n", mbs(bytes, m1)
-  printf "  make, %d threads    %8.1f\n", n, mbs(bytes, mn)
-  printf "  pigz -d            %8.1f\n", mbs(bytes, pd)
-  printf "  pigz -d | tar x    %8.1f\n", mbs(bytes, pdt)
-  printf "  unpack, 1 thread   %8.1f\n", mbs(bytes, up1)
-  printf "  unpack, %d threads  %8.1f\n", n, mbs(bytes, up)
-  printf "  unpack zlib, 1     %8.1f\n", mbs(bytes, upz1)
-  printf "  unpack zlib, %d     %8.1f\n", n, mbs(bytes, upz)
-  printf "  cat                %8.1f\n", mbs(vbytes, ct)
-  printf "  md5sum             %8.1f\n", mbs(vbytes, md)
-  printf "  checksum (SSE2)    %8.1f\n", mbs(vbytes, sse)
-  printf "  checksum (bytes)   %8.1f\n", mbs(vbytes, nai)
-  printf "\nratios (goal in brackets)\n"
-  printf "  make %d threads / make 1 thread   %5.2f  [>= 1.85]\n", n, m1 / mn
-  printf "  make %d threads / pigz -9 -p%d     %5.2f  [>= 0.95]\n", n, n, pz / mn
-  printf "  make 1 thread / gzip -9           %5.2f\n", gz / m1
-  printf "  unpack %d threads / pigz -d        %5.2f  [>= 2.5]\n", n, pd / up
-  printf "  unpack 1 thread / pigz -d         %5.2f  [>= 1.5]\n", pd / up1
-  printf "  unpack libdeflate / zlib, 1 thread %4.2f\n", upz1 / up1
-  printf "  unpack libdeflate / zlib, %d threads %4.2f\n", n, upz / up
-  printf "  unpack / pigz -d | tar x          %5.2f\n", pdt / up
-  printf "  checksum / cat                    %5.2f  [>= 0.9]\n", ct / sse
-  printf "  checksum / md5sum                 %5.2f\n", md / sse
-  printf "  unpack %d threads / unpack 1      %5.2f\n", n, up1 / up
-  printf "\nCPU seconds (load average at the end: %s)\n", load
-  printf "  gzip -9 %.1f, pigz -9 %.1f, make 1 thread %.1f, make %d threads %.1f\n", cgz, cpz, cm1, n, cmn
-  printf "  pigz -d %.2f, unpack %.2f, unpack with zlib %.2f\n", cpd, cup, cupz
-  printf "\npeak resident size (MB; goal < 64)\n"
-  printf "  make 1 thread %s, make %d threads %s, unpack 1 thread %s, unpack %d threads %s\n", rm1, n, rmn, rup1, n, rup
-}'
+echo
+echo "throughput (MB/s of corpus, or of volumes for checksums; median, slowest to fastest run)"
+thr "gzip -9" gzip9 "$BYTES"
+thr "pigz -9 -p$N" pigz9 "$BYTES"
+thr "make, 1 thread" make1 "$BYTES"
+thr "make, $N threads" makeN "$BYTES"
+thr "pigz -d" pigzd "$BYTES"
+thr "pigz -d | tar x" pigzdtar "$BYTES"
+thr "unpack, 1 thread" unpack1 "$BYTES"
+thr "unpack, $N threads" unpack "$BYTES"
+thr "unpack zlib, 1" unpackz1 "$BYTES"
+thr "unpack zlib, $N" unpackz "$BYTES"
+thr "cat" cat "$VBYTES"
+thr "md5sum" md5 "$VBYTES"
+thr "checksum (SSE2)" sse "$VBYTES"
+thr "checksum (bytes)" naive "$VBYTES"
+
+echo
+echo "ratios of medians (range over the runs; goal in brackets)"
+ratio "make $N threads / make 1 thread" make1 makeN ">= 1.85"
+ratio "make $N threads / pigz -9 -p$N" pigz9 makeN ">= 0.95"
+ratio "make 1 thread / gzip -9" gzip9 make1
+ratio "unpack $N threads / pigz -d" pigzd unpack ">= 2.5"
+ratio "unpack 1 thread / pigz -d" pigzd unpack1 ">= 1.5"
+ratio "unpack libdeflate / zlib, 1 thread" unpackz1 unpack1
+ratio "unpack libdeflate / zlib, $N threads" unpackz unpack
+ratio "unpack / pigz -d | tar x" pigzdtar unpack
+ratio "checksum / cat" cat sse ">= 0.9"
+ratio "checksum / md5sum" md5 sse
+ratio "unpack $N threads / unpack 1" unpack1 unpack
+
+echo
+echo "CPU seconds, user + system (median; share of system time)"
+for step in gzip9 pigz9 make1 makeN pigzd pigzdtar unpack1 unpack unpackz1 unpackz; do
+  awk -v n="$step" -v c="$(cpu "$step")" -v s="$(sysshare "$step")" -v a="$(lo "$step" '$3 + $4')" \
+      -v b="$(hi "$step" '$3 + $4')" \
+      'BEGIN { printf "  %-9s %7.2f s  (%.2f to %.2f)  system %3.0f %%\n", n, c, a, b, s }'
+done
+
+echo
+echo "peak resident size (MB, largest run; goal < 64)"
+echo "  make 1 thread $(rss make1), make $N threads $(rss makeN), unpack 1 thread $(rss unpack1), unpack $N threads $(rss unpack)"
 [ "${KEEP:-0}" = 1 ] || rm -rf "$W"

@@ -136,3 +136,43 @@ TEST(Kwpack, VerifyChecksTheManifestAgainstReleaseAndVolumes) {
   EXPECT_EQ(o.status, 1);
   EXPECT_NE(o.text.find("missing"), std::string::npos) << o.text;
 }
+
+// Damaged package files end a command with a reason, never an abort
+// (status 134), and leave them as they were.
+TEST(Kwpack, DamagedListAndReleaseFilesAreRefusedWithAReason) {
+  kwtest::TempDir t;
+  kwtest::WriteFile(t / "src/x", "x");
+  const std::string out = t / "out";
+  ASSERT_EQ(Kwpack("make " + (t / "src") + " " + out + " P").status, 0);
+  ASSERT_EQ(Kwpack("keygen " + (t / "release.key")).status, 0);
+  const std::string deep = "[" + std::string(5000, '[') + std::string(5000, ']') + "]";
+
+  kwtest::WriteFile(out + "/list.json", deep);
+  Out o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 1) << o.text;
+  EXPECT_NE(o.text.find("deeper than 64"), std::string::npos) << o.text;
+  // Entries of every wrong kind are bad entries, not a crash.
+  kwtest::WriteFile(out + "/list.json", R"([1,"x",[2],{"name":[1],"length":{"a":1},"checksum":2},)"
+                                        R"({"name":"P_000.kwk","length":"99999999999999999999"}])");
+  o = Kwpack("verify " + out);
+  EXPECT_EQ(o.status, 1) << o.text;
+  EXPECT_NE(o.text.find("bad entry name"), std::string::npos) << o.text;
+
+  const std::string signFolder = "sign " + out + " --key " + (t / "release.key");
+  for (const std::string& damaged :
+       {"{\"version\":\"P\",\"volumes\":" + deep + "}",
+        std::string(
+            R"({"version":["P"],"buildtime":{},"volumes":[{"name":[1],"length":1e300,)"
+            R"("checksum":{"a":1},"sha256":[]},7],"signature":{"expires":1e300,"key":[]}})"),
+        std::string(R"({"volumes":[{"length":18446744073709551615}]})"),
+        // Not UTF-8: signing what was read and writing it back changed would
+        // give a release no installer accepts.
+        std::string("{\"version\":\"V2\xE1"
+                    "dd\",\"volumes\":[]}")}) {
+    kwtest::WriteFile(out + "/release.json", damaged);
+    o = Kwpack(signFolder);
+    EXPECT_EQ(o.status, 1) << damaged.substr(0, 200) << "\n" << o.text;
+    EXPECT_NE(o.text.find("kwpack: sign:"), std::string::npos) << o.text;
+    EXPECT_EQ(kwtest::ReadFile(out + "/release.json"), damaged);
+  }
+}

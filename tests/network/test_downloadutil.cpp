@@ -203,6 +203,9 @@ TEST(RangeAnswers, OnlyAPartialAnswerAtTheAskedOffsetIsData) {
   srv.server().Get("/other", ranged("bytes 0-23/5000", 206));
   srv.server().Get("/error", ranged(nullptr, 404));
   srv.server().Get("/star", ranged("bytes 100-123/*", 206));
+  srv.server().Get("/beyond", ranged("bytes 100-123/1", 206));
+  srv.server().Get("/junk", ranged("bytes 100-123/5000, 0-1/2", 206));
+  srv.server().Get("/longer", ranged("bytes 100-200/5000", 206));
   srv.Start();
 
   CKWDownloadUtilFor util;
@@ -211,10 +214,10 @@ TEST(RangeAnswers, OnlyAPartialAnswerAtTheAskedOffsetIsData) {
   EXPECT_EQ(24, util.ReadRange(srv.url("/good").c_str(), 100, 24, dest, &total));
   EXPECT_EQ(5000, total);
   EXPECT_EQ(std::string(24, 'd'), std::string(dest, 24));
-  total = 9;
-  EXPECT_EQ(24, util.ReadRange(srv.url("/star").c_str(), 100, 24, dest, &total));
-  EXPECT_EQ(9, total);  // An unknown size leaves the total as it was.
-  for (const char* path : {"/norange", "/whole", "/other", "/error"}) {
+  // An unknown total, a total the range does not fit in, junk after the
+  // total or a range of another length are no answer to trust.
+  for (const char* path :
+       {"/norange", "/whole", "/other", "/error", "/star", "/beyond", "/junk", "/longer"}) {
     std::memset(dest, 0x5A, sizeof(dest));
     total = 9;
     EXPECT_EQ(-2, util.ReadRange(srv.url(path).c_str(), 100, 24, dest, &total)) << path;
@@ -324,6 +327,18 @@ TEST(RangeAnswers, MalformedAndMutatedAnswersGiveDocumentedResults) {
       {R"({"code":0,"data":{"packages":[{"key":"a","checksum":")" + std::string(80, 'C') +
            R"("}]}})",
        -4, -3},
+      // Nested beyond the reader's limit (a broken proxy, a hostile server):
+      // refused like any body that is no JSON, never an abort.
+      {R"({"code":0,"data":)" + std::string(5000, '[') + std::string(5000, ']') + "}", -1, -1},
+      {R"({"code":0,"data":)" + std::string(100000, '{'), -1, -1},
+      {R"({"code":0,"data":{"packages":[{"key":"a","x":)" + std::string(64, '[') +
+           std::string(64, ']') + "}]}}",
+       -1, -1},
+      // A NUL would cut the address (to nothing) or the key (to another volume's).
+      {R"({"code":0,"data":"\u0000http://x/v"})", 0, -3},
+      {R"({"code":0,"data":{"packages":[{"key":"p/v2_000.tmp\u0000x"}]}})", -4, -3},
+      // Brackets inside a text are no nesting.
+      {R"({"code":0,"data":")" + std::string(500, '[') + R"("})", 0, 0},
   };
   for (const Fixture& f : fixtures) {
     int version = 1, address = 1;

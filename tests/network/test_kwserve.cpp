@@ -2,7 +2,11 @@
 // parsing, deterministic faults, the command line, and rate limiting.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
+#include <utility>
 
 #include "baseutil/kwsha256.h"
 #include "kwservefaults.h"
@@ -155,6 +159,46 @@ TEST(KwServeProcessTest, PublishesTheReleaseManifest) {
   kwtest::WriteFile(pkg.path() + "/manifest.kwm", bytes + "x");
   kwtest::KwServeProcess stale(pkg.path(), {});
   EXPECT_TRUE(stale.url().empty());
+}
+
+// A damaged release.json or list.json ends kwserve with a reason on its
+// error output and status 1, not an abort.
+TEST(KwServeProcessTest, DamagedPackageFilesAreRefusedWithAReason) {
+  kwtest::TempDir pkg;
+  kwtest::WritePackage(pkg.path(), "R", {5000});
+  ASSERT_EQ(0, KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk")));
+  const std::string listed = kwtest::ReadFile(pkg / "list.json");
+  const std::string deep = std::string(5000, '[') + std::string(5000, ']');
+  auto start = [&]() {
+    // Should it start serving after all, timeout ends it (status 124).
+    const std::string cmd = "timeout 30 " + std::string(KW_BUILD_DIR) + "/bin/kwserve --root " +
+                            pkg.path() + " --port 0 2>&1";
+    std::string text;
+    FILE* p = ::popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p != nullptr && (n = std::fread(buf, 1, sizeof(buf), p)) > 0) text.append(buf, n);
+    const int st = p != nullptr ? ::pclose(p) : -1;
+    return std::make_pair(WIFEXITED(st) ? WEXITSTATUS(st) : -1, text);
+  };
+  struct Case {
+    const char* file;
+    std::string text;
+  } cases[] = {
+      {"release.json", "{\"volumes\":" + deep + "}"},
+      {"release.json", R"({"volumes":[{"name":[1],"length":1e300,"checksum":{}}],"signature":[]})"},
+      {"list.json", deep},
+      {"list.json", R"([{"name":{"a":1},"length":1e300,"checksum":[1]}])"},
+  };
+  const std::string release = kwtest::ReadFile(pkg / "release.json");
+  for (const Case& c : cases) {
+    kwtest::WriteFile(pkg / "list.json", listed);
+    kwtest::WriteFile(pkg / "release.json", release);
+    kwtest::WriteFile(pkg / c.file, c.text);
+    auto [status, text] = start();
+    EXPECT_EQ(1, status) << c.file << ": " << c.text.substr(0, 100) << "\n" << text;
+    EXPECT_NE(std::string::npos, text.find(c.file)) << text;
+  }
 }
 
 TEST(KwServeProcessTest, RateLimitHoldsPerConnection) {

@@ -36,6 +36,7 @@
 
 #include "baseutil/kwed25519.h"
 #include "baseutil/kwsha256.h"
+#include "baseutil/kwjsonread.h"
 #include "kwprogress.h"
 #include "tool/makepackage/ikwmakepkg.h"
 #include "tool/makepackage/kwmanifest.h"
@@ -341,23 +342,31 @@ std::string VerifyManifest(const std::string& dir, const Json::Value& list, std:
 int CmdVerify(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("verify");
   const std::string& dir = args[0];
-  std::ifstream in(dir + "/list.json", std::ios::binary);
-  if (!in) return Fail("verify: cannot read " + dir + "/list.json");
   Json::Value list;
-  Json::CharReaderBuilder builder;
-  std::string errs;
-  if (!Json::parseFromStream(builder, in, &list, &errs) || !list.isArray())
-    return Fail("verify: list.json is not a JSON array");
+  std::string why;
+  const int32_t read = KwReadJsonFile(dir + "/list.json", &list, &why);
+  if (read == kKwJsonNoFile) return Fail("verify: cannot read " + dir + "/list.json");
+  if (read != kKwJsonOk) return Fail("verify: list.json is not a JSON array: " + why);
+  if (!list.isArray()) return Fail("verify: list.json is not a JSON array");
+  // Entries that are no objects read as empty ones (and fail as "bad entry name").
+  auto member = [](const Json::Value& v, const char* name) {
+    return v.isObject() ? KwJsonTextOr(v, name) : std::string();
+  };
+  // Listed lengths only drive the progress bar; absurd ones must not overflow it.
+  auto add = [](int64_t sum, const std::string& text) {
+    const int64_t length = std::strtoll(text.c_str(), nullptr, 10);
+    return length > 0 && sum <= INT64_MAX - length ? sum + length : sum;
+  };
   int64_t total = 0;
-  for (const Json::Value& v : list) total += std::atoll(v.get("length", "0").asString().c_str());
+  for (const Json::Value& v : list) total = add(total, member(v, "length"));
   KwProgress progress("verify", total);
   int64_t done = 0;
   int bad = 0;
   std::string firstBad;
   for (const Json::Value& v : list) {
-    const std::string name = v.get("name", "").asString();
-    const std::string len = v.get("length", "").asString();
-    const std::string sum = v.get("checksum", "").asString();
+    const std::string name = member(v, "name");
+    const std::string len = member(v, "length");
+    const std::string sum = member(v, "checksum");
     std::string why;
     struct stat st;
     if (name.empty() || name.find('/') != std::string::npos) {
@@ -371,7 +380,7 @@ int CmdVerify(const std::vector<std::string>& args) {
       if (strcasecmp(got.c_str(), sum.c_str()) != 0 || got.empty())
         why = "checksum " + got + ", listed " + sum;
     }
-    done += std::atoll(len.c_str());
+    done = add(done, len);
     progress.Update(done, name);
     if (!why.empty()) {
       ++bad;
@@ -384,8 +393,8 @@ int CmdVerify(const std::vector<std::string>& args) {
     return Fail("verify: " + std::to_string(bad) + " of " + std::to_string(list.size()) +
                 " volume(s) bad, first " + firstBad);
   std::string manifestNote;
-  const std::string why = VerifyManifest(dir, list, &manifestNote);
-  if (!why.empty()) return Fail("verify: " + why);
+  const std::string manifestWhy = VerifyManifest(dir, list, &manifestNote);
+  if (!manifestWhy.empty()) return Fail("verify: " + manifestWhy);
   std::printf("verified %u volume(s), %s%s\n", list.size(),
               KwBytesText(static_cast<double>(total)).c_str(), manifestNote.c_str());
   return 0;

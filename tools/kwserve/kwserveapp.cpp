@@ -1,4 +1,5 @@
 // kwserve's routes and fault injection; see kwserveapp.h.
+#include "baseutil/kwjsonread.h"
 #include "kwserveapp.h"
 
 #include <algorithm>
@@ -130,10 +131,8 @@ struct KwServeApp::Impl {
   // Adds a member to the JSON answer already in `res`.
   static void AddMember(KwHttpResponse& res, const char* name, const Json::Value& value) {
     Json::Value root;
-    Json::CharReaderBuilder builder;
     std::string errors;
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(res.body.data(), res.body.data() + res.body.size(), &root, &errors)) return;
+    if (KwReadJson(res.body, &root, &errors) != kKwJsonOk) return;
     root[name] = value;
     res.body = JsonText(root);
   }

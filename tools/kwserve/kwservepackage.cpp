@@ -2,7 +2,6 @@
 #include "kwservepackage.h"
 
 #include <dirent.h>
-#include <json/reader.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -13,6 +12,7 @@
 #include <iterator>
 #include <memory>
 
+#include "baseutil/kwjsonread.h"
 #include "tool/makepackage/kwpkgchecksum.h"
 
 namespace {
@@ -46,26 +46,21 @@ struct Listed {
 };
 
 bool ReadList(const std::string& path, std::vector<Listed>* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
   Json::Value root;
-  std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isArray()) {
-    *error = path + " is not a JSON array: " + errors;
+  std::string why;
+  if (KwReadJsonFile(path, &root, &why) != kKwJsonOk || !root.isArray()) {
+    *error = why.empty() ? path + " is not a JSON array" : why;
     out->clear();
     return true;
   }
   for (const Json::Value& item : root) {
     if (!item.isObject()) continue;
     Listed listed;
-    listed.name = item.get("name", "").asString();
-    const Json::Value& length = item["length"];
-    listed.length = length.isString() ? std::strtoll(length.asCString(), nullptr, 10)
-                                      : (length.isNumeric() ? length.asInt64() : 0);
-    listed.checksum = item.get("checksum", "").asString();
+    listed.name = KwJsonTextOr(item, "name");
+    listed.length = KwJsonLength(item["length"]);
+    listed.checksum = KwJsonTextOr(item, "checksum");
     out->push_back(listed);
   }
   return true;
@@ -120,7 +115,7 @@ bool KwLoadServedPackage(const std::string& root, const std::string& version,
     std::string name;
     int index = 0;
     if (!SplitVolumeName(listed[i].name, &name, &index)) {
-      *error = "not a volume name: " + listed[i].name;
+      *error = "list.json: not a volume name: \"" + listed[i].name + "\"";
       return false;
     }
     if (i == 0) package->packageName = name;

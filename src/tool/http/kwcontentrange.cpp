@@ -1,9 +1,8 @@
+// Content-Range reading; see kwcontentrange.h.
 #include "tool/http/kwcontentrange.h"
 
 #include <strings.h>
 
-#include <cctype>
-#include <cstdlib>
 #include <cstring>
 
 std::string KwContentRangeOf(const char* header) {
@@ -16,7 +15,10 @@ std::string KwContentRangeOf(const char* header) {
         strncasecmp(line, kName, nameLength) == 0) {
       const char* value = line + nameLength;
       while (value < end && (*value == ' ' || *value == '\t')) ++value;
-      found.assign(value, static_cast<size_t>(end - value));
+      // Blanks around a header value are not part of it.
+      const char* last = end;
+      while (last > value && (last[-1] == ' ' || last[-1] == '\t')) --last;
+      found.assign(value, static_cast<size_t>(last - value));
     }
     line = end;
     while (*line == '\r' || *line == '\n') ++line;
@@ -26,14 +28,16 @@ std::string KwContentRangeOf(const char* header) {
 
 namespace {
 
-// Reads a run of decimal digits; false when there is none.
+// Reads 1 to 18 decimal digits (so the value always fits); false otherwise.
 bool ReadNumber(const char** p, int64_t* out) {
-  if (!std::isdigit(static_cast<unsigned char>(**p))) return false;
-  char* end = nullptr;
-  long long value = std::strtoll(*p, &end, 10);
-  if (end == *p || value < 0) return false;
+  int64_t value = 0;
+  int digits = 0;
+  for (; **p >= '0' && **p <= '9'; ++*p) {
+    if (++digits > 18) return false;
+    value = value * 10 + (**p - '0');
+  }
+  if (digits == 0) return false;
   *out = value;
-  *p = end;
   return true;
 }
 
@@ -41,16 +45,15 @@ bool ReadNumber(const char** p, int64_t* out) {
 
 bool KwParseContentRange(const std::string& value, KwContentRange* out) {
   KwContentRange range;
-  if (strncasecmp(value.c_str(), "bytes", 5) != 0) return false;
-  const char* p = value.c_str() + 5;
-  while (*p == ' ') ++p;
-  if (!ReadNumber(&p, &range.first) || *p != '-') return false;
-  ++p;
-  if (!ReadNumber(&p, &range.last) || range.last < range.first) return false;
-  if (*p == '/') {
-    ++p;
-    if (!ReadNumber(&p, &range.total)) range.total = -1;
-  }
+  // The unit's name compares without regard to case; everything else is exact.
+  if (value.size() < 6 || strncasecmp(value.c_str(), "bytes ", 6) != 0) return false;
+  const char* p = value.c_str() + 6;
+  if (!ReadNumber(&p, &range.first) || *p++ != '-') return false;
+  if (!ReadNumber(&p, &range.last) || *p++ != '/') return false;
+  if (!ReadNumber(&p, &range.total)) return false;
+  // A NUL inside the value would hide what follows it.
+  if (static_cast<size_t>(p - value.c_str()) != value.size()) return false;
+  if (range.first > range.last || range.last >= range.total) return false;
   if (out != nullptr) *out = range;
   return true;
 }

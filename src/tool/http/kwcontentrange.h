@@ -7,17 +7,18 @@
 #include <string>
 
 // The value of the last "Content-Range:" line of a raw header block (the final
-// answer's, when a redirect came first), without leading blanks; empty when
-// there is none.  `header` may be null.
+// answer's, when a redirect came first), without leading or trailing blanks;
+// empty when there is none.  `header` may be null.
 std::string KwContentRangeOf(const char* header);
 
-// A parsed "bytes FIRST-LAST/TOTAL" value; total is -1 when it is "*" or
-// missing.
+// A parsed "bytes FIRST-LAST/TOTAL" value.
 struct KwContentRange {
   int64_t first = -1;
   int64_t last = -1;
   int64_t total = -1;
 };
 
-// False when the value is not of that form.
+// Accepts exactly "bytes FIRST-LAST/TOTAL": single blank, decimal digits
+// only (at most 18 each), FIRST <= LAST < TOTAL, nothing after.  Anything
+// else, an unknown total ("*") included, is no range the readers can trust.
 bool KwParseContentRange(const std::string& value, KwContentRange* out);

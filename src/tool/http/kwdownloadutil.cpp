@@ -1,7 +1,6 @@
 // CKWDownloadUtilFor; see kwdownloadutil.h.
 #include "tool/http/kwdownloadutil.h"
 
-#include <json/reader.h>
 #include <strings.h>
 #include <sys/stat.h>
 
@@ -25,11 +24,12 @@ namespace {
 
 const char* const kFunc = "CKWDownloadUtilFor::GetVersion";
 
-// Copies into a fixed entry field; false when the text had to be cut.
+// Copies into a fixed entry field; false when the text had to be cut, by
+// the field's size or by a NUL inside it ("\u0000" is valid JSON).
 template <size_t N>
 bool CopyField(char (&field)[N], const std::string& text) {
   std::snprintf(field, N, "%s", text.c_str());
-  return text.size() < N;
+  return text.size() < N && text.find('\0') == std::string::npos;
 }
 
 void CopyOut(char* out, size_t size, const char* text) {
@@ -37,12 +37,14 @@ void CopyOut(char* out, size_t size, const char* text) {
   std::snprintf(out, size, "%s", text);
 }
 
-// Parses a whole body as one JSON document; false when it is not one.
-bool ParseJson(const char* body, Json::Value* root) {
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  return reader->parse(body, body + std::strlen(body), root, &errors);
+// Parses a whole body as one JSON document; false (logged) when it is not
+// one, is too large or nested too deeply.
+bool ParseJson(const char* body, size_t length, Json::Value* root) {
+  std::string why;
+  if (KwReadJson(body, length, root, &why, CKWDownloadUtilFor::kJsonBodyLimit) == kKwJsonOk)
+    return true;
+  KW_LOG(4, kFunc, "answer refused: %s", why.c_str());
+  return false;
 }
 
 // Text after the last "/" or "\".
@@ -91,9 +93,14 @@ int CKWDownloadUtilFor::GetVersion(char* version, size_t versionSize,
   const char* body = client.GetResult();
   if (body == nullptr) return -5;
   KW_LOG(4, kFunc, "======[%s]", body);
+  return ReadVersionAnswer(body, std::strlen(body), version, versionSize, entries);
+}
 
+int CKWDownloadUtilFor::ReadVersionAnswer(const char* body, size_t length, char* version,
+                                          size_t versionSize, std::vector<PackageEntry>& entries) {
+  m_volumes.clear();
   Json::Value root;
-  if (!ParseJson(body, &root) || !root.isObject()) {
+  if (!ParseJson(body, length, &root) || !root.isObject()) {
     KW_LOG(4, kFunc, "======");
     return -1;
   }
@@ -208,8 +215,13 @@ int CKWDownloadUtilFor::GetDownloadUrl(PackageEntry& entry) {
   if (r < 0) return r;
   const char* body = client.GetResult();
   if (body == nullptr) return -4;
+  return ReadDownloadUrlAnswer(body, std::strlen(body), entry);
+}
+
+int CKWDownloadUtilFor::ReadDownloadUrlAnswer(const char* body, size_t length,
+                                              PackageEntry& entry) {
   Json::Value root;
-  if (!ParseJson(body, &root) || !root.isObject()) return -1;
+  if (!ParseJson(body, length, &root) || !root.isObject()) return -1;
   int64_t code = -1;
   if (!KwJsonInt(root, "code", &code) || code != 0) return -2;
   if (!root.isMember("data")) return -3;
@@ -220,9 +232,10 @@ int CKWDownloadUtilFor::GetDownloadUrl(PackageEntry& entry) {
     KW_LOG(4, kFunc, "answer without a usable download address");
     return -3;
   }
-  if (address.size() >= sizeof(entry.url)) {
-    // A cut address would fetch something else; better no address at all.
-    KW_LOG(4, kFunc, "download address of %zu bytes is too long", address.size());
+  if (address.size() >= sizeof(entry.url) || address.find('\0') != std::string::npos) {
+    // A cut address would fetch something else (or nothing, when a NUL
+    // comes first); better no address at all.
+    KW_LOG(4, kFunc, "download address of %zu bytes is too long or holds a NUL", address.size());
     return -3;
   }
   CopyField(entry.url, address);
@@ -266,12 +279,12 @@ int32_t CKWDownloadUtilFor::ReadRange(const char* url, int64_t offset, int32_t l
   // file, another range or an error page of the right size is not.
   KwContentRange parsed;
   if (client.statusCode() != 206 || !KwParseContentRange(range, &parsed) ||
-      parsed.first != offset) {
+      parsed.first != offset || parsed.last != offset + length - 1) {
     KW_LOG(4, kFunc, "range %lld+%d of %s: status %ld, Content-Range [%s]",
            static_cast<long long>(offset), length, url, client.statusCode(), range.c_str());
     return -2;
   }
-  if (total != nullptr && parsed.total >= 0) *total = parsed.total;
+  if (total != nullptr) *total = parsed.total;
   std::memcpy(dest, client.body(), static_cast<size_t>(n));
   return n;
 }

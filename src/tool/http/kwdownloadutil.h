@@ -62,12 +62,20 @@ class CKWDownloadUtilFor {
   // -4 no body; "data" that is no address text counts as missing.
   int GetDownloadUrl(PackageEntry& entry);
 
+  // The reading halves of the two calls above: what they do with the body
+  // of the server's answer, with the same results (-5 and -4 aside).  The
+  // body may hold anything; a document over kJsonBodyLimit or nested deeper
+  // than the JSON reader allows counts as no JSON.
+  int ReadVersionAnswer(const char* body, size_t length, char* version, size_t versionSize,
+                        std::vector<PackageEntry>& entries);
+  int ReadDownloadUrlAnswer(const char* body, size_t length, PackageEntry& entry);
+
   // Reads `length` bytes at `offset` of `url` into `dest`.  Returns `length`
   // on success; a negative DoGet result unchanged; -2 when the answer is not
   // exactly that range (wrong byte count, a status other than 206, or a
-  // Content-Range that does not start at `offset`).  On success `*total`
-  // receives the size after the "/" of the Content-Range when there is one;
-  // it is never touched otherwise.  `dest` is untouched on failure.
+  // Content-Range that is not "bytes OFFSET-LAST/TOTAL" for exactly these
+  // bytes, kwcontentrange.h).  On success `*total` receives TOTAL; it is
+  // never touched otherwise.  `dest` is untouched on failure.
   int32_t ReadRange(const char* url, int64_t offset, int32_t length, char* dest, int64_t* total);
 
   // Scans the open file from its current position for the 24 marker bytes

@@ -1,66 +1,7 @@
-// JSON member rules; see kwjsonaccess.h.
+// Query value encoding; the member rules are in kwjsonread.cpp.  See kwjsonaccess.h.
 #include "tool/http/kwjsonaccess.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-
-namespace {
-
-bool ParseDecimal(const std::string& text, int64_t* out) {
-  if (text.empty()) return false;
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long long value = std::strtoll(begin, &end, 10);
-  if (errno != 0 || end == begin || *end != '\0') return false;
-  // strtoll accepts leading blanks; a decimal number text does not have them.
-  if (*begin != '-' && *begin != '+' && (*begin < '0' || *begin > '9')) return false;
-  *out = value;
-  return true;
-}
-
-}  // namespace
-
-bool KwJsonInt(const Json::Value& object, const char* member, int64_t* out) {
-  if (!object.isObject() || !object.isMember(member)) return false;
-  const Json::Value& value = object[member];
-  if (value.isInt64()) {
-    *out = value.asInt64();
-    return true;
-  }
-  if (value.isDouble()) {
-    double d = value.asDouble();
-    if (!std::isfinite(d) || d != std::trunc(d) || std::fabs(d) > 9.2e18) return false;
-    *out = static_cast<int64_t>(d);
-    return true;
-  }
-  if (value.isString()) return ParseDecimal(value.asString(), out);
-  return false;
-}
-
-bool KwJsonText(const Json::Value& object, const char* member, std::string* out) {
-  if (!object.isObject() || !object.isMember(member)) return false;
-  const Json::Value& value = object[member];
-  if (value.isString()) {
-    *out = value.asString();
-    return true;
-  }
-  char text[64];
-  if (value.isInt64()) {
-    std::snprintf(text, sizeof(text), "%lld", static_cast<long long>(value.asInt64()));
-  } else if (value.isUInt64()) {
-    std::snprintf(text, sizeof(text), "%llu", static_cast<unsigned long long>(value.asUInt64()));
-  } else if (value.isDouble()) {
-    std::snprintf(text, sizeof(text), "%.17g", value.asDouble());
-  } else {
-    return false;
-  }
-  *out = text;
-  return true;
-}
 
 std::string KwUrlEncodeValue(const std::string& value) {
   static const char kHex[] = "0123456789ABCDEF";

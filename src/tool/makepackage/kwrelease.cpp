@@ -2,6 +2,7 @@
 #include "tool/makepackage/kwrelease.h"
 
 #include <json/json.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <memory>
 
+#include "baseutil/kwjsonread.h"
 #include "baseutil/kwsha256.h"
 #include "platform/kwatomicfile.h"
 #include "tool/makepackage/kwmanifest.h"
@@ -51,15 +53,43 @@ std::string UtcNow() {
   return text;
 }
 
-int64_t ToInt64(const Json::Value& v) {
-  if (v.isString()) return std::strtoll(v.asCString(), nullptr, 10);
-  return v.isIntegral() ? v.asInt64() : 0;
-}
-
 // A fresh temporary name, flushed and renamed over the file (kwatomicfile.h):
 // never a fixed name a link could have been planted at.
 int32_t WriteAtomically(const std::string& path, const std::string& text) {
   return KwReplaceFileAtomic(path, text, 0644) == 0 ? 0 : -1;
+}
+
+// Fills `release` from a parsed document; -1 when it is no object with a
+// "volumes" list.  Members of the wrong kind read as empty.
+int32_t ReleaseOf(const Json::Value& root, KwRelease* release) {
+  if (!root.isObject() || !root["volumes"].isArray()) return -1;
+  *release = KwRelease();
+  release->version = KwJsonTextOr(root, "version");
+  release->buildtime = KwJsonTextOr(root, "buildtime");
+  for (const Json::Value& item : root["volumes"]) {
+    if (!item.isObject()) continue;
+    KwReleaseVolume v;
+    v.name = KwJsonTextOr(item, "name");
+    v.length = KwJsonLength(item["length"]);
+    v.checksum = KwJsonTextOr(item, "checksum");
+    v.sha256 = KwJsonTextOr(item, "sha256");
+    release->volumes.push_back(v);
+  }
+  const Json::Value& manifest = root["manifest"];
+  if (manifest.isObject()) {
+    release->hasManifest = true;
+    release->manifest.name = KwJsonTextOr(manifest, "name");
+    release->manifest.length = KwJsonLength(manifest["length"]);
+    release->manifest.sha256 = KwJsonTextOr(manifest, "sha256");
+  }
+  const Json::Value& sig = root["signature"];
+  if (sig.isObject()) {
+    release->isSigned = true;
+    release->signature.expires = KwJsonLength(sig["expires"]);
+    release->signature.keyId = KwJsonTextOr(sig, "key");
+    release->signature.signature = KwJsonTextOr(sig, "ed25519");
+  }
+  return 0;
 }
 
 }  // namespace
@@ -151,48 +181,31 @@ int32_t KwWriteReleaseJson(const std::string& folder, const std::string& version
 
 int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string* error) {
   const std::string path = folder + "/" + kKwReleaseFileName;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return 1;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Json::CharReaderBuilder builder;
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return 1;
   Json::Value root;
-  std::string errors;
-  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors) || !root.isObject() ||
-      !root["volumes"].isArray()) {
-    *error = path + " is not a release file " + errors;
+  std::string why;
+  if (KwReadJsonFile(path, &root, &why) != kKwJsonOk) {
+    *error = path + " is not a release file: " + why;
     return -1;
   }
-  *release = KwRelease();
-  release->version = root.get("version", "").asString();
-  release->buildtime = root.get("buildtime", "").asString();
-  for (const Json::Value& item : root["volumes"]) {
-    if (!item.isObject()) continue;
-    KwReleaseVolume v;
-    v.name = item.get("name", "").asString();
-    v.length = ToInt64(item["length"]);
-    v.checksum = item.get("checksum", "").asString();
-    v.sha256 = item.get("sha256", "").asString();
-    release->volumes.push_back(v);
+  if (ReleaseOf(root, release) != 0) {
+    *error = path + " is not a release file: no \"volumes\" list";
+    return -1;
   }
-  const Json::Value& manifest = root["manifest"];
-  if (manifest.isObject()) {
-    release->hasManifest = true;
-    // Members of the wrong kind read as missing, never as an exception.
-    const auto text = [&manifest](const char* key) {
-      const Json::Value& v = manifest[key];
-      return v.isString() ? v.asString() : std::string();
-    };
-    release->manifest.name = text("name");
-    release->manifest.length = ToInt64(manifest["length"]);
-    release->manifest.sha256 = text("sha256");
+  return 0;
+}
+
+int32_t KwParseRelease(const std::string& text, KwRelease* release, std::string* error) {
+  Json::Value root;
+  std::string why;
+  if (KwReadJson(text, &root, &why) != kKwJsonOk) {
+    *error = "not a release file: " + why;
+    return -1;
   }
-  const Json::Value& sig = root["signature"];
-  if (sig.isObject()) {
-    release->isSigned = true;
-    release->signature.expires = ToInt64(sig["expires"]);
-    release->signature.keyId = sig.get("key", "").asString();
-    release->signature.signature = sig.get("ed25519", "").asString();
+  if (ReleaseOf(root, release) != 0) {
+    *error = "not a release file: no \"volumes\" list";
+    return -1;
   }
   return 0;
 }

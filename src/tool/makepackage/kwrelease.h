@@ -90,3 +90,6 @@ int32_t KwSaveRelease(const std::string& folder, const KwRelease& release);
 // Reads "%s/release.json" of `folder`.  0; 1 when there is no such file;
 // -1 with a reason in `error` when it is not a release file.
 int32_t KwLoadRelease(const std::string& folder, KwRelease* release, std::string* error);
+
+// Reads the text of a release file.  0, or -1 with a reason in `error`.
+int32_t KwParseRelease(const std::string& text, KwRelease* release, std::string* error);

@@ -82,6 +82,8 @@ class CKWUnzipPackage {
   // Decompressed bytes written through this unpacker; never reset.
   int64_t Total() const { return m_total; }
   // Stream bytes accepted so far (the offset of the next pushed byte).
+  // After a failure this and Pending() say how far reading got, which
+  // depends on how the stream was split; ErrorOffset() does not.
   int64_t StreamOffset() const { return m_streamOffset; }
   // Bytes of an incomplete record held for the next push; 0 at a boundary.
   int32_t Pending() const { return m_fill; }

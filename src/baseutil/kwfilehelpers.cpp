@@ -99,3 +99,14 @@ int DeleteFolderTree(const char* path) {
   DeleteContents(fd);
   return ::rmdir(path) == 0 ? 0 : -errno;
 }
+
+bool KwReadFullyAt(int fd, int64_t offset, uint8_t* buf, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(fd, buf + got, n - got, offset + static_cast<int64_t>(got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+  }
+  return true;
+}

@@ -1,6 +1,9 @@
 // File helpers shared by the unpacker, the install engine and the uninstaller.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 // Creates every missing folder on the path of the file `filePath` (the part
 // before its last "/" or "\"), from the first component on; failures are
 // ignored because the folders may already exist.
@@ -18,3 +21,7 @@ int OpenVolumeForWrite(const char* path, bool create);
 // folder itself was removed, a negative value otherwise; does nothing and
 // returns a negative value when the folder cannot be listed.
 int DeleteFolderTree(const char* path);
+
+// Reads exactly `n` bytes at `offset` of `fd` into `buf`, across short reads
+// and interrupted calls.  False on an error or when the file ends first.
+bool KwReadFullyAt(int fd, int64_t offset, uint8_t* buf, size_t n);

@@ -26,14 +26,7 @@ const char kFunc[] = "KwRunUpdate";
 constexpr int kShaAttempts = 3;
 
 bool ReadAt(int fd, int64_t offset, uint8_t* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd, buf + got, n - got, offset + static_cast<int64_t>(got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    got += static_cast<size_t>(r);
-  }
-  return true;
+  return KwReadFullyAt(fd, offset, buf, n);
 }
 
 bool WriteAt(int fd, int64_t offset, const uint8_t* buf, size_t n) {

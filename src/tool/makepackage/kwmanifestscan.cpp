@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "baseutil/kwfilehelpers.h"
 #include "baseutil/kwsha256.h"
 #include "tool/makepackage/kwinflater.h"
 #include "tool/makepackage/kwmanifestbuilder.h"
@@ -18,14 +19,7 @@ using namespace kwpkg;
 namespace {
 
 bool ReadAt(int fd, int64_t offset, uint8_t* buf, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd, buf + got, n - got, offset + static_cast<int64_t>(got));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    got += static_cast<size_t>(r);
-  }
-  return true;
+  return KwReadFullyAt(fd, offset, buf, n);
 }
 
 }  // namespace

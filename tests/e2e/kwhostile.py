@@ -176,9 +176,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def send_range(self, whole):
         cfg = self.server.cfg
         first, last = 0, len(whole) - 1
-        spec = self.headers.get("Range", "")
-        if spec.startswith("bytes="):
-            a, _, b = spec[6:].partition("-")
+        # The engine asks for one range "bytes=FIRST-LAST"; any other request
+        # gets the whole file from byte 0.
+        asked = self.headers.get("Range", "")
+        if asked.startswith("bytes="):
+            a, _, b = asked[6:].partition("-")
             first = int(a)
             last = min(int(b), len(whole) - 1) if b else len(whole) - 1
         body = whole[first:last + 1]

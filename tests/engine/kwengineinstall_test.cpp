@@ -859,31 +859,6 @@ TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
   }
 }
 
-// kwinstall as a child process, so it can be killed outright.
-int SpawnInstall(const std::vector<std::string>& args, const std::string& outPath) {
-  std::string program = BinDir() + "/kwinstall";
-  std::vector<std::string> all = {program};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  int r = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return r == 0 ? pid : -1;
-}
-
-int WaitExit(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // The command line of a kwinstall run into the test's install folder from
 // `server`, with a settings file that asks for little free space.
 std::vector<std::string> KwinstallArgs(const ServerProcess& server, const std::string& dir,

@@ -72,6 +72,13 @@ class ServerProcess {
 // The build's program folder ("<build>/bin").
 std::string BinDir();
 
+// Starts kwinstall of this build with `args` as a child process (so a test
+// can kill it outright), its output and errors going to `outPath`.  The pid,
+// or -1.
+int SpawnInstall(const std::vector<std::string>& args, const std::string& outPath);
+// Waits for `pid`: its exit status, or 128 plus the signal that ended it.
+int WaitExit(int pid);
+
 // The volume checksum of a file.
 std::string Checksum(const std::string& path);
 

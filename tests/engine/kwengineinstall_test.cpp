@@ -550,7 +550,6 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   // the third failed check the run ends by itself with its message instead
   // of asking the server for ever.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  // Meanwhile the first volume, verified, is unpacked and recorded.
   const std::string checkpoint = install_ + "/.V2.0.0.staging/.kwcheckpoint";
   while (!engine.RunFinished() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -565,12 +564,16 @@ TEST_F(EngineInstall, Sha256RefusesVolumesTheChecksumWouldPass) {
   EXPECT_FALSE(fs::exists(Downloaded(1)));
   EXPECT_FALSE(fs::exists(install_ + "/V2.0.0"));
   EXPECT_EQ(RegValue(KwHive::LocalMachine, kKwUninstallKey, "DisplayVersion"), "<no key>");
-  // The first volume on disk was not taken for complete: it came again,
-  // verified, and went into the staging folder while the second kept
-  // failing; its place there is kept for the next run.
+  // The first volume on disk was not taken for complete: it came again and
+  // verified.  Whether it was also unpacked before the second gave up
+  // depends on how busy the machine is; either way it is kept, in the
+  // staging folder with its checkpoint or as the verified volume itself.
   EXPECT_EQ(server.CountRequests("/files/V2.0.0_000.tmp"), CleanPieces(0));
-  EXPECT_FALSE(fs::exists(Downloaded(0)));
-  EXPECT_TRUE(fs::exists(checkpoint));
+  if (fs::exists(Downloaded(0))) {
+    EXPECT_EQ(kwtest::ReadFile(Downloaded(0)), kwtest::ReadFile(Volume(0)));
+  } else {
+    EXPECT_TRUE(fs::exists(checkpoint));
+  }
   // Fixed, the server's second volume installs and the first is not fetched
   // again.
   fs::copy_file(Volume(1), package + "/V2.0.0_001.kwk", fs::copy_options::overwrite_existing);

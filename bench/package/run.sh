@@ -4,7 +4,7 @@
 # unpacker runs twice on the same volumes: with libdeflate (its default) and
 # with zlib's inflate (kwpack unpack --inflater zlib).
 #
-#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB] [--runs N]
+#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB] [--runs N] [--repeat R]
 #                        (defaults: build/default, 250, 5 runs; RUNS=N works too)
 #
 # Every timed step runs N times, each from the same state: its outputs
@@ -14,6 +14,12 @@
 # slowest run and the 1-minute load average at the start of the runs beside
 # it; a ratio divides two medians, and the range beside it is that of the
 # ratios of the runs taken pairwise.
+#
+# Decompressing and unpacking are quick (a few hundred megabytes take a
+# fraction of a second), so one scheduling hiccup would be a large share of a
+# run: each of their runs does the work R times over, into R folders, so a
+# run lasts a second or more (R defaults to enough rounds for 1,000 MB of
+# corpus).  The checksums read the volumes over and over for the same reason.
 #
 # The corpus and all outputs live under ${TMPDIR:-/tmp}/kwpkgbench and are
 # removed at the end (KEEP=1 keeps them).
@@ -26,6 +32,8 @@ while [ $# -gt 0 ]; do
   case $1 in
     --runs) RUNS=${2:-}; shift 2 || { echo "run.sh: --runs needs a number" >&2; exit 2; } ;;
     --runs=*) RUNS=${1#--runs=}; shift ;;
+    --repeat) REPEAT=${2:-}; shift 2 || { echo "run.sh: --repeat needs a number" >&2; exit 2; } ;;
+    --repeat=*) REPEAT=${1#--repeat=}; shift ;;
     -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) positional=$((positional + 1))
        if [ $positional = 1 ]; then BUILD=$1; else MB=$1; fi
@@ -33,6 +41,10 @@ while [ $# -gt 0 ]; do
   esac
 done
 case $RUNS in ''|*[!0-9]*|0) echo "run.sh: --runs takes a whole number from 1: $RUNS" >&2; exit 2 ;; esac
+case $MB in ''|*[!0-9]*|0) echo "run.sh: the corpus size is a whole number of MB from 1: $MB" >&2; exit 2 ;; esac
+REPEAT=${REPEAT:-$(( (1000 + MB - 1) / MB ))}
+case $REPEAT in ''|*[!0-9]*|0) echo "run.sh: --repeat takes a whole number from 1: $REPEAT" >&2; exit 2 ;; esac
+ROUNDS=$(seq "$REPEAT" | tr '\n' ' ')
 BIN=$BUILD/bin
 W=${TMPDIR:-/tmp}/kwpkgbench
 N=$(nproc)
@@ -142,31 +154,40 @@ CLEAN="$W/outN"
 measure makeN "$BIN/kwpack" make "$W/corpus" "$W/outN" B --threads "$N"
 cmp -s "$W/out1/B_000.kwk" "$W/outN/B_000.kwk" && echo "  1 and $N threads: identical volumes"
 rm -rf "$W/out1"
-echo "decompress:"
+echo "decompress ($REPEAT rounds per run):"
 VOL="$W/outN/B_000.kwk"
+# rounds CMD: CMD once per round, with $k the round's number.
+rounds() { echo "for k in $ROUNDS; do $1; done"; }
 WARM="$W/corpus.tar.gz"
-measure pigzd sh -c "pigz -d -c '$W/corpus.tar.gz' > /dev/null"
-CLEAN="$W/tx"; WARM="$W/corpus.tar.gz"
-measure pigzdtar sh -c "mkdir -p '$W/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$W/tx' -xf -"
-rm -rf "$W/tx"
-CLEAN="$W/unpacked1"; WARM=$(ls "$W"/outN/*.kwk)
-measure unpack1 "$BIN/kwpack" unpack "$VOL" "$W/unpacked1" --threads 1
-CLEAN="$W/unpacked1 $W/unpacked"; WARM=$(ls "$W"/outN/*.kwk)
-measure unpack "$BIN/kwpack" unpack "$VOL" "$W/unpacked" --threads "$N"
-diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  unpacked tree equals the corpus"
+measure pigzd sh -c "$(rounds "pigz -d -c '$W/corpus.tar.gz' > /dev/null")"
+CLEAN="$W/tx.*"; WARM="$W/corpus.tar.gz"
+measure pigzdtar sh -c "$(rounds "mkdir -p '$W/tx.'\$k && pigz -d -c '$W/corpus.tar.gz' | tar -C '$W/tx.'\$k -xf -")"
+rm -rf "$W"/tx.*
+# unpack NAME OUT ARGS...: the unpacker's rounds into OUT.1, OUT.2, ...
+unpack() {
+  name=$1; out=$2; shift 2
+  CLEAN="$W/unpacked1.* $W/unpacked.*"; WARM=$(ls "$W"/outN/*.kwk)
+  measure "$name" sh -c "$(rounds "'$BIN/kwpack' unpack '$VOL' '$out.'\$k $* > /dev/null")"
+}
+unpack unpack1 "$W/unpacked1" --threads 1
+unpack unpack "$W/unpacked" --threads "$N"
+diff -r "$W/corpus" "$W/unpacked.$REPEAT" > /dev/null && echo "  unpacked tree equals the corpus"
 # The same volumes inflated by zlib instead of libdeflate, both thread counts.
-CLEAN="$W/unpacked $W/unpacked1"; WARM=$(ls "$W"/outN/*.kwk)
-measure unpackz1 "$BIN/kwpack" unpack "$VOL" "$W/unpacked1" --threads 1 --inflater zlib
-CLEAN="$W/unpacked1 $W/unpacked"; WARM=$(ls "$W"/outN/*.kwk)
-measure unpackz "$BIN/kwpack" unpack "$VOL" "$W/unpacked" --threads "$N" --inflater zlib
-diff -r "$W/corpus" "$W/unpacked" > /dev/null && echo "  zlib-unpacked tree equals the corpus too"
-rm -rf "$W/unpacked" "$W/unpacked1"
+unpack unpackz1 "$W/unpacked1" --threads 1 --inflater zlib
+unpack unpackz "$W/unpacked" --threads "$N" --inflater zlib
+diff -r "$W/corpus" "$W/unpacked.$REPEAT" > /dev/null && echo "  zlib-unpacked tree equals the corpus too"
+rm -rf "$W"/unpacked.* "$W"/unpacked1.*
+UBYTES=$((BYTES * REPEAT))
 echo "checksum:"
-# The volumes are read ten times over in one process each, so the page-cache
-# speed is measured rather than process start-up or the timer's resolution.
+# The volumes are read over and over (4,000 MB in all) in one process each,
+# so the page-cache speed is measured rather than process start-up, the
+# timer's resolution or a moment's hiccup.
 ONE=$(ls "$W"/outN/*.kwk)
+OBYTES=$(cat $ONE | wc -c)
+TIMES=$(( (4000000000 + OBYTES - 1) / OBYTES ))
 VOLS=""
-for i in 1 2 3 4 5 6 7 8 9 10; do VOLS="$VOLS $ONE"; done
+i=0
+while [ "$i" -lt "$TIMES" ]; do VOLS="$VOLS $ONE"; i=$((i + 1)); done
 WARM=$ONE
 nsmeasure cat sh -c "cat $VOLS > /dev/null"
 WARM=$ONE
@@ -183,7 +204,7 @@ while [ "$i" -lt "$RUNS" ]; do
 done
 summary sse
 summary naive
-VBYTES=$(( $(cat $ONE | wc -c) * 10 ))
+VBYTES=$((OBYTES * TIMES))
 
 echo
 echo "throughput (MB/s of corpus, or of volumes for checksums; median, slowest to fastest run)"
@@ -191,12 +212,12 @@ thr "gzip -9" gzip9 "$BYTES"
 thr "pigz -9 -p$N" pigz9 "$BYTES"
 thr "make, 1 thread" make1 "$BYTES"
 thr "make, $N threads" makeN "$BYTES"
-thr "pigz -d" pigzd "$BYTES"
-thr "pigz -d | tar x" pigzdtar "$BYTES"
-thr "unpack, 1 thread" unpack1 "$BYTES"
-thr "unpack, $N threads" unpack "$BYTES"
-thr "unpack zlib, 1" unpackz1 "$BYTES"
-thr "unpack zlib, $N" unpackz "$BYTES"
+thr "pigz -d" pigzd "$UBYTES"
+thr "pigz -d | tar x" pigzdtar "$UBYTES"
+thr "unpack, 1 thread" unpack1 "$UBYTES"
+thr "unpack, $N threads" unpack "$UBYTES"
+thr "unpack zlib, 1" unpackz1 "$UBYTES"
+thr "unpack zlib, $N" unpackz "$UBYTES"
 thr "cat" cat "$VBYTES"
 thr "md5sum" md5 "$VBYTES"
 thr "checksum (SSE2)" sse "$VBYTES"
@@ -217,7 +238,7 @@ ratio "checksum / md5sum" md5 sse
 ratio "unpack $N threads / unpack 1" unpack1 unpack
 
 echo
-echo "CPU seconds, user + system (median; share of system time)"
+echo "CPU seconds of a whole run, user + system (median; share of system time; decompress and unpack runs do $REPEAT rounds)"
 for step in gzip9 pigz9 make1 makeN pigzd pigzdtar unpack1 unpack unpackz1 unpackz; do
   awk -v n="$step" -v c="$(cpu "$step")" -v s="$(sysshare "$step")" -v a="$(lo "$step" '$3 + $4')" \
       -v b="$(hi "$step" '$3 + $4')" \

@@ -76,10 +76,15 @@ class FilesOnNginx : public ::testing::Test {
   // nginx from the repository's configuration, with `extra` settings for
   // the whole http block.
   std::unique_ptr<kwtest::KwNginxProcess> StartNginx(const std::string& extra) {
-    int port = kwtest::FreePort();
-    std::string server = kwtest::RenderDeployNginx(port, www_.path(), kSecret);
-    if (server.empty()) return nullptr;
-    return std::make_unique<kwtest::KwNginxProcess>(port, extra + server);
+    return StartNginxOn(www_.path(), extra);
+  }
+  static std::unique_ptr<kwtest::KwNginxProcess> StartNginxOn(const std::string& root,
+                                                              const std::string& extra = "") {
+    if (kwtest::RenderDeployNginx(80, root, kSecret).empty()) return nullptr;
+    return std::make_unique<kwtest::KwNginxProcess>([&](int port) {
+      std::string server = kwtest::RenderDeployNginx(port, root, kSecret);
+      return server.empty() ? server : extra + server;
+    });
   }
 
   // kwinstall against `api`; its exit status, its output in `out`.
@@ -183,35 +188,35 @@ TEST_F(FilesOnNginx, RefusedLinksNeverCountAsProgressSoAStuckRunIsNoticed) {
 }
 
 TEST_F(FilesOnNginx, AMirrorServingWrongBytesIsDroppedAndTheInstallIsExact) {
-  // The same volumes on a second file server, each with one byte changed;
-  // that server is listed first, so it certainly serves segments.
+  // The same volumes on a second file server, with a byte changed in every
+  // 256 KiB, so whichever pieces it serves are wrong; it is listed first, so
+  // it certainly serves some.
   const kwtest::TempDir& bad = www2_;
   for (const auto& e : fs::directory_iterator(www_.path())) {
     std::string bytes = kwtest::ReadFile(e.path().string());
-    if (e.path().extension() == ".kwk") bytes[bytes.size() / 3] ^= 0x5a;
+    if (e.path().extension() == ".kwk") {
+      for (size_t at = 4096; at < bytes.size(); at += 256 * 1024) bytes[at] ^= 0x5a;
+    }
     kwtest::WriteFile(bad / e.path().filename().string(), bytes);
   }
   chmod(bad.path().c_str(), 0755);
   auto good = StartNginx("");
-  int badPort = kwtest::FreePort();
-  std::string badServer = kwtest::RenderDeployNginx(badPort, bad.path(), kSecret);
-  ASSERT_TRUE(good && !badServer.empty());
-  kwtest::KwNginxProcess wrong(badPort, badServer);
-  ASSERT_TRUE(good->ready() && wrong.ready());
+  auto wrong = StartNginxOn(bad.path());
+  ASSERT_TRUE(good && wrong && good->ready() && wrong->ready());
   ServerProcess api(
-      package_, {"--files-url", wrong.url(), "--files-url", good->url(), "--link-secret", kSecret},
+      package_, {"--files-url", wrong->url(), "--files-url", good->url(), "--link-secret", kSecret},
       dir_ / "kwserve.log");
   ASSERT_TRUE(api.ok());
   std::string out;
   ASSERT_EQ(Install(api.url(), &out), 0) << out;
   EXPECT_EQ(CompareInstalled(), "");
-  EXPECT_NE(out.find("the file server " + wrong.url() + " is dropped for this run"),
+  EXPECT_NE(out.find("the file server " + wrong->url() + " is dropped for this run"),
             std::string::npos)
       << out;
   EXPECT_EQ(out.find(good->url() + " is dropped"), std::string::npos) << out;
   // Once dropped, it is asked for nothing more: its last request came
   // before the good server's last.
-  std::vector<Served> fromBad = VolumeRequests(wrong.AccessLog());
+  std::vector<Served> fromBad = VolumeRequests(wrong->AccessLog());
   std::vector<Served> fromGood = VolumeRequests(good->AccessLog());
   ASSERT_FALSE(fromBad.empty());
   ASSERT_FALSE(fromGood.empty());

@@ -128,10 +128,9 @@ TEST_F(UpdateEndToEnd, ThroughNginxOnlyTheMissingPiecesAreSentThenVerifyAndRepai
   const std::string oldBefore = Snapshot(install_ + "/V1");
   EXPECT_EQ(CompareWithUnpacked(Installed(oldTree_), install_ + "/V1", dir_ / "ref1"), "");
 
-  const int port = kwtest::FreePort();
-  const std::string server = kwtest::RenderDeployNginx(port, www_.path(), kSecret);
-  ASSERT_FALSE(server.empty());
-  kwtest::KwNginxProcess nginx(port, server);
+  ASSERT_FALSE(kwtest::RenderDeployNginx(80, www_.path(), kSecret).empty());
+  kwtest::KwNginxProcess nginx(
+      [&](int port) { return kwtest::RenderDeployNginx(port, www_.path(), kSecret); });
   ASSERT_TRUE(nginx.ready()) << nginx.ErrorLog();
   ServerProcess api(www_.path(), {"--files-url", nginx.url(), "--link-secret", kSecret},
                     dir_ / "kwserve2.log");

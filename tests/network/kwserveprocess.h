@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,20 +140,31 @@ class KwNginxProcess {
   static bool Available() { return access("/usr/sbin/nginx", X_OK) == 0; }
 
   // Serves the files of `root` on a free port of 127.0.0.1.
-  explicit KwNginxProcess(const std::string& root) {
-    // When the tests run as root, nginx's workers drop to an unprivileged
-    // user, which must be able to enter the served folder.
-    chmod(root.c_str(), 0755);
-    int port = FreePort();
-    Start(port, "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    root " + root +
-                    ";\n  }\n");
-  }
+  explicit KwNginxProcess(const std::string& root)
+      : KwNginxProcess([root](int port) {
+          // When the tests run as root, nginx's workers drop to an
+          // unprivileged user, which must be able to enter the served folder.
+          chmod(root.c_str(), 0755);
+          return "  server {\n    listen 127.0.0.1:" + std::to_string(port) + ";\n    root " + root +
+                 ";\n  }\n";
+        }) {}
 
-  // Runs nginx on `port` with `httpBody` inside its http block (server
-  // blocks and settings); pid, logs and temporary files stay in a folder of
-  // its own.  The access log records "$msec $request_time $status $request_uri
+  // Runs nginx with `httpBodyFor(port)` inside its http block (server blocks
+  // and settings), on a free port of 127.0.0.1; pid, logs and temporary files
+  // stay in a folder of its own.  A free port can be taken by another test
+  // between picking and binding it, so a failed bind is tried again on
+  // another one.  An empty body is not started (ready() stays false).  The
+  // access log records "$msec $request_time $status $request_uri
   // $body_bytes_sent" per request.
-  KwNginxProcess(int port, const std::string& httpBody) { Start(port, httpBody); }
+  explicit KwNginxProcess(const std::function<std::string(int port)>& httpBodyFor) {
+    for (int attempt = 0; attempt < 5 && !m_ready; ++attempt) {
+      const int port = FreePort();
+      const std::string body = httpBodyFor(port);
+      if (body.empty()) return;
+      Start(port, body);
+      if (!m_ready && ErrorLog().find("Address already in use") == std::string::npos) return;
+    }
+  }
 
   ~KwNginxProcess() {
     if (m_pid > 0) {
@@ -187,18 +199,24 @@ class KwNginxProcess {
     text += httpBody;
     text += "}\n";
     WriteFile(conf, text);
+    const std::string pidFile = m_dir / "nginx.pid";
+    unlink(pidFile.c_str());
     m_pid =
         SpawnChild("/usr/sbin/nginx", {"-p", m_dir.path(), "-e", m_dir / "error.log", "-c", conf},
                    -1, m_dir / "stderr");
-    // Slow machines start nginx slowly; give up early only when it ended.
-    for (int i = 0; i < 3000 && !PortAccepts(m_port); ++i) {
+    // nginx writes its pid file only once its listening sockets are bound,
+    // so a port that accepts is its own and not another test's server that
+    // took the same number.  Slow machines start nginx slowly; give up early
+    // only when it ended.
+    for (int i = 0; i < 3000 && !(access(pidFile.c_str(), F_OK) == 0 && PortAccepts(m_port));
+         ++i) {
       if (waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
         m_pid = -1;
         break;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    m_ready = m_pid > 0 && PortAccepts(m_port);
+    m_ready = m_pid > 0 && access(pidFile.c_str(), F_OK) == 0 && PortAccepts(m_port);
   }
 
   TempDir m_dir;

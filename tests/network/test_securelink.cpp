@@ -134,10 +134,10 @@ TEST(SecureLink, NginxFromTheDeployConfigServesGoodLinksAndRefusesOthers) {
   chmod(www.path().c_str(), 0755);
   std::vector<std::string> volumes = kwtest::WritePackage(www.path(), "P", {300000, 1000});
   const std::string secret = "s3cr3t-Shared";
-  int port = kwtest::FreePort();
-  std::string server = kwtest::RenderDeployNginx(port, www.path(), secret);
-  ASSERT_FALSE(server.empty()) << "the deploy configuration lost a line the test renders";
-  kwtest::KwNginxProcess nginx(port, server);
+  ASSERT_FALSE(kwtest::RenderDeployNginx(80, www.path(), secret).empty())
+      << "the deploy configuration lost a line the test renders";
+  kwtest::KwNginxProcess nginx(
+      [&](int port) { return kwtest::RenderDeployNginx(port, www.path(), secret); });
   ASSERT_TRUE(nginx.ready()) << nginx.ErrorLog();
 
   // The API hands out links to nginx; the designed client follows them.

@@ -4,7 +4,7 @@
 # unpacker runs twice on the same volumes: with libdeflate (its default) and
 # with zlib's inflate (kwpack unpack --inflater zlib).
 #
-#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB] [--runs N] [--repeat R]
+#   bench/package/run.sh [BUILD_DIR] [CORPUS_MB] [--runs N] [--repeat R] [--trees DIR]
 #                        (defaults: build/default, 250, 5 runs; RUNS=N works too)
 #
 # Every timed step runs N times, each from the same state: its outputs
@@ -21,6 +21,12 @@
 # run lasts a second or more (R defaults to enough rounds for 1,000 MB of
 # corpus).  The checksums read the volumes over and over for the same reason.
 #
+# The trees they write (the unpacker's and tar's) go to a tmpfs (/dev/shm)
+# when it has room: a disk file system's journal and block freeing add from
+# one to five times the unpacker's own system time, at random, so figures on
+# a disk say more about what ran before than about the program.  --trees DIR
+# writes them to DIR instead, to see what a disk adds.
+#
 # The corpus and all outputs live under ${TMPDIR:-/tmp}/kwpkgbench and are
 # removed at the end (KEEP=1 keeps them).
 set -eu
@@ -34,6 +40,8 @@ while [ $# -gt 0 ]; do
     --runs=*) RUNS=${1#--runs=}; shift ;;
     --repeat) REPEAT=${2:-}; shift 2 || { echo "run.sh: --repeat needs a number" >&2; exit 2; } ;;
     --repeat=*) REPEAT=${1#--repeat=}; shift ;;
+    --trees) TREES=${2:-}; shift 2 || { echo "run.sh: --trees needs a folder" >&2; exit 2; } ;;
+    --trees=*) TREES=${1#--trees=}; shift ;;
     -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) positional=$((positional + 1))
        if [ $positional = 1 ]; then BUILD=$1; else MB=$1; fi
@@ -55,6 +63,18 @@ done
 [ -x "$BIN/kwpack" ] && [ -x "$BIN/kwpkgbench" ] || { echo "run.sh: build kwpack and kwpkgbench in $BUILD first" >&2; exit 1; }
 
 rm -rf "$W"; mkdir -p "$W"
+# Where the unpacked trees go: at most REPEAT copies of the corpus at once,
+# plus room to spare.
+if [ -z "${TREES:-}" ]; then
+  need=$(( MB * (REPEAT + 2) * 1024 ))
+  if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$need" ]; then
+    TREES=/dev/shm
+  else
+    TREES=$W
+  fi
+fi
+T=$(mktemp -d "$TREES/kwpkgbench-trees.XXXXXX") || { echo "run.sh: cannot write in $TREES" >&2; exit 1; }
+trap 'rm -rf "$T"' EXIT
 "$BIN/kwpkgbench" corpus "$W/corpus" "$MB"
 tar -C "$W" -cf "$W/corpus.tar" corpus
 BYTES=$(stat -c %s "$W/corpus.tar")
@@ -154,29 +174,39 @@ CLEAN="$W/outN"
 measure makeN "$BIN/kwpack" make "$W/corpus" "$W/outN" B --threads "$N"
 cmp -s "$W/out1/B_000.kwk" "$W/outN/B_000.kwk" && echo "  1 and $N threads: identical volumes"
 rm -rf "$W/out1"
-echo "decompress ($REPEAT rounds per run):"
+echo "decompress ($REPEAT rounds per run; trees written to $(df -P "$T" | awk 'NR == 2 { print $6 }') ($(stat -f -c %T "$T"))):"
 VOL="$W/outN/B_000.kwk"
 # rounds CMD: CMD once per round, with $k the round's number.
 rounds() { echo "for k in $ROUNDS; do $1; done"; }
 WARM="$W/corpus.tar.gz"
 measure pigzd sh -c "$(rounds "pigz -d -c '$W/corpus.tar.gz' > /dev/null")"
-CLEAN="$W/tx.*"; WARM="$W/corpus.tar.gz"
-measure pigzdtar sh -c "$(rounds "mkdir -p '$W/tx.'\$k && pigz -d -c '$W/corpus.tar.gz' | tar -C '$W/tx.'\$k -xf -")"
-rm -rf "$W"/tx.*
+CLEAN="$T/tx.*"; WARM="$W/corpus.tar.gz"
+measure pigzdtar sh -c "$(rounds "mkdir -p '$T/tx.'\$k && pigz -d -c '$W/corpus.tar.gz' | tar -C '$T/tx.'\$k -xf -")"
+rm -rf "$T"/tx.*
 # unpack NAME OUT ARGS...: the unpacker's rounds into OUT.1, OUT.2, ...
 unpack() {
   name=$1; out=$2; shift 2
-  CLEAN="$W/unpacked1.* $W/unpacked.*"; WARM=$(ls "$W"/outN/*.kwk)
+  CLEAN="$T/unpacked1.* $T/unpacked.*"; WARM=$(ls "$W"/outN/*.kwk)
   measure "$name" sh -c "$(rounds "'$BIN/kwpack' unpack '$VOL' '$out.'\$k $* > /dev/null")"
 }
-unpack unpack1 "$W/unpacked1" --threads 1
-unpack unpack "$W/unpacked" --threads "$N"
-diff -r "$W/corpus" "$W/unpacked.$REPEAT" > /dev/null && echo "  unpacked tree equals the corpus"
+# same_tree WHAT: the last round's tree must be the corpus, or the figures
+# are of a broken unpacker.
+same_tree() {
+  if diff -r "$W/corpus" "$T/unpacked.$REPEAT" > /dev/null; then
+    echo "  $1 equals the corpus"
+  else
+    echo "run.sh: the $1 differs from the corpus" >&2
+    exit 1
+  fi
+}
+unpack unpack1 "$T/unpacked1" --threads 1
+unpack unpack "$T/unpacked" --threads "$N"
+same_tree "unpacked tree"
 # The same volumes inflated by zlib instead of libdeflate, both thread counts.
-unpack unpackz1 "$W/unpacked1" --threads 1 --inflater zlib
-unpack unpackz "$W/unpacked" --threads "$N" --inflater zlib
-diff -r "$W/corpus" "$W/unpacked.$REPEAT" > /dev/null && echo "  zlib-unpacked tree equals the corpus too"
-rm -rf "$W"/unpacked.* "$W"/unpacked1.*
+unpack unpackz1 "$T/unpacked1" --threads 1 --inflater zlib
+unpack unpackz "$T/unpacked" --threads "$N" --inflater zlib
+same_tree "zlib-unpacked tree"
+rm -rf "$T"/unpacked.* "$T"/unpacked1.*
 UBYTES=$((BYTES * REPEAT))
 echo "checksum:"
 # The volumes are read over and over (4,000 MB in all) in one process each,

@@ -33,11 +33,12 @@ sed -e "s|listen 8080;|listen 127.0.0.1:$files_port;|" -e "s|/srv/tarnwick/packa
     -e "s|CHANGE-THIS-SECRET|$secret|" -e "s|max_ranges 1;|max_ranges 1; limit_rate 512k;|" \
     "$deploy/nginx/tarnwick-files.conf" > "$work/nginx/files.conf"
 sed -e "s|listen 9090;|listen 127.0.0.1:$api_port;|" -e "s|127.0.0.1:9091 |127.0.0.1:$one_port |" \
-    -e "s|127.0.0.1:9092 |127.0.0.1:$two_port |" \
+    -e "s|127.0.0.1:9092 |127.0.0.1:$two_port |" -e "s|/var/lib/nginx/tarnwick-api |$work/nginx/cache |" \
     "$deploy/nginx/tarnwick-api.conf" > "$work/nginx/api.conf"
 grep -q "listen 127.0.0.1:$api_port;" "$work/nginx/api.conf" &&
   grep -q "127.0.0.1:$one_port " "$work/nginx/api.conf" &&
   grep -q "127.0.0.1:$two_port " "$work/nginx/api.conf" &&
+  grep -q "$work/nginx/cache " "$work/nginx/api.conf" &&
   grep -q "limit_rate 512k" "$work/nginx/files.conf" || fail "the deploy files lost a line this test changes"
 n="$work/nginx"
 cat > "$n/nginx.conf" <<CONF

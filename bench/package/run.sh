@@ -17,15 +17,18 @@
 #
 # Decompressing and unpacking are quick (a few hundred megabytes take a
 # fraction of a second), so one scheduling hiccup would be a large share of a
-# run: each of their runs does the work R times over, into R folders, so a
-# run lasts a second or more (R defaults to enough rounds for 1,000 MB of
+# run: each of their runs does the work R times over, so a run lasts a
+# second or more (R defaults to enough rounds for 1,000 MB of
 # corpus).  The checksums read the volumes over and over for the same reason.
 #
 # The trees they write (the unpacker's and tar's) go to a tmpfs (/dev/shm)
 # when it has room: a disk file system's journal and block freeing add from
 # one to five times the unpacker's own system time, at random, so figures on
 # a disk say more about what ran before than about the program.  --trees DIR
-# writes them to DIR instead, to see what a disk adds.
+# writes them to DIR instead, to see what a disk adds.  Every round and run
+# of a step writes over the same tree, after one run that is not timed: on a
+# virtual machine that hands free pages back to its host, a tree in pages
+# never used before costs from two to four times as much at random.
 #
 # The corpus and all outputs live under ${TMPDIR:-/tmp}/kwpkgbench and are
 # removed at the end (KEEP=1 keeps them).
@@ -63,10 +66,10 @@ done
 [ -x "$BIN/kwpack" ] && [ -x "$BIN/kwpkgbench" ] || { echo "run.sh: build kwpack and kwpkgbench in $BUILD first" >&2; exit 1; }
 
 rm -rf "$W"; mkdir -p "$W"
-# Where the unpacked trees go: at most REPEAT copies of the corpus at once,
-# plus room to spare.
+# Where the unpacked trees go: one copy of the corpus at a time, with room to
+# spare.
 if [ -z "${TREES:-}" ]; then
-  need=$(( MB * (REPEAT + 2) * 1024 ))
+  need=$(( MB * 3 * 1024 ))
   if [ -d /dev/shm ] && [ -w /dev/shm ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt "$need" ]; then
     TREES=/dev/shm
   else
@@ -84,14 +87,17 @@ BYTES=$(stat -c %s "$W/corpus.tar")
 # run).  Both are cleared after each step.
 CLEAN=""
 WARM=""
+PRIME=""
 
-# measure NAME CMD...: runs CMD $RUNS times from the settled state; one line
+# measure NAME CMD...: runs CMD $RUNS times from the settled state (once more
+# before them, untimed, when PRIME is set); one line
 # per run in $W/NAME.runs: wall seconds, peak resident kB, user seconds,
 # system seconds, load average at the start.  CPU time shows how much work
 # a program does even when other processes stretch its wall time.
 measure() {
   name=$1; shift
   : > "$W/$name.runs"
+  if [ -n "$PRIME" ]; then "$@" > /dev/null; fi
   i=0
   while [ "$i" -lt "$RUNS" ]; do
     i=$((i + 1))
@@ -104,6 +110,7 @@ measure() {
   done
   CLEAN=""
   WARM=""
+  PRIME=""
   summary "$name"
 }
 # nsmeasure NAME CMD...: as measure, for steps too short for /usr/bin/time's
@@ -180,33 +187,34 @@ VOL="$W/outN/B_000.kwk"
 rounds() { echo "for k in $ROUNDS; do $1; done"; }
 WARM="$W/corpus.tar.gz"
 measure pigzd sh -c "$(rounds "pigz -d -c '$W/corpus.tar.gz' > /dev/null")"
-CLEAN="$T/tx.*"; WARM="$W/corpus.tar.gz"
-measure pigzdtar sh -c "$(rounds "mkdir -p '$T/tx.'\$k && pigz -d -c '$W/corpus.tar.gz' | tar -C '$T/tx.'\$k -xf -")"
-rm -rf "$T"/tx.*
-# unpack NAME OUT ARGS...: the unpacker's rounds into OUT.1, OUT.2, ...
+WARM="$W/corpus.tar.gz"; PRIME=1
+measure pigzdtar sh -c "$(rounds "mkdir -p '$T/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$T/tx' -xf -")"
+rm -rf "$T/tx"
+# unpack NAME ARGS...: the unpacker's rounds, each over the same tree.
 unpack() {
-  name=$1; out=$2; shift 2
-  CLEAN="$T/unpacked1.* $T/unpacked.*"; WARM=$(ls "$W"/outN/*.kwk)
-  measure "$name" sh -c "$(rounds "'$BIN/kwpack' unpack '$VOL' '$out.'\$k $* > /dev/null")"
+  name=$1; shift
+  rm -rf "$T/unpacked"
+  WARM=$(ls "$W"/outN/*.kwk); PRIME=1
+  measure "$name" sh -c "$(rounds "'$BIN/kwpack' unpack '$VOL' '$T/unpacked' $* > /dev/null")"
 }
 # same_tree WHAT: the last round's tree must be the corpus, or the figures
 # are of a broken unpacker.
 same_tree() {
-  if diff -r "$W/corpus" "$T/unpacked.$REPEAT" > /dev/null; then
+  if diff -r "$W/corpus" "$T/unpacked" > /dev/null; then
     echo "  $1 equals the corpus"
   else
     echo "run.sh: the $1 differs from the corpus" >&2
     exit 1
   fi
 }
-unpack unpack1 "$T/unpacked1" --threads 1
-unpack unpack "$T/unpacked" --threads "$N"
+unpack unpack1 --threads 1
+unpack unpack --threads "$N"
 same_tree "unpacked tree"
 # The same volumes inflated by zlib instead of libdeflate, both thread counts.
-unpack unpackz1 "$T/unpacked1" --threads 1 --inflater zlib
-unpack unpackz "$T/unpacked" --threads "$N" --inflater zlib
+unpack unpackz1 --threads 1 --inflater zlib
+unpack unpackz --threads "$N" --inflater zlib
 same_tree "zlib-unpacked tree"
-rm -rf "$T"/unpacked.* "$T"/unpacked1.*
+rm -rf "$T/unpacked"
 UBYTES=$((BYTES * REPEAT))
 echo "checksum:"
 # The volumes are read over and over (4,000 MB in all) in one process each,

@@ -1027,7 +1027,7 @@ TEST_F(EngineInstall, KilledInsideAVolumeFetchesOnlyTheMissingSegments) {
   // their way.
   std::string journalPath = KwVolumeJournal::PathFor(volume);
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (LineCount(journalPath) < 2 && std::chrono::steady_clock::now() < deadline) {
+  while (LineCount(journalPath) < 3 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   kill(pid, SIGKILL);

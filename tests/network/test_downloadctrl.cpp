@@ -176,6 +176,59 @@ TEST_F(DownloadCtrl, JournalRoundTripAndWhatItRefuses) {
   EXPECT_FALSE(KwVolumeJournal::Load(volume, e, &got));
 }
 
+// Ranges are written down before the disk has them: this boot trusts every
+// line, another boot (after a crash of the machine) only those above the
+// last "synced" line, and continuing writes the journal afresh so lines
+// another boot cannot vouch for never end up above a "synced" line.
+TEST_F(DownloadCtrl, JournalTrustsUnflushedRangesOnlyInTheBootThatWroteThem) {
+  std::string volume = dir / "v_000.tmp";
+  PackageEntry e = Entry("v_000.tmp", 40000000, "00AA");
+  const std::string boot = KwVolumeJournal::BootId();
+  ASSERT_NE(boot, "-");
+  EXPECT_EQ(KwVolumeJournal::BootId(), boot);
+  {
+    KwVolumeJournal j;
+    ASSERT_TRUE(j.Begin(volume, e));
+    ASSERT_TRUE(j.Record({{0, 10000000}}));
+    ASSERT_TRUE(j.MarkFlushed());
+    ASSERT_TRUE(j.Record({{10000000, 20000000}}));
+  }
+  KwByteRanges got, flushed;
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got, &flushed));
+  EXPECT_EQ(got.Covered(), 20000000);
+  EXPECT_EQ(flushed.Covered(), 10000000);
+
+  // The same journal as another boot left it.
+  std::string text = kwtest::ReadFile(KwVolumeJournal::PathFor(volume));
+  const size_t at = text.find("boot " + boot + "\n");
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, 5 + boot.size(), "boot 0123456789abcdef-other");
+  kwtest::WriteFile(KwVolumeJournal::PathFor(volume), text);
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got, &flushed));
+  EXPECT_EQ(got.Covered(), 10000000);
+  EXPECT_EQ(flushed.Covered(), 10000000);
+  {
+    KwVolumeJournal j;
+    ASSERT_TRUE(j.Continue(volume, e, got, flushed));
+    ASSERT_TRUE(j.Record({{30000000, 35000000}}));
+    ASSERT_TRUE(j.MarkFlushed());
+  }
+  // Flushed in this boot: the other boot's unflushed range is not among them.
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got, &flushed));
+  EXPECT_EQ(flushed.Missing(e.length),
+            (std::vector<KwByteRanges::Range>{{10000000, 30000000}, {35000000, 40000000}}));
+  EXPECT_EQ(got.Covered(), flushed.Covered());
+  // Nothing flushed and another boot: it vouches for nothing.
+  kwtest::WriteFile(KwVolumeJournal::PathFor(volume),
+                    text.substr(0, text.find("boot ")) + "boot -\n0 40000000\n");
+  EXPECT_FALSE(KwVolumeJournal::Load(volume, e, &got));
+  // A journal without a boot line was flushed before each line.
+  kwtest::WriteFile(KwVolumeJournal::PathFor(volume),
+                    text.substr(0, text.find("boot ")) + "0 40000000\n");
+  ASSERT_TRUE(KwVolumeJournal::Load(volume, e, &got, &flushed));
+  EXPECT_EQ(flushed.Covered(), 40000000);
+}
+
 // Continuing from a journal keeps the file and queues only its gaps, cut
 // into segments.
 TEST_F(DownloadCtrl, ContinuingQueuesOnlyTheGaps) {

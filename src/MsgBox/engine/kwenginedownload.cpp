@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -207,8 +208,9 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       contributors_.clear();
     }
     KwByteRanges resumed;
+    KwByteRanges resumedOnDisk;
     bool resume = !stream && mayResume && e.length > 0 && FileLength(path) == e.length &&
-                  KwVolumeJournal::Load(path, e, &resumed);
+                  KwVolumeJournal::Load(path, e, &resumed, &resumedOnDisk);
     mayResume = false;
     journal_.Close();
     if (!resume) KwVolumeJournal::Remove(path);
@@ -231,7 +233,7 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
     }
     planFailures = 0;
     if (stream) queues_->DiscardWaiting();
-    if (!ReserveSpace(path, e.length)) {
+    if (!HasRoomFor(path, e.length)) {
       Fail("the disk is full", "diskfull");
       return false;
     }
@@ -253,7 +255,8 @@ bool CKWInstallEngine::Impl::DownloadVolume(const PackageEntry& e) {
       volumeOnDisk_ = resumed;
     }
     journaled_ = resumed;
-    if (!(resume ? journal_.Continue(path) : journal_.Begin(path, e))) {
+    journalFlushedMs_ = NowMs();
+    if (!(resume ? journal_.Continue(path, e, resumed, resumedOnDisk) : journal_.Begin(path, e))) {
       KW_LOG(4, "CKWinstaller::downloadvolume", "no journal for %s", path.c_str());
     }
     if (covered > 0) {
@@ -367,15 +370,23 @@ void CKWInstallEngine::Impl::JournalWritten(const std::string& path) {
       }
     }
   }
-  if (fresh.empty()) return;
-  // Every range taken above was written before it was added, so after this
-  // flush its bytes are on disk; only then may the journal name it.
+  // Every range taken above was written before it was added, so its bytes
+  // are in the page cache, where a later run of this boot finds them.
+  if (!fresh.empty()) {
+    if (!journal_.Record(fresh)) return;
+    for (const KwByteRanges::Range& r : fresh) journaled_.Add(r.first, r.second - r.first);
+    journalUnflushed_ = true;
+  }
+  // The disk gets them now and then, for a run after a crash of the machine;
+  // flushing every time made a fast download wait for the disk for bytes
+  // that are unpacked and removed before the kernel would have written them.
+  if (!journalUnflushed_ || NowMs() - journalFlushedMs_ < kwengine::kJournalFlushEveryMs) return;
+  journalFlushedMs_ = NowMs();
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return;
-  bool flushed = fdatasync(fd) == 0;
+  const bool flushed = fdatasync(fd) == 0;
   close(fd);
-  if (!flushed || !journal_.Record(fresh)) return;
-  for (const KwByteRanges::Range& r : fresh) journaled_.Add(r.first, r.second - r.first);
+  if (flushed && journal_.MarkFlushed()) journalUnflushed_ = false;
 }
 
 bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
@@ -393,18 +404,24 @@ bool CKWInstallEngine::Impl::VerifyVolume(const PackageEntry& e) {
   return false;
 }
 
-// Reserves the blocks of a planned volume without writing them, so a disk
-// too small for it stops the run now rather than after most of a volume.
-// False only when the disk is full; file systems that cannot reserve are
-// left to the writes.
-bool CKWInstallEngine::Impl::ReserveSpace(const std::string& path, int64_t length) {
+// Whether the disk has room for the rest of a planned volume, so a disk too
+// small for it stops the run now rather than after most of a volume.  Its
+// blocks are not reserved in advance: blocks allocated ahead tie the
+// volume's unwritten pages to the file system's next journal commit, so the
+// checkpoint saved after each unpacked volume waited for the disk to write
+// volumes that were about to be removed.  True when the disk cannot be
+// measured; the writes then find out.
+bool CKWInstallEngine::Impl::HasRoomFor(const std::string& path, int64_t length) {
   if (length <= 0) return true;
-  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return true;
-  int r = fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, length);
-  int error = r == 0 ? 0 : errno;
-  close(fd);
-  return error != ENOSPC && error != EDQUOT;
+  struct stat st;
+  int64_t have = 0;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    have = static_cast<int64_t>(st.st_blocks) * 512;
+  }
+  int64_t total = 0;
+  int64_t free = 0;
+  if (!disk_->Measure(installPath_.c_str(), &total, &free)) return true;
+  return free >= length - have;
 }
 
 // A volume that cannot be written because the disk is full would otherwise

@@ -59,6 +59,10 @@ inline constexpr int kSegmentBuffers = 2 * kWorkerCount;
 // time (the download's bottleneck without a rate limit); smaller pieces cost
 // only a few more calls.
 inline constexpr int64_t kWritePiece = 1 << 20;
+// How often a volume's journal has the volume file flushed to disk, for a run
+// after a crash of the machine; about as long as the kernel keeps written
+// pages before it writes them itself, so a flush finds little left to do.
+inline constexpr int64_t kJournalFlushEveryMs = 30000;
 // Largest piece handed to the unpacker at once: a chunk record and its header.
 inline constexpr int32_t kInstallChunk = 3200008;
 // Below this much free space the disk counts as full.
@@ -166,6 +170,8 @@ class CKWInstallEngine::Impl {
   // The journal of the current volume and the ranges it lists (run thread).
   KwVolumeJournal journal_;
   KwByteRanges journaled_;
+  int64_t journalFlushedMs_ = 0;   // when the volume file was last flushed
+  bool journalUnflushed_ = false;  // ranges recorded since that flush
   std::atomic<uint64_t> generation_{0};
 
   // Bytes of the current planning's segments that have arrived from the
@@ -307,7 +313,7 @@ class CKWInstallEngine::Impl {
   // Finishes the verify pass; true when length, checksum and (when listed)
   // SHA-256 all match.
   bool VerifyVolume(const PackageEntry& e);
-  static bool ReserveSpace(const std::string& path, int64_t length);
+  bool HasRoomFor(const std::string& path, int64_t length);
   bool CheckDiskLeft();
   void WorkerThread();
   void FetchSegment(CKWDownloadUtilFor& util, const KwSegmentTask& task);

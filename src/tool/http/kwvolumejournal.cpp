@@ -48,8 +48,9 @@ bool Number(const std::string& text, int64_t* out) {
 }  // namespace
 
 bool KwVolumeJournal::Load(const std::string& volumePath, const PackageEntry& entry,
-                           KwByteRanges* ranges) {
+                           KwByteRanges* ranges, KwByteRanges* flushed) {
   ranges->Clear();
+  if (flushed != nullptr) flushed->Clear();
   int fd = ::open(PathFor(volumePath).c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   std::string text;
@@ -68,20 +69,52 @@ bool KwVolumeJournal::Load(const std::string& volumePath, const PackageEntry& en
     return false;
   }
   size_t at = header.size();
-  for (;;) {
+  // Without a boot line every range was flushed before it was written down.
+  bool thisBoot = true;
+  bool bootLine = false;
+  KwByteRanges all;
+  KwByteRanges onDisk;
+  for (bool first = true;; first = false) {
     size_t end = text.find('\n', at);
     if (end == std::string::npos) break;  // a torn last line
     std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (first && line.compare(0, 5, "boot ") == 0) {
+      bootLine = true;
+      const std::string boot = line.substr(5);
+      thisBoot = boot != "-" && boot == BootId();
+      continue;
+    }
+    if (line == "synced") {
+      onDisk = all;
+      continue;
+    }
     size_t space = line.find(' ');
     int64_t offset = 0, length = 0;
     if (space == std::string::npos || !Number(line.substr(0, space), &offset) ||
         !Number(line.substr(space + 1), &length) || length <= 0 || offset > entry.length - length) {
       break;
     }
-    ranges->Add(offset, length);
-    at = end + 1;
+    all.Add(offset, length);
   }
+  if (!bootLine) onDisk = all;
+  *ranges = thisBoot ? all : onDisk;
+  if (flushed != nullptr) *flushed = onDisk;
   return ranges->Covered() > 0;
+}
+
+std::string KwVolumeJournal::BootId() {
+  int fd = ::open("/proc/sys/kernel/random/boot_id", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "-";
+  char buf[64];
+  ssize_t n = ::read(fd, buf, sizeof(buf) - 1);
+  ::close(fd);
+  std::string id;
+  for (ssize_t i = 0; i < n; ++i) {
+    const char c = buf[i];
+    if ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || c == '-') id += c;
+  }
+  return id.size() >= 16 ? id : std::string("-");
 }
 
 void KwVolumeJournal::Remove(const std::string& volumePath) {
@@ -93,7 +126,7 @@ bool KwVolumeJournal::Begin(const std::string& volumePath, const PackageEntry& e
   fd_ = ::open(PathFor(volumePath).c_str(),
                O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd_ < 0) return false;
-  if (!WriteAll(fd_, Header(entry))) {
+  if (!WriteAll(fd_, Header(entry) + "boot " + BootId() + "\n")) {
     Close();
     Remove(volumePath);
     return false;
@@ -101,10 +134,13 @@ bool KwVolumeJournal::Begin(const std::string& volumePath, const PackageEntry& e
   return true;
 }
 
-bool KwVolumeJournal::Continue(const std::string& volumePath) {
-  Close();
-  fd_ = ::open(PathFor(volumePath).c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW);
-  return fd_ >= 0;
+bool KwVolumeJournal::Continue(const std::string& volumePath, const PackageEntry& entry,
+                               const KwByteRanges& ranges, const KwByteRanges& flushed) {
+  // Written afresh rather than appended to: lines of another boot below its
+  // last "synced" line vouch for nothing now and must not end up above a
+  // "synced" line of this one.
+  return Begin(volumePath, entry) && Record(flushed.ranges()) && MarkFlushed() &&
+         Record(ranges.ranges());
 }
 
 bool KwVolumeJournal::Record(const std::vector<KwByteRanges::Range>& ranges) {
@@ -119,6 +155,15 @@ bool KwVolumeJournal::Record(const std::vector<KwByteRanges::Range>& ranges) {
   // One write of whole lines; a line torn by a crash is ignored on reading.
   if (text.empty()) return true;
   if (!WriteAll(fd_, text)) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+bool KwVolumeJournal::MarkFlushed() {
+  if (fd_ < 0) return false;
+  if (!WriteAll(fd_, "synced\n")) {
     Close();
     return false;
   }

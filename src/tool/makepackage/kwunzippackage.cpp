@@ -21,9 +21,15 @@ const char kBegin[] = "CKWUnzipPackage::OnBeginFile";
 const char kWrite[] = "CKWUnzipPackage::OnWriteFile";
 const char kEnd[] = "CKWUnzipPackage::OnEndFile";
 
+// Largest single write into a product file.  A whole 3.2 MB piece in one
+// write lets the page cache take it in large folios, and copying into those
+// measured from two to four times slower at random than the same bytes
+// written a megabyte at a time.
+constexpr size_t kWritePiece = 1 << 20;
+
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
+    const ssize_t w = ::write(fd, p, n < kWritePiece ? n : kWritePiece);
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;

@@ -10,7 +10,11 @@
 # Every timed step runs N times, each from the same state: its outputs
 # removed, its inputs read into the page cache, then bench/settle.sh (sync
 # and wait until the kernel holds no dirty or writeback pages worth
-# counting).  Each figure is the median of the N runs, with the fastest and
+# counting).  The steps compared with each other (the compressors, the
+# decompressors and unpackers, the checksums) take turns: one run of each,
+# then the next run of each, so a machine that slows down for some minutes
+# (a virtual machine's host busy elsewhere) slows all of them alike instead
+# of the one that happened to run then.  Each figure is the median of the N runs, with the fastest and
 # slowest run and the 1-minute load average at the start of the runs beside
 # it; a ratio divides two medians, and the range beside it is that of the
 # ratios of the runs taken pairwise.
@@ -82,52 +86,62 @@ trap 'rm -rf "$T"' EXIT
 tar -C "$W" -cf "$W/corpus.tar" corpus
 BYTES=$(stat -c %s "$W/corpus.tar")
 
-# The step after the next call of measure: CLEAN names its outputs (removed
-# before every run), WARM its inputs (read into the page cache before every
-# run).  Both are cleared after each step.
-CLEAN=""
-WARM=""
-PRIME=""
+# The steps that take turns: register each with `step`, then `take_turns`
+# runs them.
+GROUP=""
 
-# measure NAME CMD...: runs CMD $RUNS times from the settled state (once more
-# before them, untimed, when PRIME is set); one line
-# per run in $W/NAME.runs: wall seconds, peak resident kB, user seconds,
-# system seconds, load average at the start.  CPU time shows how much work
-# a program does even when other processes stretch its wall time.
-measure() {
-  name=$1; shift
-  : > "$W/$name.runs"
-  if [ -n "$PRIME" ]; then "$@" > /dev/null; fi
-  i=0
-  while [ "$i" -lt "$RUNS" ]; do
-    i=$((i + 1))
-    if [ -n "$CLEAN" ]; then rm -rf $CLEAN; fi
-    if [ -n "$WARM" ]; then cat $WARM > /dev/null; fi
-    load=$("$SETTLE")
-    # Standard output (the tools' own summaries) goes to $W/NAME.out.
-    /usr/bin/time -f "%e %M %U %S" -o "$W/$name.one" "$@" > "$W/$name.out"
-    echo "$(cat "$W/$name.one") $load" >> "$W/$name.runs"
-  done
-  CLEAN=""
-  WARM=""
-  PRIME=""
-  summary "$name"
+# step NAME KIND CLEAN WARM PRIME CMD: registers a step.  KIND is "time"
+# (wall, peak resident size and CPU seconds from /usr/bin/time), "ns" (wall
+# time in nanoseconds only, for steps too short for /usr/bin/time's
+# resolution) or "sums" (kwpkgbench's own timing of both checksums, into the
+# steps sse and naive).  CLEAN names its outputs (removed before every run),
+# WARM its inputs (read into the page cache before every run), PRIME says
+# whether one untimed run comes first; CMD is a shell command.
+step() {
+  eval "S_KIND_$1=\$2 S_CLEAN_$1=\$3 S_WARM_$1=\$4 S_PRIME_$1=\$5 S_CMD_$1=\$6"
+  GROUP="$GROUP $1"
 }
-# nsmeasure NAME CMD...: as measure, for steps too short for /usr/bin/time's
-# resolution: wall time in nanoseconds only.
-nsmeasure() {
-  name=$1; shift
-  : > "$W/$name.runs"
+
+# take_turns: runs every registered step $RUNS times, one run of each in
+# turn, each from the settled state; one line per run in $W/NAME.runs: wall
+# seconds, peak resident kB, user seconds, system seconds, load average at
+# the start.  CPU time shows how much work a program does even when other
+# processes stretch its wall time.  Prints a summary line per step.
+take_turns() {
+  for name in $GROUP; do
+    : > "$W/$name.runs"
+    eval "kind=\$S_KIND_$name prime=\$S_PRIME_$name cmd=\$S_CMD_$name"
+    if [ "$kind" = sums ]; then : > "$W/sse.runs"; : > "$W/naive.runs"; fi
+    if [ -n "$prime" ]; then sh -c "$cmd" > /dev/null; fi
+  done
   i=0
   while [ "$i" -lt "$RUNS" ]; do
     i=$((i + 1))
-    if [ -n "$WARM" ]; then cat $WARM > /dev/null; fi
-    load=$("$SETTLE")
-    t0=$(date +%s%N); "$@" > "$W/$name.out"; t1=$(date +%s%N)
-    echo "$t0 $t1 $load" | awk '{ printf "%.4f 0 0 0 %s\n", ($2 - $1) / 1e9, $3 }' >> "$W/$name.runs"
+    for name in $GROUP; do
+      eval "kind=\$S_KIND_$name clean=\$S_CLEAN_$name warm=\$S_WARM_$name cmd=\$S_CMD_$name"
+      if [ -n "$clean" ]; then rm -rf $clean; fi
+      if [ -n "$warm" ]; then cat $warm > /dev/null; fi
+      load=$("$SETTLE")
+      # Standard output (the tools' own summaries) goes to $W/NAME.out.
+      case $kind in
+        time)
+          /usr/bin/time -f "%e %M %U %S" -o "$W/$name.one" sh -c "$cmd" > "$W/$name.out"
+          echo "$(cat "$W/$name.one") $load" >> "$W/$name.runs" ;;
+        ns)
+          t0=$(date +%s%N); sh -c "$cmd" > "$W/$name.out"; t1=$(date +%s%N)
+          echo "$t0 $t1 $load" | awk '{ printf "%.4f 0 0 0 %s\n", ($2 - $1) / 1e9, $3 }' >> "$W/$name.runs" ;;
+        sums)
+          sh -c "$cmd" > "$W/$name.out"
+          awk -v l="$load" '/checksum_sse2/ { print $2, 0, 0, 0, l }' "$W/$name.out" >> "$W/sse.runs"
+          awk -v l="$load" '/checksum_naive/ { print $2, 0, 0, 0, l }' "$W/$name.out" >> "$W/naive.runs" ;;
+      esac
+    done
   done
-  WARM=""
-  summary "$name"
+  for name in $GROUP; do
+    eval "kind=\$S_KIND_$name"
+    if [ "$kind" = sums ]; then summary sse; summary naive; else summary "$name"; fi
+  done
+  GROUP=""
 }
 
 # vals NAME EXPR: EXPR (awk, over $1 wall, $2 kB, $3 user, $4 system, $5
@@ -170,78 +184,62 @@ ratio() {
 }
 
 echo "corpus: $(find "$W/corpus" -type f | wc -l) files, $BYTES bytes; $N cores; $RUNS runs per step"
-echo "compress:"
-WARM="$W/corpus.tar"
-measure gzip9 sh -c "gzip -9 -c '$W/corpus.tar' > /dev/null"
-CLEAN="$W/corpus.tar.gz"; WARM="$W/corpus.tar"
-measure pigz9 sh -c "pigz -9 -p $N -c '$W/corpus.tar' > '$W/corpus.tar.gz'"
-CLEAN="$W/out1"
-measure make1 "$BIN/kwpack" make "$W/corpus" "$W/out1" B --threads 1
-CLEAN="$W/outN"
-measure makeN "$BIN/kwpack" make "$W/corpus" "$W/outN" B --threads "$N"
+echo "compress (the steps take turns):"
+step gzip9 time "" "$W/corpus.tar" "" "gzip -9 -c '$W/corpus.tar' > /dev/null"
+step pigz9 time "$W/corpus.tar.gz" "$W/corpus.tar" "" "pigz -9 -p $N -c '$W/corpus.tar' > '$W/corpus.tar.gz'"
+step make1 time "$W/out1" "" "" "'$BIN/kwpack' make '$W/corpus' '$W/out1' B --threads 1"
+step makeN time "$W/outN" "" "" "'$BIN/kwpack' make '$W/corpus' '$W/outN' B --threads $N"
+take_turns
 cmp -s "$W/out1/B_000.kwk" "$W/outN/B_000.kwk" && echo "  1 and $N threads: identical volumes"
 rm -rf "$W/out1"
-echo "decompress ($REPEAT rounds per run; trees written to $(df -P "$T" | awk 'NR == 2 { print $6 }') ($(stat -f -c %T "$T"))):"
+echo "decompress ($REPEAT rounds per run, the steps take turns; trees written to $(df -P "$T" | awk 'NR == 2 { print $6 }') ($(stat -f -c %T "$T"))):"
 VOL="$W/outN/B_000.kwk"
+VOLUMES=$(ls "$W"/outN/*.kwk)
 # rounds CMD: CMD once per round, with $k the round's number.
 rounds() { echo "for k in $ROUNDS; do $1; done"; }
-WARM="$W/corpus.tar.gz"
-measure pigzd sh -c "$(rounds "pigz -d -c '$W/corpus.tar.gz' > /dev/null")"
-WARM="$W/corpus.tar.gz"; PRIME=1
-measure pigzdtar sh -c "$(rounds "mkdir -p '$T/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$T/tx' -xf -")"
-rm -rf "$T/tx"
-# unpack NAME ARGS...: the unpacker's rounds, each over the same tree.
-unpack() {
-  name=$1; shift
-  rm -rf "$T/unpacked"
-  WARM=$(ls "$W"/outN/*.kwk); PRIME=1
-  measure "$name" sh -c "$(rounds "'$BIN/kwpack' unpack '$VOL' '$T/unpacked' $* > /dev/null")"
-}
-# same_tree WHAT: the last round's tree must be the corpus, or the figures
-# are of a broken unpacker.
+step pigzd time "" "$W/corpus.tar.gz" "" "$(rounds "pigz -d -c '$W/corpus.tar.gz' > /dev/null")"
+step pigzdtar time "" "$W/corpus.tar.gz" 1 \
+  "$(rounds "mkdir -p '$T/tx' && pigz -d -c '$W/corpus.tar.gz' | tar -C '$T/tx' -xf -")"
+# The unpackers all write over the same tree; the zlib ones inflate the same
+# volumes with zlib instead of libdeflate.
+unpack() { rounds "'$BIN/kwpack' unpack '$VOL' '$T/unpacked' $* > /dev/null"; }
+step unpack1 time "" "$VOLUMES" 1 "$(unpack --threads 1)"
+step unpack time "" "$VOLUMES" 1 "$(unpack --threads "$N")"
+step unpackz1 time "" "$VOLUMES" 1 "$(unpack --threads 1 --inflater zlib)"
+step unpackz time "" "$VOLUMES" 1 "$(unpack --threads "$N" --inflater zlib)"
+take_turns
+rm -rf "$T/tx" "$T/unpacked"
+# same_tree WHAT ARGS...: the unpacker with ARGS must give the corpus, or
+# the figures are of a broken unpacker.
 same_tree() {
-  if diff -r "$W/corpus" "$T/unpacked" > /dev/null; then
-    echo "  $1 equals the corpus"
+  what=$1; shift
+  rm -rf "$T/check"
+  if "$BIN/kwpack" unpack "$VOL" "$T/check" "$@" > /dev/null && diff -r "$W/corpus" "$T/check" > /dev/null; then
+    echo "  $what tree equals the corpus"
   else
-    echo "run.sh: the $1 differs from the corpus" >&2
+    echo "run.sh: the $what tree differs from the corpus" >&2
     exit 1
   fi
+  rm -rf "$T/check"
 }
-unpack unpack1 --threads 1
-unpack unpack --threads "$N"
-same_tree "unpacked tree"
-# The same volumes inflated by zlib instead of libdeflate, both thread counts.
-unpack unpackz1 --threads 1 --inflater zlib
-unpack unpackz --threads "$N" --inflater zlib
-same_tree "zlib-unpacked tree"
-rm -rf "$T/unpacked"
+same_tree "unpacked" --threads "$N"
+same_tree "zlib-unpacked" --threads "$N" --inflater zlib
 UBYTES=$((BYTES * REPEAT))
-echo "checksum:"
+echo "checksum (the steps take turns):"
 # The volumes are read over and over (4,000 MB in all) in one process each,
 # so the page-cache speed is measured rather than process start-up, the
 # timer's resolution or a moment's hiccup.
-ONE=$(ls "$W"/outN/*.kwk)
+ONE=$VOLUMES
 OBYTES=$(cat $ONE | wc -c)
 TIMES=$(( (4000000000 + OBYTES - 1) / OBYTES ))
 VOLS=""
 i=0
 while [ "$i" -lt "$TIMES" ]; do VOLS="$VOLS $ONE"; i=$((i + 1)); done
-WARM=$ONE
-nsmeasure cat sh -c "cat $VOLS > /dev/null"
-WARM=$ONE
-nsmeasure md5 sh -c "md5sum $VOLS > /dev/null"
-# kwpkgbench times both checksums itself; one line per run each.
-: > "$W/sse.runs"; : > "$W/naive.runs"
-i=0
-while [ "$i" -lt "$RUNS" ]; do
-  i=$((i + 1))
-  load=$("$SETTLE")
-  "$BIN/kwpkgbench" checksum $VOLS > "$W/sum.txt"
-  awk -v l="$load" '/checksum_sse2/ { print $2, 0, 0, 0, l }' "$W/sum.txt" >> "$W/sse.runs"
-  awk -v l="$load" '/checksum_naive/ { print $2, 0, 0, 0, l }' "$W/sum.txt" >> "$W/naive.runs"
-done
-summary sse
-summary naive
+step cat ns "" "$ONE" "" "cat $VOLS > /dev/null"
+step md5 ns "" "$ONE" "" "md5sum $VOLS > /dev/null"
+# kwpkgbench times both checksums itself.
+step sums sums "" "$ONE" "" "'$BIN/kwpkgbench' checksum $VOLS"
+take_turns
 VBYTES=$((OBYTES * TIMES))
 
 echo

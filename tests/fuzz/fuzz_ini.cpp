@@ -50,8 +50,15 @@ std::map<std::pair<std::string, std::string>, std::string> Values(const std::str
       n = KwGetPrivateProfileString(section.c_str(), key.c_str(), "\x01", buf, sizeof(buf),
                                     file.c_str());
       KW_FUZZ_CHECK(n >= 0 && n < static_cast<int32_t>(sizeof(buf)) && buf[n] == '\0');
-      // A listed key exists: it never falls back to the default.
-      if (exact) KW_FUZZ_CHECK(std::strcmp(buf, "\x01") != 0);
+      // A listed key exists: it never falls back to the default.  Its value
+      // may happen to be the default's text, so a second, different default
+      // tells the two apart.
+      if (exact && std::strcmp(buf, "\x01") == 0) {
+        static char again[8192];
+        KwGetPrivateProfileString(section.c_str(), key.c_str(), "\x02", again, sizeof(again),
+                                  file.c_str());
+        KW_FUZZ_CHECK(std::strcmp(again, "\x01") == 0);
+      }
       out[{section, key}] = buf;
       KwGetPrivateProfileInt(section.c_str(), key.c_str(), 7, file.c_str());
     }

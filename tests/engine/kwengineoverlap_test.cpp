@@ -24,6 +24,7 @@
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "kwenginetestkit.h"
+#include "kwtest/roomydisk.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
@@ -38,13 +39,7 @@ namespace fs = std::filesystem;
 using namespace kwenginetest;
 using Clock = std::chrono::steady_clock;
 
-class RoomyDisk : public IKWEngineDisk {
- public:
-  bool Measure(const char*, int64_t* total, int64_t* free) override {
-    *total = *free = 1LL << 40;
-    return true;
-  }
-};
+using kwtest::RoomyDisk;
 
 class Quiet : public IKWInstallEngineOwner {
  public:

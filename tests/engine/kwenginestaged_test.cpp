@@ -17,6 +17,7 @@
 #include "MsgBox/engine/kwenginefinish.h"
 #include "MsgBox/engine/kwengineowner.h"
 #include "kwenginetestkit.h"
+#include "kwtest/roomydisk.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
@@ -28,13 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kwenginetest;
 
-class RoomyDisk : public IKWEngineDisk {
- public:
-  bool Measure(const char*, int64_t* total, int64_t* free) override {
-    *total = *free = 1LL << 40;
-    return true;
-  }
-};
+using kwtest::RoomyDisk;
 
 class Commands : public IKWInstallEngineOwner {
  public:

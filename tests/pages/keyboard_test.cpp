@@ -27,6 +27,7 @@
 #include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
+#include "kwtest/roomydisk.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
@@ -43,14 +44,7 @@ namespace {
     ::testing::AddGlobalTestEnvironment(new kwpagetest::AppEnvironment(
         "kwpages_keyboard_test", -1, [] { KwCurlBindForExecutable(""); }));
 
-class RoomyDisk : public IKWEngineDisk {
- public:
-  bool Measure(const char*, int64_t* total, int64_t* free) override {
-    *total = int64_t{500} << 30;
-    *free = int64_t{400} << 30;
-    return true;
-  }
-};
+using kwtest::RoomyDisk;
 
 // Where keys go: the open popup list, else the focus widget of the active
 // window, as on a real display.

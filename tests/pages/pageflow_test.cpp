@@ -35,6 +35,7 @@
 #include "kwpageapp.h"
 #include "kwpageclick.h"
 #include "kwpagefixture.h"
+#include "kwtest/roomydisk.h"
 #include "language/ikwlang.h"
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
@@ -58,16 +59,7 @@ using kwtest::WaitFor;
 ::testing::Environment* const kQt = ::testing::AddGlobalTestEnvironment(
     new kwpagetest::AppEnvironment("kwpages_flow_test", -1, [] { KwCurlBindForExecutable(""); }));
 
-// A drive with plenty of room, so runs that start at once (continuing a
-// download) do not depend on the free space of the machine's disk.
-class RoomyDisk : public IKWEngineDisk {
- public:
-  bool Measure(const char*, int64_t* total, int64_t* free) override {
-    *total = int64_t{500} << 30;
-    *free = int64_t{400} << 30;
-    return true;
-  }
-};
+using kwtest::RoomyDisk;
 
 class PageFlow : public ::testing::Test {
  protected:

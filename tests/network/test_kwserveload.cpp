@@ -17,9 +17,12 @@
 #include <thread>
 #include <vector>
 
+#include "baseutil/kwjsonread.h"
 #include "kwserveprocess.h"
 #include "kwtestvolumes.h"
 #include "tool/http/kwhttpdatacheck.h"
+#include "tool/makepackage/kwpkglist.h"
+#include "tool/makepackage/kwrelease.h"
 
 namespace {
 
@@ -83,11 +86,12 @@ int ReadAnswer(int fd, std::string* body = nullptr) {
 }
 
 // The signed version request, as the installer asks it.
-std::string VersionRequest(bool http10 = false, bool keepAlive = true) {
+std::string VersionRequest(bool http10 = false, bool keepAlive = true,
+                           const std::string& host = "127.0.0.1") {
   const std::string stamp = std::to_string(std::time(nullptr));
   const std::string sign = CKwHttpDataCheck::SignOf({{"timestamp", stamp}});
   std::string text = "GET /app/install/info?timestamp=" + stamp + "&sign=" + sign +
-                     (http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n") + "Host: 127.0.0.1\r\n";
+                     (http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n") + "Host: " + host + "\r\n";
   if (http10 && keepAlive) text += "Connection: keep-alive\r\n";
   if (!http10 && !keepAlive) text += "Connection: close\r\n";
   return text + "\r\n";
@@ -98,6 +102,40 @@ class KwServeLoad : public ::testing::Test {
   void SetUp() override { kwtest::WritePackage(pkg.path(), "R", {5000, 300}); }
   kwtest::TempDir pkg;
 };
+
+// The manifest's address is made for each request from its Host header,
+// which the client chooses: any bytes there still give valid JSON naming
+// that host, and another host on the same connection gets its own address.
+TEST_F(KwServeLoad, ManifestAddressFollowsEachRequestsHostAndStaysValidJson) {
+  kwtest::WriteFile(pkg.path() + "/manifest.kwm", std::string(700, 'm'));
+  const KwReleaseManifest described = KwDescribeManifestBytes(std::string(700, 'm'));
+  ASSERT_EQ(0,
+            KwWriteReleaseJson(pkg.path(), "R", KwFindVolumes(pkg.path(), "R", "kwk"), &described));
+  kwtest::KwServeProcess server(pkg.path(), {});
+  ASSERT_FALSE(server.url().empty());
+  int fd = Connect(PortOf(server.url()));
+  ASSERT_GE(fd, 0);
+  const std::string hosts[] = {"mirror.example:8080", "a\"b\\c\xff:1", "127.0.0.1"};
+  for (const std::string& host : hosts) {
+    std::string body;
+    ASSERT_TRUE(SendAll(fd, VersionRequest(false, true, host)));
+    ASSERT_EQ(ReadAnswer(fd, &body), 200);
+    Json::Value root;
+    std::string error;
+    ASSERT_EQ(kKwJsonOk, KwReadJson(body, &root, &error)) << error << "\n" << body;
+    const std::string url = root["data"]["manifest"]["url"].asString();
+    EXPECT_EQ(0u, url.find("http://")) << url;
+    EXPECT_NE(std::string::npos, url.find("/files/")) << url;
+    EXPECT_EQ(root["data"]["manifest"]["sha256"].asString(), described.sha256);
+    EXPECT_EQ(2u, root["data"]["packages"].size());
+    if (host.find('"') == std::string::npos) {
+      EXPECT_EQ(0u, url.find("http://" + host + "/files/")) << url;
+    } else {
+      EXPECT_NE(std::string::npos, url.find("a\"b\\c")) << url;
+    }
+  }
+  close(fd);
+}
 
 TEST_F(KwServeLoad, KeptAliveConnectionGetsItsAnswersWithoutDelay) {
   kwtest::KwServeProcess server(pkg.path(), {});

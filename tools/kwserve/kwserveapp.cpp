@@ -1,8 +1,9 @@
 // kwserve's routes and fault injection; see kwserveapp.h.
-#include "baseutil/kwjsonread.h"
 #include "kwserveapp.h"
+#include "baseutil/kwjsonread.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -12,6 +13,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <json/reader.h>
 #include <json/writer.h>
@@ -49,8 +51,11 @@ struct KwServeApp::Impl {
   KwFaultPlan faults;
   std::unique_ptr<KwEventServer> server;
   int port = -1;
-  std::mutex logLock;
   std::string infoText;  // the version answer; it never changes while serving
+  // With a manifest the answer differs only in the manifest's address, so
+  // it is made once around a marker and each request fills in the address.
+  std::string infoBefore, infoAfter;
+  bool infoSpliced = false;
 
   Impl(const KwServeOptions& o, const KwServedPackage& p)
       : options(o), package(p), faults(o.seed, o.maxFaults) {}
@@ -94,12 +99,59 @@ struct KwServeApp::Impl {
     res.status = 200;
     // The manifest's address expires like a volume's, so an answer naming
     // one is made per request; the rest never changes while serving.
-    res.SetContent(package.hasManifest ? InfoAnswer(&req) : infoText, "application/json");
+    if (!package.hasManifest) {
+      res.SetContent(infoText, "application/json");
+    } else if (infoSpliced) {
+      std::string url = FileAddress(req, package.manifestPath, package.manifestPublishedName);
+      std::string body;
+      body.reserve(infoBefore.size() + url.size() + 8 + infoAfter.size());
+      body += infoBefore;
+      AppendJsonString(url, &body);
+      body += infoAfter;
+      res.SetContent(std::move(body), "application/json");
+    } else {
+      res.SetContent(InfoAnswer(&req, nullptr), "application/json");
+    }
   }
 
-  void MakeInfoAnswer() { infoText = InfoAnswer(nullptr); }
+  void MakeInfoAnswer() {
+    infoText = InfoAnswer(nullptr, nullptr);
+    if (!package.hasManifest) return;
+    static const char kMarker[] = "kw-manifest-address-marker";
+    std::string text = InfoAnswer(nullptr, kMarker);
+    std::string quoted = std::string("\"") + kMarker + "\"";
+    size_t at = text.find(quoted);
+    if (at == std::string::npos || text.find(quoted, at + 1) != std::string::npos) return;
+    infoBefore = text.substr(0, at);
+    infoAfter = text.substr(at + quoted.size());
+    infoSpliced = true;
+  }
 
-  std::string InfoAnswer(const KwHttpRequest* req) {
+  // A JSON string for any bytes: the address holds the client's Host header.
+  static void AppendJsonString(const std::string& text, std::string* out) {
+    static const char kHex[] = "0123456789abcdef";
+    out->push_back('"');
+    for (unsigned char c : text) {
+      if (c == '"' || c == '\\') {
+        out->push_back('\\');
+        out->push_back(static_cast<char>(c));
+      } else if (c < 0x20 || c >= 0x7f) {
+        // Bytes outside ASCII are escaped one by one, so a malformed Host
+        // header still yields valid JSON (the address is then unusable,
+        // as that header was).
+        out->append("\\u00");
+        out->push_back(kHex[c >> 4]);
+        out->push_back(kHex[c & 15]);
+      } else {
+        out->push_back(static_cast<char>(c));
+      }
+    }
+    out->push_back('"');
+  }
+
+  // The version answer; with `req` it names the manifest's address made for
+  // that request, with `marker` it holds the marker in its place.
+  std::string InfoAnswer(const KwHttpRequest* req, const char* marker) {
     KwHttpResponse res;
     Json::Value data(Json::objectValue);
     data["version"] = package.version;
@@ -116,11 +168,13 @@ struct KwServeApp::Impl {
       list.append(item);
     }
     data["packages"] = list;
-    if (package.hasManifest && req != nullptr) {
+    if (package.hasManifest && (req != nullptr || marker != nullptr)) {
       Json::Value manifest(Json::objectValue);
       manifest["length"] = std::to_string(package.manifest.length);
       manifest["sha256"] = package.manifest.sha256;
-      manifest["url"] = FileAddress(*req, package.manifestPath, package.manifestPublishedName);
+      manifest["url"] = marker != nullptr ? std::string(marker)
+                                          : FileAddress(*req, package.manifestPath,
+                                                        package.manifestPublishedName);
       data["manifest"] = manifest;
     }
     if (package.isSigned) data["signature"] = KwReleaseSignatureJson(package.signature);
@@ -266,18 +320,46 @@ struct KwServeApp::Impl {
     }
   }
 
+  // One line per request, written whole by one write() so the event loops
+  // never wait on each other for the log and lines never interleave.
   void Log(const KwHttpRequest& req, const KwHttpResponse& res) {
-    char when[32];
+    thread_local std::time_t stampedAt = -1;
+    thread_local char when[32];
     std::time_t t = std::time(nullptr);
-    struct tm tm;
-    gmtime_r(&t, &tm);
-    std::strftime(when, sizeof(when), "%Y-%m-%dT%H:%M:%SZ", &tm);
+    if (t != stampedAt) {
+      struct tm tm;
+      gmtime_r(&t, &tm);
+      std::strftime(when, sizeof(when), "%Y-%m-%dT%H:%M:%SZ", &tm);
+      stampedAt = t;
+    }
     std::string range = req.Header("Range");
-    std::lock_guard<std::mutex> lock(logLock);
-    std::fprintf(stderr, "%s %s:%d %s %s %d%s%s\n", when, req.remoteAddr.c_str(), req.remotePort,
-                 req.method.c_str(), req.target.c_str(), res.status, range.empty() ? "" : " ",
-                 range.c_str());
-    std::fflush(stderr);
+    std::string line;
+    line.reserve(64 + req.remoteAddr.size() + req.method.size() + req.target.size() + range.size());
+    line += when;
+    line += ' ';
+    line += req.remoteAddr;
+    line += ':';
+    line += std::to_string(req.remotePort);
+    line += ' ';
+    line += req.method;
+    line += ' ';
+    line += req.target;
+    line += ' ';
+    line += std::to_string(res.status);
+    if (!range.empty()) {
+      line += ' ';
+      line += range;
+    }
+    line += '\n';
+    const char* p = line.data();
+    size_t left = line.size();
+    while (left > 0) {
+      ssize_t n = ::write(STDERR_FILENO, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // a closed or full log never stops serving
+      p += n;
+      left -= static_cast<size_t>(n);
+    }
   }
 };
 

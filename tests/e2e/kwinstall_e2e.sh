@@ -29,6 +29,12 @@ case "$last" in
   install*" 100.0%"*) ;;
   *) fail "last progress line before the result: '$last'" ;;
 esac
+# Its total is the package's, as every line before it said, not the
+# download and the unpacking counted together.
+total_of() { sed -n 's|.* / \([0-9.]* [KMG]*B\).*|\1|p' <<<"$1"; }
+first=$(grep -m1 -E '^(download|install ) ' "$work/kwinstall.log" | grep ' / ' || true)
+[ -z "$first" ] || [ "$(total_of "$first")" = "$(total_of "$last")" ] ||
+  fail "the total changed from '$first' to '$last'"
 # --timing: the phases in seconds; the verify tail is a part of the download.
 awk '/^download seconds / { d = $3 } /^install seconds / { i = $3 } /^verify tail seconds / { t = $4 }
      END { exit !(d != "" && i != "" && t != "" && t + 0 <= d + 0) }' "$work/kwinstall.log" ||

@@ -376,8 +376,10 @@ int main(int argc, char** argv) {
   // The polls above sample the run; the last one may fall before the last
   // files were written, so a finished install says 100 % itself.
   if (succeeded && !quiet && p.totalBytes > 0) {
-    const std::string line =
-        KwInstallProgressLine("install ", p.totalBytes, p.totalBytes, 0, false);
+    // The same total as the install lines before it: the package's bytes,
+    // not the download and the unpacking counted together.
+    const int64_t total = p.unpackTotal > 0 ? p.unpackTotal : p.totalBytes;
+    const std::string line = KwInstallProgressLine("install ", total, total, 0, false);
     std::printf(tty ? "\r%-78s" : "%s\n", line.c_str());
   }
   if (tty) std::fputs("\n", stdout);

@@ -871,6 +871,38 @@ std::vector<std::string> KwinstallArgs(const ServerProcess& server, const std::s
   return {"--server", server.url(), "--dir", installDir, "--agree", "--ini", ini};
 }
 
+// A slow but steady link needs longer than the stall limit for its one
+// segment: the bytes arriving keep the unattended run going, where only
+// whole segments on disk counted before and the run gave up.
+TEST_F(EngineInstall, SlowSteadyLinkOutlastsTheStallLimit) {
+  ProductTree tree;
+  std::string bytes(80000, '\0');
+  uint64_t x = 0x9E3779B97F4A7C15ull;
+  for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    std::memcpy(&bytes[i], &x, 8);
+  }
+  tree.files["Windows/Tarnwick.exe"] = bytes;
+  tree.mtimes["Windows/Tarnwick.exe"] = 1700000000;
+  tree.files["ikwdriver/uninstall.exe"] = "uninstall";
+  tree.mtimes["ikwdriver/uninstall.exe"] = 1700000000;
+  WriteProductTree(tree, dir_ / "source");
+  ASSERT_EQ(PackTree(dir_ / "source", dir_ / "package", 1LL << 40), 1);
+  // About 16 KB a second: one segment takes five seconds, the limit is three.
+  ServerProcess server(dir_ / "package", {"--rate-limit", "16000"}, dir_ / "server.log");
+  ASSERT_TRUE(server.ok());
+  std::vector<std::string> args = KwinstallArgs(server, dir_.path(), install_);
+  args.insert(args.end(), {"--stall-timeout", "3"});
+  const auto start = std::chrono::steady_clock::now();
+  pid_t pid = SpawnInstall(args, dir_ / "slow.out");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitExit(pid), 0) << kwtest::ReadFile(dir_ / "slow.out");
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  EXPECT_EQ(kwtest::ReadFile(install_ + "/V2.0.0/Windows/Tarnwick.exe"), bytes);
+}
+
 TEST_F(EngineInstall, KilledRunStartsAgainWithoutFetchingVerifiedVolumes) {
   ServerProcess server(g_suite->package, {"--rate-limit", "6000000"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());

@@ -71,9 +71,9 @@ const char* kUsage =
     "  --verify          check the installed version against its kept manifest and\n"
     "                    list every missing, changed or unexpected file\n"
     "  --repair          fetch from --server only the pieces of damaged files\n"
-    "  --stall-timeout S give up when no downloaded byte reaches the disk for S\n"
-    "                    seconds (default 300; 0 waits for ever, as the installer\n"
-    "                    window does)\n"
+    "  --stall-timeout S give up when for S seconds no downloaded byte reaches the\n"
+    "                    disk and less than 512 bytes a second arrive (default\n"
+    "                    300; 0 waits for ever, as the installer window does)\n"
     "  --help            this text\n"
     "  --version         the program's version\n"
     "\n"
@@ -295,12 +295,17 @@ int main(int argc, char** argv) {
   // The engine keeps asking an unreachable server for ever, as a window
   // would until its user cancels; unattended runs need an end.
   const long long stallSeconds = std::atoll(stall.c_str());
-  // Only bytes that reach the disk count as movement, and only beyond the
-  // most the phase had so far: a trickle that never completes a segment, or
-  // a volume fetched again and again, moves nothing.
+  // Bytes that reach the disk count as movement, but only beyond the most
+  // the phase had so far (a volume fetched again and again moves nothing).
+  // So do bytes still arriving into a segment, at an average of at least
+  // kSlowestArrival a second over the window: a slow but steady link may
+  // need longer than the window for one segment, a trickle of a few bytes a
+  // second never gets there.
+  constexpr int64_t kSlowestArrival = 512;
   auto lastMove = std::chrono::steady_clock::now();
   int64_t mostSettled = -1;
   int64_t lastWritten = 0;
+  int64_t arrivedAtMove = 0;
   int32_t lastStage = -1;
   int ticks = 0;
   while (!engine.RunFinished()) {
@@ -316,11 +321,14 @@ int main(int argc, char** argv) {
       auto at = std::chrono::steady_clock::now();
       // Written bytes grow with every segment that lands (a volume failing
       // its check again and again ends the run by itself after a few tries).
-      if (now.settledBytes > mostSettled || now.writtenBytes > lastWritten ||
+      const bool steadyArrival =
+          stallSeconds > 0 && now.arrivedBytes - arrivedAtMove >= kSlowestArrival * stallSeconds;
+      if (now.settledBytes > mostSettled || now.writtenBytes > lastWritten || steadyArrival ||
           g_installStage.load() != lastStage) {
         if (g_installStage.load() != lastStage) mostSettled = -1;
         mostSettled = std::max(mostSettled, now.settledBytes);
         lastWritten = now.writtenBytes;
+        arrivedAtMove = now.arrivedBytes;
         lastStage = g_installStage.load();
         lastMove = at;
       } else if (stallSeconds > 0 && at - lastMove >= std::chrono::seconds(stallSeconds)) {
@@ -328,8 +336,8 @@ int main(int argc, char** argv) {
         if (tty) std::fputs("\n", stdout);
         std::fprintf(stderr,
                      "kwinstall: installation failed: nothing moved for %lld seconds: no "
-                     "downloaded bytes reached the disk (server unreachable, not answering "
-                     "or sending nothing usable?)\n",
+                     "downloaded bytes reached the disk and less than 512 bytes a second "
+                     "arrived (server unreachable, not answering or sending a trickle?)\n",
                      stallSeconds);
         return 1;
       }

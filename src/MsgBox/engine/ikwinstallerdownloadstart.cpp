@@ -182,6 +182,7 @@ void CKWInstallEngine::Impl::ResetRunState() {
   StartCounting(0, generation_);
   speed_ = 0;
   received_ = 0;
+  arrivedTotal_ = 0;
   writtenTotal_ = 0;
   mirrors_.Reset();
   cap_.Set(maxSpeed_);
@@ -396,6 +397,7 @@ KwEngineProgress CKWInstallEngine::Impl::Progress() const {
   p.updateBytes = updateBytes_;
   p.fullBytes = fullBytes_;
   p.fetchedBytes = received_;
+  p.arrivedBytes = arrivedTotal_;
   return p;
 }
 

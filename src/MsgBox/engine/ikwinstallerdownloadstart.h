@@ -71,6 +71,10 @@ struct KwEngineProgress {
   int64_t fullBytes = 0;
   // Bytes received from the server in this run, retries included.
   int64_t fetchedBytes = 0;
+  // Every byte that arrived from a server in this run; only grows, even
+  // when a retried segment gives its bytes back above.  A slow but steady
+  // link shows here long before its segment is whole and written.
+  int64_t arrivedBytes = 0;
   // Failed attempts in a row to reach the install server while nothing it
   // sent arrived: 0 while the connection works.  The run keeps retrying;
   // the page says the connection was lost and which attempt this is.

@@ -32,6 +32,7 @@ using kwengine::NowMs;
 void CKWInstallEngine::Impl::OnReceived(void* context, int32_t count) {
   auto* self = static_cast<Impl*>(context);
   self->received_ += count;
+  if (count > 0) self->arrivedTotal_ += count;
   // Holding the transfer inside the receive path stops the bytes while
   // paused; a pause long enough to time the transfer out only costs a retry.
   if (!self->Paused()) return;

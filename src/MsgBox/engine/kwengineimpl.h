@@ -26,9 +26,9 @@
 #include "MsgBox/engine/ikwinstallerdownloadstart.h"
 #include "MsgBox/engine/kwenginecheckpoint.h"
 #include "MsgBox/engine/kwenginefetch.h"
+#include "MsgBox/engine/kwenginegate.h"
 #include "MsgBox/engine/kwenginemirrors.h"
 #include "MsgBox/engine/kwenginequeue.h"
-#include "MsgBox/engine/kwenginegate.h"
 #include "MsgBox/engine/kwenginerate.h"
 #include "MsgBox/engine/kwenginesource.h"
 #include "MsgBox/engine/kwenginespeed.h"
@@ -127,6 +127,7 @@ class CKWInstallEngine::Impl {
   std::atomic<int64_t> diskFree_{0};
   std::atomic<int64_t> speed_{0};
   std::atomic<int64_t> received_{0};
+  std::atomic<int64_t> arrivedTotal_{0};  // see KwEngineProgress::arrivedBytes
   std::atomic<int64_t> writtenTotal_{0};  // see KwEngineProgress::writtenBytes
   std::atomic<int> volumeCount_{0};
   std::atomic<int> volumeIndex_{0};

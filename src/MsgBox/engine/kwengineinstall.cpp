@@ -3,7 +3,6 @@
 // a complete, undamaged package is then moved into place as the version
 // folder, and only then registered.
 #include <fcntl.h>
-#include <unistd.h>
 #include <pthread.h>
 #include <unistd.h>
 

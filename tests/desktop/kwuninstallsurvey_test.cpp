@@ -1,6 +1,9 @@
 // Which uninstaller the shared entries belong to, what the survey lists, and
 // one installer per install folder.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -112,9 +115,24 @@ TEST(InstanceLock, OneHolderPerFolderAndTheSecondAsksItToComeForward) {
   KwInstanceLock other;
   EXPECT_TRUE(other.Acquire(home / "elsewhere"));
   EXPECT_NE(KwInstanceLock::LockPathFor(folder), KwInstanceLock::LockPathFor(home / "elsewhere"));
-  // Released (as when the first installer ends), the folder is free again.
+  // Released (as when the first installer ends), the folder is free again
+  // and its lock file gone.
   first.Release();
+  EXPECT_FALSE(std::filesystem::exists(KwInstanceLock::LockPathFor(folder)));
   EXPECT_TRUE(second.Acquire(folder));
+  // One that opened the file just before its holder let go locks a file
+  // without a name: it must not count as holding the folder beside a third.
+  {
+    KwInstanceLock third;
+    const int early = ::open(KwInstanceLock::LockPathFor(folder).c_str(), O_RDWR);
+    ASSERT_GE(early, 0);
+    second.Release();
+    EXPECT_EQ(::flock(early, LOCK_EX | LOCK_NB), 0);  // the file that lost its name
+    EXPECT_TRUE(third.Acquire(folder));               // a new file under the name
+    KwInstanceLock fourth;
+    EXPECT_FALSE(fourth.Acquire(folder));
+    ::close(early);
+  }
   if (old != nullptr) {
     setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
   } else {

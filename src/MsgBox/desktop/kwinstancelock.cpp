@@ -53,15 +53,27 @@ std::string KwInstanceLock::LockPathFor(const std::string& installFolder) {
 bool KwInstanceLock::Acquire(const std::string& installFolder) {
   Release();
   path_ = LockPathFor(installFolder);
-  int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return true;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  int fd = -1;
+  // A holder removes the file as it lets go, so the file locked here may
+  // have left its name in the meantime: the lock counts only while the
+  // name still leads to the file locked, else it is taken again.
+  for (int attempt = 0;; ++attempt) {
+    fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return true;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      // Ask the holder to come to the front.
+      int raise =
+          ::open((path_ + ".raise").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+      if (raise >= 0) ::close(raise);
+      return false;
+    }
+    struct stat held, named;
+    if (attempt >= 100 || (::fstat(fd, &held) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+                           held.st_dev == named.st_dev && held.st_ino == named.st_ino)) {
+      break;
+    }
     ::close(fd);
-    // Ask the holder to come to the front.
-    int raise =
-        ::open((path_ + ".raise").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (raise >= 0) ::close(raise);
-    return false;
   }
   fd_ = fd;
   // A request left from before this installer started is no request to it.
@@ -82,6 +94,9 @@ bool KwInstanceLock::WaitUntilRaised(const std::string& installFolder, int ms) {
 void KwInstanceLock::Release() {
   if (fd_ < 0) return;
   ::unlink((path_ + ".raise").c_str());
+  // Removed while still locked, so no file is left behind per folder ever
+  // installed into; see Acquire for the one who opened it just before.
+  ::unlink(path_.c_str());
   ::close(fd_);
   fd_ = -1;
 }

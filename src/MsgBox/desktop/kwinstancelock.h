@@ -5,6 +5,7 @@
 // The lock is an advisory lock on a small file in the user's runtime folder
 // named after the install folder; the system drops it when the process ends,
 // however it ends, so a crashed installer never blocks the next one.  The
+// holder removes the file when it lets go; only a crash leaves it.  The
 // holder watches for a "raise" file beside the lock, which a second start
 // creates.
 #pragma once

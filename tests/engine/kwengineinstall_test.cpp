@@ -32,6 +32,7 @@
 #include "MsgBox/engine/kwengineowner.h"
 #include "MsgBox/engine/kwengineresume.h"
 #include "kwenginetestkit.h"
+#include "kwtest/noisebytes.h"
 #include "kwtest/tempdir.h"
 #include "main/kwglobals.h"
 #include "network/http/kwcurlbinding.h"
@@ -862,6 +863,19 @@ TEST_F(EngineInstall, FullDiskStopsTheRunWithAMessage) {
   }
 }
 
+// A product of one program of `bytes` beside its uninstaller, packed from
+// `dir`/source into one volume in `dir`/package; its tree, or an empty one
+// when it could not be packed so.
+ProductTree PackOneProgram(const std::string& dir, const std::string& bytes) {
+  ProductTree tree;
+  tree.files["Windows/Tarnwick.exe"] = bytes;
+  tree.files["ikwdriver/uninstall.exe"] = "uninstall";
+  for (const auto& file : tree.files) tree.mtimes[file.first] = 1700000000;
+  WriteProductTree(tree, dir + "/source");
+  if (PackTree(dir + "/source", dir + "/package", 1LL << 40) != 1) return ProductTree();
+  return tree;
+}
+
 // The command line of a kwinstall run into the test's install folder from
 // `server`, with a settings file that asks for little free space.
 std::vector<std::string> KwinstallArgs(const ServerProcess& server, const std::string& dir,
@@ -875,21 +889,8 @@ std::vector<std::string> KwinstallArgs(const ServerProcess& server, const std::s
 // segment: the bytes arriving keep the unattended run going, where only
 // whole segments on disk counted before and the run gave up.
 TEST_F(EngineInstall, SlowSteadyLinkOutlastsTheStallLimit) {
-  ProductTree tree;
-  std::string bytes(80000, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (size_t i = 0; i + 8 <= bytes.size(); i += 8) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    std::memcpy(&bytes[i], &x, 8);
-  }
-  tree.files["Windows/Tarnwick.exe"] = bytes;
-  tree.mtimes["Windows/Tarnwick.exe"] = 1700000000;
-  tree.files["ikwdriver/uninstall.exe"] = "uninstall";
-  tree.mtimes["ikwdriver/uninstall.exe"] = 1700000000;
-  WriteProductTree(tree, dir_ / "source");
-  ASSERT_EQ(PackTree(dir_ / "source", dir_ / "package", 1LL << 40), 1);
+  const std::string bytes = kwtest::NoiseBytes(80000, 0x9E3779B97F4A7C15ull);
+  ASSERT_FALSE(PackOneProgram(dir_.path(), bytes).files.empty());
   // About 16 KB a second: one segment takes five seconds, the limit is three.
   ServerProcess server(dir_ / "package", {"--rate-limit", "16000"}, dir_ / "server.log");
   ASSERT_TRUE(server.ok());
@@ -1031,21 +1032,9 @@ TEST_F(EngineInstall, JournalWithWrongBytesEndsInAFullFetch) {
 // run asks only for what its journal does not hold, and the install is exact.
 TEST_F(EngineInstall, KilledInsideAVolumeFetchesOnlyTheMissingSegments) {
   // One volume of six segments of incompressible bytes.
-  ProductTree tree;
-  std::string big(70000000, '\0');
-  uint64_t x = 88172645463325252ull;
-  for (size_t i = 0; i + 8 <= big.size(); i += 8) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    std::memcpy(&big[i], &x, 8);
-  }
-  tree.files["Windows/Tarnwick.exe"] = big;
-  tree.mtimes["Windows/Tarnwick.exe"] = 1700000000;
-  tree.files["ikwdriver/uninstall.exe"] = "uninstall";
-  tree.mtimes["ikwdriver/uninstall.exe"] = 1700000000;
-  WriteProductTree(tree, dir_ / "source");
-  ASSERT_EQ(PackTree(dir_ / "source", dir_ / "package", 1LL << 40), 1);
+  const std::string big = kwtest::NoiseBytes(70000000, 88172645463325252ull);
+  const ProductTree tree = PackOneProgram(dir_.path(), big);
+  ASSERT_FALSE(tree.files.empty());
   const std::string volume = install_ + "/V2.0.0_000.tmp";
   const int64_t length = static_cast<int64_t>(fs::file_size(dir_ / "package/V2.0.0_000.kwk"));
   ASSERT_GT(length, 5 * CKWFileDownloadCtrl::kSegmentSize);

@@ -14,6 +14,7 @@
 #include "kwserveapp.h"
 #include "kwserveoptions.h"
 #include "kwservepackage.h"
+#include "kwtest/noisebytes.h"
 #include "kwtest/tempdir.h"
 #include "tool/makepackage/ikwmakepkg.h"
 
@@ -59,15 +60,7 @@ inline void WriteSampleProduct(const std::string& dir, size_t dataBytes) {
                     "[LANGUAGE]\nCODEPAGE=0\n");
   kwtest::WriteFile(dir + "/ikwdriver/uninstall.exe", "uninstaller");
   kwtest::WriteFile(dir + "/README.txt", "Tarnwick sample\n");
-  std::string data(dataBytes, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull;
-  for (char& c : data) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    c = static_cast<char>(x);
-  }
-  kwtest::WriteFile(dir + "/data/sample.bin", data);
+  kwtest::WriteFile(dir + "/data/sample.bin", kwtest::NoiseBytes(dataBytes, 0x9E3779B97F4A7C15ull));
 }
 
 // Packs `source` into `out` as package `name` with the maker.

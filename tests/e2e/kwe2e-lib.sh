@@ -63,22 +63,44 @@ kw_serve_product() {
   kw_start_server "$kwserve" "$work/server" "$rate" "$work/kwserve.log" || fail "kwserve"
 }
 
-# kw_start_xvfb: a virtual display; sets KW_XVFB_PID and DISPLAY.
+# kw_start_xvfb: a virtual display; sets KW_XVFB_PID and DISPLAY.  The display
+# must answer before this returns: a server that took a number and then went
+# away, or one not yet accepting, would make the window under test fail to
+# start for a reason that is not its own.  -noreset keeps the server (and the
+# properties other clients put on its root window, such as the accessibility
+# bus address) as it is when the last client leaves.
 kw_start_xvfb() {
-  local fdfile
+  local attempt
+  for attempt in 1 2 3; do
+    kw_try_start_xvfb && return 0
+    kill "$KW_XVFB_PID" 2>/dev/null || true
+    wait "$KW_XVFB_PID" 2>/dev/null || true
+    KW_XVFB_PID=""
+  done
+  echo "Xvfb did not start" >&2
+  return 1
+}
+
+kw_try_start_xvfb() {
+  local fdfile n i
   fdfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$fdfile" 2>/dev/null &
+  Xvfb -displayfd 3 -noreset -screen 0 1280x800x24 -nolisten tcp 3> "$fdfile" 2>/dev/null &
   KW_XVFB_PID=$!
-  local i
   for i in $(seq 1 100); do
     [ -s "$fdfile" ] && break
+    kill -0 "$KW_XVFB_PID" 2>/dev/null || break
     sleep 0.1
   done
-  local n
   n=$(head -n1 "$fdfile")
   rm -f "$fdfile"
-  [ -n "$n" ] || { echo "Xvfb did not start" >&2; return 1; }
+  [ -n "$n" ] || return 1
   export DISPLAY=":$n"
+  for i in $(seq 1 50); do
+    kill -0 "$KW_XVFB_PID" 2>/dev/null || return 1
+    xdotool getdisplaygeometry > /dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  return 1
 }
 
 # kw_wait_xdotool WHAT SECONDS SEARCH...: sets KW_WID to the first visible

@@ -450,7 +450,8 @@ TEST_F(EngineProgress, BandwidthCapHoldsAndTheSpeedShownStaysWithinIt) {
   ExpectInstalledOnline();
   EXPECT_EQ(shownCap, cap);
   // Only slower than the cap allows, never faster; a busy machine can only
-  // make it slower still.
+  // make it slower still.  The speed shown may read a burst at each end of
+  // its second above the cap (a tenth) and never more than a fifth.
   const double seconds = std::chrono::duration<double>(last - first).count();
   EXPECT_GE(seconds, 0.9 * static_cast<double>(PackageBytes()) / cap);
   EXPECT_GT(fastest, 0);

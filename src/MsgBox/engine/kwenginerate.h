@@ -10,8 +10,12 @@
 class KwRateCap {
  public:
   // Bytes the transfers may bring at once beyond the cap: this much time's
-  // worth.  Small, so the speed shown never jumps above the cap.
-  static constexpr int64_t kBurstUs = 100000;
+  // worth.  A one-second stretch can hold a burst saved up at its start and
+  // one taken ahead at its end, so the speed shown (measured over about a
+  // second) can read up to twice this above the cap: 50 ms keeps that within
+  // a tenth, even when a busy machine holds the receivers back and then lets
+  // them all go at once.
+  static constexpr int64_t kBurstUs = 50000;
 
   // 0 lifts the cap.
   void Set(int64_t bytesPerSecond);

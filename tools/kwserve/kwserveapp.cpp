@@ -106,7 +106,9 @@ struct KwServeApp::Impl {
       std::string body;
       body.reserve(infoBefore.size() + url.size() + 8 + infoAfter.size());
       body += infoBefore;
-      AppendJsonString(url, &body);
+      // The address holds the client's Host header: quoted and escaped the
+      // way the rest of the answer is written.
+      body += Json::valueToQuotedString(url.c_str());
       body += infoAfter;
       res.SetContent(std::move(body), "application/json");
     } else {
@@ -125,28 +127,6 @@ struct KwServeApp::Impl {
     infoBefore = text.substr(0, at);
     infoAfter = text.substr(at + quoted.size());
     infoSpliced = true;
-  }
-
-  // A JSON string for any bytes: the address holds the client's Host header.
-  static void AppendJsonString(const std::string& text, std::string* out) {
-    static const char kHex[] = "0123456789abcdef";
-    out->push_back('"');
-    for (unsigned char c : text) {
-      if (c == '"' || c == '\\') {
-        out->push_back('\\');
-        out->push_back(static_cast<char>(c));
-      } else if (c < 0x20 || c >= 0x7f) {
-        // Bytes outside ASCII are escaped one by one, so a malformed Host
-        // header still yields valid JSON (the address is then unusable,
-        // as that header was).
-        out->append("\\u00");
-        out->push_back(kHex[c >> 4]);
-        out->push_back(kHex[c & 15]);
-      } else {
-        out->push_back(static_cast<char>(c));
-      }
-    }
-    out->push_back('"');
   }
 
   // The version answer; with `req` it names the manifest's address made for
